@@ -1,0 +1,44 @@
+#pragma once
+#include <string>
+
+// The settings of one run, fed the command-line arguments one at a time.
+// Parsing never fails: what it does not understand it skips.
+class CCmdLineOption {
+public:
+    CCmdLineOption() = default;
+    virtual ~CCmdLineOption() = default;
+
+    void ParseArguments(int argc, const char* const* argv);
+
+    void HandleSwitch(const char* argument);
+    void SetImageFile(const char* argument);
+    void SetZbufferFile(const char* argument);
+    void SetLensFile(const char* argument);
+    void SetOutputFile(const char* argument);
+    void SetBlurSize(const char* argument);
+    void SetStrong(const char* argument);
+    void SetFocus(const char* argument);
+    void SetZNear(const char* argument);
+    void SetZFar(const char* argument);
+    void PrintUsage();
+
+    // The longest decimal prefix (optional sign, digits with an optional
+    // point, optional exponent) after leading white space; 0.0 without one.
+    static double ParseNumber(const char* text);
+
+    using Handler = void (CCmdLineOption::*)(const char*);
+
+    int argCount = 0;
+    int argIndex = 0;
+    Handler pending = &CCmdLineOption::HandleSwitch;
+    std::string imageFile = "image.tga";
+    std::string zbufferFile = "zbuffer.tga";
+    std::string lensFile = "lens.tga";
+    std::string outputFile = "out.tga";
+    double blurSize = 16.0;
+    double strong = 1.035;
+    double focus = 0.5;
+    bool zReverse = false;
+    double zNear = 0.0;
+    double zFar = 1.0;
+};

@@ -1,0 +1,3 @@
+#include "app/Driver.h"
+
+int main(int argc, char** argv) { return RunProgram(argc, argv); }

@@ -1,0 +1,53 @@
+#include "image/Conversions.h"
+
+#include <cmath>
+
+#include "engine/BlurEngine.h"
+
+void SetDepthFromBytes(CBlurEngine& engine, int width, int height, unsigned char* bytes) {
+    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
+    if (engine.zReverse)
+        for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<unsigned char>(255 - bytes[i]);
+    engine.depth.SetFromRGBA8(width, height, bytes);
+}
+
+void SetDepthFromValues(CBlurEngine& engine, const double* values, int width, int height) {
+    engine.depth.Resize(width, height, FroatPixel{});
+    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double v = engine.zReverse ? 1.0 - values[i] : values[i];
+        engine.depth.pixelData[i] = FroatPixel{v, v, v, v};
+    }
+}
+
+void SetLensFromBytes(CBlurEngine& engine, unsigned char* bytes) {
+    for (std::size_t i = 0; i < 256 * 256; ++i) {
+        unsigned char* p = bytes + 4 * i;
+        p[3] = static_cast<unsigned char>((static_cast<unsigned>(p[0]) + p[1] + p[2]) / 3);
+    }
+    engine.lens.SetFromRGBA8(256, 256, bytes);
+}
+
+unsigned char ChannelToByte(double value) {
+    const double scaled = value * 256.0;
+    if (!(scaled >= 0.0)) return 0;  // NaN or negative
+    if (scaled >= 255.0) return 255;
+    return static_cast<unsigned char>(static_cast<int>(scaled));
+}
+
+const FroatPixel& ResultPixel(const CBlurEngine& engine, int x, int y) { return engine.result.PixelAt(x, y); }
+
+void ResultToBytes(const CBlurEngine& engine, unsigned char* destination) {
+    const int w = engine.source.width;
+    const int h = engine.source.height;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const FroatPixel& p = ResultPixel(engine, x, y);
+            unsigned char* d = destination + (static_cast<std::size_t>(y) * w + x) * 4;
+            d[0] = ChannelToByte(p.r);
+            d[1] = ChannelToByte(p.g);
+            d[2] = ChannelToByte(p.b);
+            d[3] = ChannelToByte(p.a);
+        }
+    }
+}

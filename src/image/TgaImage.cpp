@@ -1,0 +1,148 @@
+#include "image/TgaImage.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kHeaderSize = 18;
+
+unsigned ReadU16(const unsigned char* p) { return static_cast<unsigned>(p[0]) | (static_cast<unsigned>(p[1]) << 8); }
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+bool CImageTga::DecodeRle(const unsigned char* stream, std::size_t streamSize, int bytesPerPixel,
+                          std::size_t pixelCount, unsigned char* destination) {
+    const std::size_t p = static_cast<std::size_t>(bytesPerPixel);
+    std::size_t in = 0;
+    std::size_t written = 0;
+    while (written < pixelCount) {
+        if (in >= streamSize) return false;
+        const unsigned c = stream[in++];
+        std::size_t count = (c < 128) ? c + 1 : c - 127;
+        if (count > pixelCount - written) count = pixelCount - written;
+        if (c < 128) {
+            if (streamSize - in < count * p) return false;
+            std::memcpy(destination + written * p, stream + in, count * p);
+            in += count * p;
+        } else {
+            if (streamSize - in < p) return false;
+            for (std::size_t k = 0; k < count; ++k) std::memcpy(destination + (written + k) * p, stream + in, p);
+            in += p;
+        }
+        written += count;
+    }
+    return true;
+}
+
+bool CImageTga::Load(std::unique_ptr<unsigned char[]>& data, std::size_t size) {
+    if (fileData) Release();
+    if (!data || size == 0) return false;
+    fileData = std::move(data);
+    if (!Decode(fileData.get(), size)) {
+        Release();
+        return false;
+    }
+    return true;
+}
+
+bool CImageTga::Decode(const unsigned char* data, std::size_t size) {
+    if (size < kHeaderSize) return false;
+    const unsigned idLength = data[0];
+    const unsigned colourMapType = data[1];
+    const unsigned imageType = data[2];
+    const unsigned bitsPerPixel = data[16];
+    const bool topLeft = (data[17] & 0x20) != 0;
+    const unsigned w = ReadU16(data + 12);
+    const unsigned h = ReadU16(data + 14);
+
+    // Pixel data follows the image ID and, when present, the colour map.
+    std::size_t offset = kHeaderSize + idLength;
+    if (colourMapType == 1) {
+        const std::size_t entries = ReadU16(data + 5);
+        const std::size_t entryBytes = (static_cast<std::size_t>(data[7]) + 7) / 8;
+        offset += entries * entryBytes;
+    }
+    if (offset > size) return false;
+
+    std::size_t bytesPerPixel;
+    bool runLength;
+    if (bitsPerPixel == 8) {
+        if (imageType != 3 && imageType != 11) return false;
+        bytesPerPixel = 1;
+        runLength = imageType == 11;
+    } else if (bitsPerPixel == 24 || bitsPerPixel == 32) {
+        bytesPerPixel = bitsPerPixel / 8;
+        runLength = imageType == 10;
+    } else {
+        return false;
+    }
+
+    const std::size_t pixelCount = static_cast<std::size_t>(w) * h;
+    const std::size_t available = size - offset;
+    // Refuse a header that promises more than the file can hold before allocating.
+    if (runLength) {
+        const std::size_t minimumPackets = (pixelCount + 127) / 128;
+        if (minimumPackets > available / (1 + bytesPerPixel)) return false;
+    } else if (pixelCount > available / bytesPerPixel) {
+        return false;
+    }
+
+    std::vector<unsigned char> decoded;
+    const unsigned char* pixels = data + offset;
+    if (runLength) {
+        decoded.resize(pixelCount * bytesPerPixel);
+        if (!DecodeRle(data + offset, available, static_cast<int>(bytesPerPixel), pixelCount, decoded.data()))
+            return false;
+        pixels = decoded.data();
+    }
+
+    rgba.assign(pixelCount * 4, 0);
+    width = static_cast<int>(w);
+    height = static_cast<int>(h);
+    for (unsigned y = 0; y < h; ++y) {
+        const unsigned sourceRow = topLeft ? y : h - 1 - y;
+        const unsigned char* s = pixels + static_cast<std::size_t>(sourceRow) * w * bytesPerPixel;
+        unsigned char* d = rgba.data() + static_cast<std::size_t>(y) * w * 4;
+        for (unsigned x = 0; x < w; ++x, s += bytesPerPixel, d += 4) {
+            if (bytesPerPixel == 1) {
+                d[0] = d[1] = d[2] = s[0];
+                d[3] = 255;
+            } else {
+                d[0] = s[2];
+                d[1] = s[1];
+                d[2] = s[0];
+                d[3] = bytesPerPixel == 4 ? s[3] : 255;
+            }
+        }
+    }
+    return true;
+}
+
+void CImageTga::Release() {
+    fileData.reset();
+    std::vector<unsigned char>().swap(rgba);
+    width = 0;
+    height = 0;
+}
+
+bool CImageTga::MatchesExtension(const char* fileName) const {
+    if (!fileName) return false;
+    const std::size_t length = std::strlen(fileName);
+    if (length < 4) return false;
+    const char* e = fileName + length - 4;
+    return e[0] == '.' && Lower(e[1]) == 't' && Lower(e[2]) == 'g' && Lower(e[3]) == 'a';
+}
+
+void CImageTga::CopyRGBA(unsigned char* destination) const {
+    if (!rgba.empty()) std::memcpy(destination, rgba.data(), rgba.size());
+}
+
+void CImageTga::CopyGrey(unsigned char* destination) const {
+    const std::size_t count = rgba.size() / 4;
+    for (std::size_t i = 0; i < count; ++i) {
+        destination[i] = static_cast<unsigned char>(
+            (static_cast<unsigned>(rgba[4 * i]) + rgba[4 * i + 1] + rgba[4 * i + 2]) / 3);
+    }
+}

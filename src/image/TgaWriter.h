@@ -1,0 +1,26 @@
+#pragma once
+#include <cstddef>
+#include <memory>
+
+// Encodes 8-bit R, G, B, A pixels (top row first) into a complete 32-bit
+// uncompressed, bottom-up TGA file in memory, with a 26-byte footer.
+class CTGAImage {
+public:
+    CTGAImage() = default;
+    CTGAImage(const CTGAImage&) = delete;
+    CTGAImage& operator=(const CTGAImage&) = delete;
+    virtual ~CTGAImage() {
+        fileBytes.reset();
+        fileSize = 0;
+    }
+
+    // Returns false when width or height cannot be described by the 16-bit
+    // header fields (the filter never asks for such sizes).
+    bool Encode(int width, int height, const unsigned char* pixels);
+
+    // The size of the file that Encode makes for a width x height picture.
+    static std::size_t EncodedSize(int width, int height);
+
+    std::unique_ptr<unsigned char[]> fileBytes;
+    std::size_t fileSize = 0;
+};
