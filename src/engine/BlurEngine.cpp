@@ -1,18 +1,13 @@
 #include "engine/BlurEngine.h"
 
+#include "engine/DepthBlur.h"
+
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
 double CBlurEngine::DepthBlur(int x, int y) const {
-    const double d = depth.PixelAt(x, y).r;
-    const double z = (zFar - zNear) * d + zNear;
-    const double off = z - focus;
-    const double den = focus + off;
-    const double ratio = (den == 0.0) ? 100.0 : std::fabs(off / den);
-    double v = blurSize * ratio;
-    if (v < 1.0) v = 1.0;
-    if (v > maxBlur) v = maxBlur;
-    return v;
+    return BlurFromDepth(depth.PixelAt(x, y).r, blurSize, focus, zNear, zFar, maxBlur);
 }
 
 void CBlurEngine::FillDistanceTable() {
@@ -56,9 +51,27 @@ void CBlurEngine::LinkKernels() {
     for (PixelBlur& record : pixels) record.kernel = &kernels[record.spread];
 }
 
+namespace {
+double MsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+}  // namespace
+
 void CBlurEngine::Run() {
+    stats = Stats{};
+    visitCount = 0;
+    contributionCount = 0;
+    auto phase = std::chrono::steady_clock::now();
     Setup();
+    stats.setupMs = MsSince(phase);
+    phase = std::chrono::steady_clock::now();
     RunFirstPass();
     LinkKernels();
+    stats.firstPassMs = MsSince(phase);
+    for (const auto& entry : kernels) stats.kernelBytes += entry.second.pixelData.size() * sizeof(FroatPixel);
+    phase = std::chrono::steady_clock::now();
     RunGatherPass();
+    stats.gatherMs = MsSince(phase);
+    stats.windowVisits = visitCount.load();
+    stats.contributions = contributionCount.load();
 }

@@ -47,6 +47,30 @@ public:
     // Number of processors, at least 1.
     static int ProcessorCount();
 
+    // What the passes found, for tests and benchmarks; valid after Run.
+    double SpreadAt(int x, int y) const { return pixels[Index(x, y)].spread; }
+    double ReachAt(int x, int y) const { return pixels[Index(x, y)].reach; }
+    double BlurAt(int x, int y) const { return pixels[Index(x, y)].blur; }
+    std::size_t KernelCount() const { return kernels.size(); }
+    // The kernel made for a spread value, or null.
+    const CImageFroat* KernelFor(double spread) const {
+        const auto found = kernels.find(spread);
+        return found == kernels.end() ? nullptr : &found->second;
+    }
+
+    // Wall time of each phase of the last Run, and the gather's work.
+    struct Stats {
+        double setupMs = 0.0;
+        double firstPassMs = 0.0;
+        double gatherMs = 0.0;
+        std::uint64_t windowVisits = 0;   // neighbour positions looked at
+        std::uint64_t contributions = 0;  // neighbours accumulated
+        std::size_t kernelBytes = 0;      // pixels of all kernels
+    };
+    Stats stats;
+    std::atomic<std::uint64_t> visitCount{0};
+    std::atomic<std::uint64_t> contributionCount{0};
+
     // Inputs, filled by the driver.
     CImageFroat source;
     CImageFroat depth;
@@ -83,6 +107,9 @@ public:
     std::uint32_t (*clock)() = MilliClock;
 
 private:
+    std::size_t Index(int x, int y) const {
+        return static_cast<std::size_t>(y) * static_cast<std::size_t>(source.width) + static_cast<std::size_t>(x);
+    }
     void Setup();
     void FillDistanceTable();
     void LinkKernels();

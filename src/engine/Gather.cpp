@@ -8,6 +8,8 @@ void CBlurEngine::GatherRow(int y) {
     const int k = kernelSize;
     const double lg = std::log(strong);
     const bool linear = strong == 1.0;
+    std::uint64_t visits = 0;
+    std::uint64_t contributions = 0;
     for (int x = 0; x < width; ++x) {
         const PixelBlur& centre = pixels[static_cast<std::size_t>(y) * width + x];
         int w = KernelDimension(centre.reach);
@@ -22,6 +24,7 @@ void CBlurEngine::GatherRow(int y) {
                 const int nx = x + dx;
                 const int ny = y + dy;
                 if (nx < 0 || nx >= width || ny < 0 || ny >= height) continue;
+                ++visits;
                 const double t = distanceTable[static_cast<std::size_t>(k / 2 + dy) * k + (k / 2 + dx)];
                 const double nDepth = depth.PixelAt(nx, ny).r;
                 const PixelBlur& neighbour = pixels[static_cast<std::size_t>(ny) * width + nx];
@@ -29,6 +32,7 @@ void CBlurEngine::GatherRow(int y) {
                 const FroatPixel& X = exposure.PixelAt(nx, ny);
                 if (!(nDepth <= cDepth || t < cSpread)) continue;
                 if (!(nSpread - t >= 1.0)) continue;
+                ++contributions;
                 const int n = KernelDimension(RoundUpThird(nSpread));
                 const double zN = (zFar - zNear) * nDepth + zNear;
                 int kx, ky;
@@ -74,6 +78,8 @@ void CBlurEngine::GatherRow(int y) {
         result.SetPixel(x, y, out);
         ClampPixel(x, y);
     }
+    visitCount += visits;
+    contributionCount += contributions;
 }
 
 void CBlurEngine::ClampPixel(int x, int y) {
