@@ -1,22 +1,40 @@
 #include "app/Driver.h"
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
 #include <memory>
+#include <new>
+#include <system_error>
 #include <vector>
 
 #include "app/CmdLineOption.h"
 #include "app/FileIo.h"
+#include "app/RunSetup.h"
 #include "engine/BlurEngine.h"
 #include "engine/Clock.h"
+#include "engine/ResourceLimits.h"
 #include "image/Conversions.h"
-#include "image/RgbeImage.h"
-#include "image/TgaImage.h"
 #include "image/TgaWriter.h"
 
 namespace {
 
-enum ExitCode { kSuccess = 0, kBadInput = 1, kDepthSize = 2, kLensSize = 3, kOutputFailed = 4 };
+enum ExitCode {
+    kSuccess = 0,
+    kBadInput = 1,
+    kDepthSize = 2,
+    kLensSize = 3,
+    kOutputFailed = 4,
+    kOutOfMemory = 5,
+    kSystemError = 6,
+};
+
+constexpr double kMiB = 1024.0 * 1024.0;
 
 // The first parameter that leaves the result undefined: a value that is not
 // finite, or a strong whose exposure space would overflow.
@@ -44,35 +62,70 @@ bool CheckParameters(const CCmdLineOption& options) {
     return true;
 }
 
-bool LoadTga(const std::string& path, CImageTga& image) {
-    std::unique_ptr<unsigned char[]> data;
-    std::size_t size = 0;
-    if (!ReadWholeFile(path, data, size)) return false;
-    return image.Load(data, size);
+void PrintImageTooLarge(const std::string& path, const InputNeed& need, double budget) {
+    std::printf("out of memory!! _ %s: %dx%d pixels need %.0f MiB, the limit is %.0f MiB\n", path.c_str(),
+                need.width, need.height, std::ceil(need.bytes / kMiB), std::floor(budget / kMiB));
 }
 
-// The depth file is an RGBE file when its header says so, a TGA file otherwise.
-bool LoadDepth(const std::string& path, RgbeImage& rgbe, CImageTga& tga, bool& isRgbe) {
-    std::unique_ptr<unsigned char[]> data;
-    std::size_t size = 0;
-    isRgbe = false;
-    if (!ReadWholeFile(path, data, size)) return false;
-    if (rgbe.ParseHeader(data.get(), size)) {
-        isRgbe = true;
-        return rgbe.Load(data, size);
+void PrintFileTooLarge(const std::string& path, double bytes, double budget) {
+    std::printf("out of memory!! _ %s: the file needs %.0f MiB, the limit is %.0f MiB\n", path.c_str(),
+                std::ceil(bytes / kMiB), std::floor(budget / kMiB));
+}
+
+// Reads one input whole unless its header shows that its picture would not
+// fit in budget; then prints why and leaves refused set.
+InputFile ReadInput(const std::string& path, bool isDepth, double budget, bool& refused) {
+    InputFile file;
+    const HeadCheck check = [&](const unsigned char* head, std::size_t headSize, std::size_t fileSize) {
+        const InputNeed need = InputMemory(head, headSize, fileSize, isDepth);
+        if (need.bytes <= budget) return true;
+        if (need.sized)
+            PrintImageTooLarge(path, need, budget);
+        else
+            PrintFileTooLarge(path, need.bytes, budget);
+        return false;
+    };
+    const ReadResult result = ReadWholeFile(path, file.data, file.size, check);
+    refused = result == ReadResult::kRefused;
+    file.read = result == ReadResult::kRead;
+    return file;
+}
+
+int ReportSetup(const SetupReport& report, const CCmdLineOption& options, double budget) {
+    const std::string* paths[3] = {&options.zbufferFile, &options.imageFile, &options.lensFile};
+    switch (report.status) {
+        case SetupStatus::kReady:
+            return kSuccess;
+        case SetupStatus::kImageTooLarge:
+            if (report.need.sized)
+                PrintImageTooLarge(*paths[report.tooLarge], report.need, budget);
+            else
+                PrintFileTooLarge(*paths[report.tooLarge], report.need.bytes, budget);
+            return kOutOfMemory;
+        case SetupStatus::kLoadFailed:
+            if (!report.loaded[kDepthInput]) std::printf("zbuffer load failed!! _ %s\n", paths[0]->c_str());
+            if (!report.loaded[kColourInput]) std::printf("image load failed!! _ %s\n", paths[1]->c_str());
+            if (!report.loaded[kLensInput]) std::printf("lens load failed!! _ %s\n", paths[2]->c_str());
+            return kBadInput;
+        case SetupStatus::kDepthSize:
+            std::printf("image size - zbuffer size!! _ %dx%d - %dx%d\n", report.width, report.height,
+                        report.otherWidth, report.otherHeight);
+            return kDepthSize;
+        case SetupStatus::kLensSize:
+            std::printf("lens size not 256x256!! _ %dx%d\n", report.otherWidth, report.otherHeight);
+            return kLensSize;
+        case SetupStatus::kBlurTooLarge:
+            std::printf("out of memory!! _ -s %g: blurs up to %g pixels on %dx%d need %.0f MiB, the limit is %.0f MiB\n",
+                        options.blurSize, report.largestBlur, report.width, report.height,
+                        std::ceil(report.neededBytes / kMiB), std::floor(budget / kMiB));
+            return kOutOfMemory;
     }
-    return tga.Load(data, size);
+    return kBadInput;
 }
 
-}  // namespace
-
-int RunProgram(int argc, const char* const* argv) {
+int Run(int argc, const char* const* argv) {
     const std::uint32_t start = MilliClock();
     auto engine = std::make_unique<CBlurEngine>();
-    CImageTga colourImage;
-    CImageTga depthImage;
-    CImageTga lensImage;
-    RgbeImage depthRgbe;
     CCmdLineOption options;
 
     options.ParseArguments(argc, argv);
@@ -90,63 +143,26 @@ int RunProgram(int argc, const char* const* argv) {
     }
     if (!CheckParameters(options)) return kBadInput;
 
-    bool depthIsRgbe = false;
-    const bool depthLoaded = LoadDepth(options.zbufferFile, depthRgbe, depthImage, depthIsRgbe);
-    const bool colourLoaded = LoadTga(options.imageFile, colourImage);
-    const bool lensLoaded = LoadTga(options.lensFile, lensImage);
-    if (!depthLoaded || !colourLoaded || !lensLoaded) {
-        if (!depthLoaded) std::printf("zbuffer load failed!! _ %s\n", options.zbufferFile.c_str());
-        if (!colourLoaded) std::printf("image load failed!! _ %s\n", options.imageFile.c_str());
-        if (!lensLoaded) std::printf("lens load failed!! _ %s\n", options.lensFile.c_str());
-        return kBadInput;
+    // Each input is refused before it is read whole when its picture could
+    // not fit; PrepareRun checks again from all of the bytes.
+    const double budget = MemoryBudget();
+    const std::string* paths[3] = {&options.zbufferFile, &options.imageFile, &options.lensFile};
+    InputFile inputs[3];
+    for (int i = 0; i < 3; ++i) {
+        bool refused = false;
+        inputs[i] = ReadInput(*paths[i], i == kDepthInput, budget, refused);
+        if (refused) return kOutOfMemory;
     }
-
-    const int w = colourImage.width;
-    const int h = colourImage.height;
-    const std::size_t pixelCount = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-    {
-        std::vector<unsigned char> scratch(pixelCount * 4);
-        colourImage.CopyRGBA(scratch.data());
-        engine->source.SetFromRGBA8(w, h, scratch.data());
-    }
-    colourImage.Release();
-
-    if (depthIsRgbe) {
-        if (depthRgbe.width != w || depthRgbe.height != h) {
-            std::printf("image size - zbuffer size!! _ %dx%d - %dx%d\n", w, h, depthRgbe.width, depthRgbe.height);
-            return kDepthSize;
-        }
-        std::vector<double> means(pixelCount);
-        depthRgbe.ComputeMeans(means.data());
-        SetDepthFromValues(*engine, means.data(), w, h);
-        depthRgbe = RgbeImage();
-    } else {
-        if (depthImage.width != w || depthImage.height != h) {
-            std::printf("image size - zbuffer size!! _ %dx%d - %dx%d\n", w, h, depthImage.width, depthImage.height);
-            return kDepthSize;
-        }
-        std::vector<unsigned char> scratch(pixelCount * 4);
-        depthImage.CopyRGBA(scratch.data());
-        SetDepthFromBytes(*engine, w, h, scratch.data());
-        depthImage.Release();
-    }
-
-    if (lensImage.width != 256 || lensImage.height != 256) {
-        std::printf("lens size not 256x256!! _ %dx%d\n", lensImage.width, lensImage.height);
-        return kLensSize;
-    }
-    {
-        std::vector<unsigned char> scratch(256 * 256 * 4);
-        lensImage.CopyRGBA(scratch.data());
-        SetLensFromBytes(*engine, scratch.data());
-    }
-    lensImage.Release();
+    const SetupReport report = PrepareRun(*engine, inputs, budget);
+    if (report.status != SetupStatus::kReady) return ReportSetup(report, options, budget);
+    const int w = report.width;
+    const int h = report.height;
 
     engine->Run();
 
     bool written;
     {
-        std::vector<unsigned char> bytes(pixelCount * 4);
+        std::vector<unsigned char> bytes(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
         ResultToBytes(*engine, bytes.data());
         engine.reset();
         CTGAImage file;
@@ -162,4 +178,89 @@ int RunProgram(int argc, const char* const* argv) {
     std::printf("%.3f sec\n", ElapsedMs(start, end) / 1000.0);
     std::printf("out > %s\n", options.outputFile.c_str());
     return kSuccess;
+}
+
+void WriteRaw(const char* text) {
+    std::size_t left = std::strlen(text);
+    while (left > 0) {
+        const ssize_t n = ::write(STDOUT_FILENO, text, left);
+        if (n <= 0) return;
+        text += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
+// A signal that ends the run: no temporary output stays behind, and the
+// process still ends by that signal, as its parent expects.
+extern "C" void EndBySignal(int signalNumber) {
+    RemoveUnfinishedOutput();
+    const char* name = signalNumber == SIGINT ? "SIGINT" : signalNumber == SIGTERM ? "SIGTERM" : "SIGHUP";
+    WriteRaw("interrupted!! _ ");
+    WriteRaw(name);
+    WriteRaw("\n");
+    ::signal(signalNumber, SIG_DFL);
+    ::raise(signalNumber);
+}
+
+void InstallSignalHandlers() {
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_handler = EndBySignal;
+        sigemptyset(&action.sa_mask);
+        sigaddset(&action.sa_mask, SIGINT);
+        sigaddset(&action.sa_mask, SIGTERM);
+        sigaddset(&action.sa_mask, SIGHUP);
+        ::sigaction(signalNumber, &action, nullptr);
+    }
+}
+
+// An exception that escapes a worker thread ends in std::terminate: report
+// it like one on the main thread, without the abort.
+[[noreturn]] void EndByException() {
+    RemoveUnfinishedOutput();
+    std::fflush(stdout);
+    int code = kSystemError;
+    try {
+        const std::exception_ptr current = std::current_exception();
+        if (current) std::rethrow_exception(current);
+        std::printf("fatal error!! _ the run was stopped\n");
+    } catch (...) {
+        code = ReportException(std::current_exception());
+    }
+    std::fflush(stdout);
+    std::_Exit(code);
+}
+
+}  // namespace
+
+int ReportException(std::exception_ptr failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::bad_alloc& e) {
+        std::printf("out of memory!! _ %s\n", e.what());
+        return kOutOfMemory;
+    } catch (const std::system_error& e) {
+        std::printf("system error!! _ %s\n", e.what());
+        return kSystemError;
+    } catch (const std::exception& e) {
+        std::printf("fatal error!! _ %s\n", e.what());
+        return kSystemError;
+    } catch (...) {
+        std::printf("fatal error!! _ unknown exception\n");
+        return kSystemError;
+    }
+}
+
+int RunProgram(int argc, const char* const* argv) {
+    InstallSignalHandlers();
+    std::set_terminate(EndByException);
+    int code;
+    try {
+        code = Run(argc, argv);
+    } catch (...) {
+        code = ReportException(std::current_exception());
+    }
+    std::fflush(stdout);
+    return code;
 }

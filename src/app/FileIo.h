@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -7,6 +8,24 @@
 // found, or fewer bytes than its size arrive.
 bool ReadWholeFile(const std::string& path, std::unique_ptr<unsigned char[]>& data, std::size_t& size);
 
+// Judges a file from its first bytes (all of them for a small file) and its
+// size before the whole of it is read: true to go on reading.
+using HeadCheck = std::function<bool(const unsigned char* head, std::size_t headSize, std::size_t fileSize)>;
+
+// How many bytes a HeadCheck is shown at most.
+constexpr std::size_t kHeadBytes = 64 * 1024;
+
+enum class ReadResult { kRead, kUnreadable, kRefused };
+
+// ReadWholeFile that lets check refuse the file (kRefused) before the buffer
+// for the whole file is allocated.
+ReadResult ReadWholeFile(const std::string& path, std::unique_ptr<unsigned char[]>& data, std::size_t& size,
+                         const HeadCheck& check);
+
 // Writes bytes to a temporary file beside path and renames it over path only
 // once complete, so a failed run never leaves a half-written or destroyed file.
 bool WriteFileAtomically(const std::string& path, const unsigned char* bytes, std::size_t size);
+
+// Removes the temporary file of a WriteFileAtomically under way, if any.
+// Async-signal-safe: for a handler of a signal that ends the process.
+void RemoveUnfinishedOutput();

@@ -9,14 +9,6 @@
 #include "engine/Rounding.h"
 #include "image/FroatImage.h"
 
-// Per-pixel record of the blur.
-struct PixelBlur {
-    double spread = 0.0;                  // lens footprint this pixel's light is spread with
-    double reach = 0.0;                   // largest blur around the pixel; sets its gather window
-    double blur = 0.0;                    // the pixel's own blur size from its depth
-    const CImageFroat* kernel = nullptr;  // the kernel of spread, inside kernels
-};
-
 // Row states of the gather pass.
 enum RowState : int { kRowWaiting = 0, kRowClaimed = 1, kRowDone = 2 };
 
@@ -24,6 +16,24 @@ enum RowState : int { kRowWaiting = 0, kRowClaimed = 1, kRowDone = 2 };
 constexpr int kNoRowWaiting = -1;
 constexpr int kAllRowsDone = -2;
 
+// What the gather needs of one lens kernel, besides its pixels.
+struct KernelInfo {
+    const FroatPixel* pixels = nullptr;  // dimension x dimension, row-major
+    int dimension = 0;                   // width and height of the kernel image
+    int centre = 0;                      // KernelDimension(RoundUpThird(spread)) / 2
+    bool needsClamp = false;             // some reachable position falls outside the kernel
+    // For each row offset |dy|, the largest |dx| whose doubled distance t
+    // still passes spread - t >= 1; -1 when no offset of that row does.
+    std::vector<int> span;
+};
+
+// The depth-of-field blur. The driver fills source, depth and lens and the
+// options, calls Run once and reads result.
+//
+// The passes are computed row by row, but each row is built from the pixels
+// that reach it, visited in the order of the window (rows top to bottom, then
+// left to right), so every sum is formed in exactly that order. Run releases
+// source and depth once it has taken what it needs of them.
 class CBlurEngine {
 public:
     CBlurEngine() = default;
@@ -33,7 +43,7 @@ public:
     // Setup, first pass, linking and gather pass; blocks until result is complete.
     void Run();
 
-    // The blur size of pixel (x, y) from its depth.
+    // The blur size of pixel (x, y) from its depth (before Run releases depth).
     double DepthBlur(int x, int y) const;
 
     // The two passes, one row at a time; safe to run concurrently for different rows.
@@ -48,9 +58,9 @@ public:
     static int ProcessorCount();
 
     // What the passes found, for tests and benchmarks; valid after Run.
-    double SpreadAt(int x, int y) const { return pixels[Index(x, y)].spread; }
-    double ReachAt(int x, int y) const { return pixels[Index(x, y)].reach; }
-    double BlurAt(int x, int y) const { return pixels[Index(x, y)].blur; }
+    double SpreadAt(int x, int y) const { return spreads[Index(x, y)]; }
+    double ReachAt(int x, int y) const { return reaches[Index(x, y)]; }
+    double BlurAt(int x, int y) const { return blurs[Index(x, y)]; }
     std::size_t KernelCount() const { return kernels.size(); }
     // The kernel made for a spread value, or null.
     const CImageFroat* KernelFor(double spread) const {
@@ -68,8 +78,6 @@ public:
         std::size_t kernelBytes = 0;      // pixels of all kernels
     };
     Stats stats;
-    std::atomic<std::uint64_t> visitCount{0};
-    std::atomic<std::uint64_t> contributionCount{0};
 
     // Inputs, filled by the driver.
     CImageFroat source;
@@ -87,11 +95,18 @@ public:
     double zFar = 1.0;
     double maxBlur = 80.0;
 
-    // Working state.
-    CImageFroat weightSum;
-    CImageFroat exposure;
+    // Working state, one entry per pixel in row-major order.
+    CImageFroat exposure;                 // strong^(255 c) per colour channel, 255 a
+    std::vector<double> depths;           // the depth image's r channel
+    std::vector<double> blurs;            // each pixel's own blur
+    std::vector<double> reaches;          // largest blur around the pixel
+    std::vector<double> spreads;          // the footprint the pixel's light is spread with
+    std::vector<std::uint32_t> kernelIds; // index into kernelInfos of the pixel's spread
+    std::vector<std::uint8_t> inFront;    // the pixel's distance is at or before the focus
+    std::vector<unsigned char> sourceBytes;  // the source as bytes, when it came from bytes
+
     std::map<double, CImageFroat> kernels;
-    std::vector<PixelBlur> pixels;
+    std::vector<KernelInfo> kernelInfos;
     std::vector<double> distanceTable;
     std::vector<std::atomic<int>> rowStates;
     int nextRow = 0;
@@ -108,11 +123,27 @@ public:
 
 private:
     std::size_t Index(int x, int y) const {
-        return static_cast<std::size_t>(y) * static_cast<std::size_t>(source.width) + static_cast<std::size_t>(x);
+        return static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x);
     }
     void Setup();
+    void TakeSource();
     void FillDistanceTable();
+    void ComputeReaches();
+    void ComputeExposureRow(int y);
+    void ClaimKernels(int y);
     void LinkKernels();
     void RunFirstPass();
     void RunGatherPass();
+
+    int firstWaiting_ = 0;  // no row below it is waiting
+    int width_ = 0;
+    int height_ = 0;
+    bool sourceIsBytes_ = false;
+    CImageFroat sourceCopy_;              // kept only when the source is not bytes / 255
+    std::vector<double> rowMaxBlur_;      // per row, the largest blur
+    std::vector<double> rowMaxSpread_;    // per row, the largest spread
+    std::vector<double> symmetricTable_;  // doubled distances for offsets -K/2..K/2 in both axes
+    double exposureTable_[256] = {};      // strong^(255 b / 255) per byte
+    std::atomic<std::uint64_t> visitCount_{0};
+    std::atomic<std::uint64_t> contributionCount_{0};
 };

@@ -1,92 +1,84 @@
-#include "engine/BlurEngine.h"
-
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <thread>
+
+#include "engine/BlurEngine.h"
+#include "engine/RowPool.h"
 
 int CBlurEngine::ProcessorCount() {
     const unsigned n = std::thread::hardware_concurrency();
     return n == 0 ? 1 : static_cast<int>(n);
 }
 
-void CBlurEngine::RunFirstPass() {
-    nextRow = 0;
-    const int h = source.height;
-    std::vector<std::thread> workers;
-    workers.reserve(static_cast<std::size_t>(threadCount));
-    for (int i = 0; i < threadCount; ++i) {
-        workers.emplace_back([this, h] {
-            std::unique_lock<std::mutex> lock(rowMutex);
-            while (nextRow < h) {
-                const int y = nextRow;
-                nextRow = y + 1;
-                lock.unlock();
-                FirstPassRow(y);
-                lock.lock();
-            }
-        });
-    }
-    for (std::thread& worker : workers) worker.join();
-}
-
 int CBlurEngine::ClaimRow() {
-    bool anyNotDone = false;
-    for (std::size_t i = 0; i < rowStates.size(); ++i) {
-        const int state = rowStates[i].load(std::memory_order_relaxed);
-        if (state == kRowWaiting) {
-            rowStates[i].store(kRowClaimed, std::memory_order_relaxed);
-            return static_cast<int>(i);
-        }
-        if (state != kRowDone) anyNotDone = true;
+    // Rows are claimed in increasing order, so every row below the first
+    // waiting one has been claimed already.
+    const int rows = static_cast<int>(rowStates.size());
+    while (firstWaiting_ < rows && rowStates[static_cast<std::size_t>(firstWaiting_)].load() != kRowWaiting)
+        ++firstWaiting_;
+    if (firstWaiting_ < rows) {
+        rowStates[static_cast<std::size_t>(firstWaiting_)].store(kRowClaimed);
+        return firstWaiting_++;
     }
-    return anyNotDone ? kNoRowWaiting : kAllRowsDone;
+    for (const std::atomic<int>& state : rowStates)
+        if (state.load() != kRowDone) return kNoRowWaiting;
+    return kAllRowsDone;
 }
 
+// Gathers every row on the worker threads while this thread reports
+// progress: at most about once a second, and once more at the end.
 void CBlurEngine::RunGatherPass() {
-    const int h = source.height;
-    rowStates = std::vector<std::atomic<int>>(static_cast<std::size_t>(h > 0 ? h : 0));
+    const int rows = height_;
+    result.Resize(width_, height_, FroatPixel{});
+    rowStates = std::vector<std::atomic<int>>(static_cast<std::size_t>(rows));
     for (std::atomic<int>& state : rowStates) state.store(kRowWaiting);
+    firstWaiting_ = 0;
 
+    std::atomic<int> doneRows{0};
+    std::mutex doneMutex;
+    std::condition_variable allDone;
+    auto worker = [&] {
+        for (;;) {
+            int row;
+            {
+                std::lock_guard<std::mutex> lock(rowMutex);
+                row = ClaimRow();
+            }
+            // No waiting row is left: the rows still claimed belong to others.
+            if (row < 0) return;
+            GatherRow(row);
+            {
+                std::lock_guard<std::mutex> lock(rowMutex);
+                rowStates[static_cast<std::size_t>(row)].store(kRowDone);
+            }
+            if (doneRows.fetch_add(1) + 1 == rows) {
+                std::lock_guard<std::mutex> lock(doneMutex);
+                allDone.notify_all();
+            }
+        }
+    };
     std::vector<std::thread> workers;
     workers.reserve(static_cast<std::size_t>(threadCount));
-    for (int i = 0; i < threadCount; ++i) {
-        workers.emplace_back([this] {
-            for (;;) {
-                int row;
-                {
-                    std::lock_guard<std::mutex> lock(rowMutex);
-                    row = ClaimRow();
-                }
-                if (row == kAllRowsDone) return;
-                if (row == kNoRowWaiting) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                    continue;
-                }
-                GatherRow(row);
-                std::lock_guard<std::mutex> lock(rowMutex);
-                rowStates[static_cast<std::size_t>(row)].store(kRowDone, std::memory_order_release);
-            }
-        });
-    }
+    for (int i = 0; i < threadCount; ++i) workers.emplace_back(worker);
 
     std::uint32_t lastPrint = clock();
-    std::size_t doneRows = 0;
+    int done = 0;
     for (;;) {
-        doneRows = 0;
-        for (const std::atomic<int>& state : rowStates)
-            if (state.load(std::memory_order_acquire) == kRowDone) ++doneRows;
-        if (doneRows >= rowStates.size()) break;
+        done = doneRows.load();
+        if (done >= rows) break;
         const std::uint32_t now = clock();
         if (ElapsedMs(lastPrint, now) > 1000) {
-            std::printf("state... %3.0f%%\n", static_cast<double>(doneRows) / h * 100.0);
+            std::printf("state... %3.0f%%\n", static_cast<double>(done) / rows * 100.0);
             std::fflush(stdout);
             lastPrint = now;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::unique_lock<std::mutex> lock(doneMutex);
+        allDone.wait_for(lock, std::chrono::milliseconds(1), [&] { return doneRows.load() >= rows; });
     }
     // A picture without rows is complete at once.
-    const double percent = h > 0 ? static_cast<double>(doneRows) / h * 100.0 : 100.0;
+    const double percent = rows > 0 ? static_cast<double>(done) / rows * 100.0 : 100.0;
     std::printf("state... %3.0f%%\n", percent);
     std::fflush(stdout);
-    for (std::thread& worker : workers) worker.join();
+    for (std::thread& thread : workers) thread.join();
 }

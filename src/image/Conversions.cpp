@@ -38,8 +38,8 @@ unsigned char ChannelToByte(double value) {
 const FroatPixel& ResultPixel(const CBlurEngine& engine, int x, int y) { return engine.result.PixelAt(x, y); }
 
 void ResultToBytes(const CBlurEngine& engine, unsigned char* destination) {
-    const int w = engine.source.width;
-    const int h = engine.source.height;
+    const int w = engine.result.width;
+    const int h = engine.result.height;
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             const FroatPixel& p = ResultPixel(engine, x, y);

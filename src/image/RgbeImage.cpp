@@ -123,15 +123,23 @@ bool RgbeImage::ReadScanline(unsigned char* destination, int length) {
     return true;
 }
 
-bool RgbeImage::Load(std::unique_ptr<unsigned char[]>& data, std::size_t size) {
-    fileData = std::move(data);
-    if (!fileData || data_ != fileData.get() || size != size_ || scanlineLength <= 0) return false;
-
+bool RgbeImage::FitsFileSize(std::size_t fileSize) const {
+    if (scanlineLength <= 0 || scanlineCount <= 0 || cursor > fileSize) return false;
+    // The 16-bit length in every scanline's marker cannot name a longer one.
+    if (scanlineLength > 0xFFFF) return false;
     // Every scanline needs its 4 marker bytes and at least one 2-byte run per
-    // 127 pixels of each plane: refuse a file too short before allocating.
+    // 127 pixels of each plane.
     const std::size_t length = static_cast<std::size_t>(scanlineLength);
     const std::size_t perScanline = 4 + 8 * ((length + 126) / 127);
-    if (static_cast<std::size_t>(scanlineCount) > (size_ - cursor) / perScanline) return false;
+    return static_cast<std::size_t>(scanlineCount) <= (fileSize - cursor) / perScanline;
+}
+
+bool RgbeImage::Load(std::unique_ptr<unsigned char[]>& data, std::size_t size) {
+    fileData = std::move(data);
+    if (!fileData || data_ != fileData.get() || size != size_) return false;
+    // Refuse a file too short for its scanlines before allocating.
+    if (!FitsFileSize(size_)) return false;
+    const std::size_t length = static_cast<std::size_t>(scanlineLength);
 
     rgb.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3, 0.0);
     std::vector<unsigned char> scanline(length * 4);

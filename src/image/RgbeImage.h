@@ -10,6 +10,11 @@ struct RgbeImage {
     // with a "-Y h +X w" style resolution line. Reads nothing past size bytes.
     bool ParseHeader(const unsigned char* data, std::size_t size);
 
+    // After ParseHeader: whether a file of fileSize bytes can hold the
+    // scanlines the header promises (Load refuses it otherwise, before
+    // allocating). ParseHeader may have been given only the file's first bytes.
+    bool FitsFileSize(std::size_t fileSize) const;
+
     // Decodes every scanline; call after ParseHeader accepted the same bytes.
     // Takes the buffer (data is left empty) whatever the outcome.
     bool Load(std::unique_ptr<unsigned char[]>& data, std::size_t size);

@@ -47,47 +47,69 @@ bool CImageTga::Load(std::unique_ptr<unsigned char[]>& data, std::size_t size) {
     return true;
 }
 
-bool CImageTga::Decode(const unsigned char* data, std::size_t size) {
-    if (size < kHeaderSize) return false;
+bool CImageTga::ParseHeader(const unsigned char* data, std::size_t headSize, std::size_t fileSize,
+                            Layout& layout) {
+    if (headSize < kHeaderSize || fileSize < headSize) return false;
     const unsigned idLength = data[0];
     const unsigned colourMapType = data[1];
     const unsigned imageType = data[2];
     const unsigned bitsPerPixel = data[16];
-    const bool topLeft = (data[17] & 0x20) != 0;
-    const unsigned w = ReadU16(data + 12);
-    const unsigned h = ReadU16(data + 14);
+    layout.topLeft = (data[17] & 0x20) != 0;
+    layout.width = ReadU16(data + 12);
+    layout.height = ReadU16(data + 14);
 
     // Pixel data follows the image ID and, when present, the colour map.
-    std::size_t offset = kHeaderSize + idLength;
+    layout.offset = kHeaderSize + idLength;
     if (colourMapType == 1) {
         const std::size_t entries = ReadU16(data + 5);
         const std::size_t entryBytes = (static_cast<std::size_t>(data[7]) + 7) / 8;
-        offset += entries * entryBytes;
+        layout.offset += entries * entryBytes;
     }
-    if (offset > size) return false;
+    if (layout.offset > fileSize) return false;
 
-    std::size_t bytesPerPixel;
-    bool runLength;
     if (bitsPerPixel == 8) {
         if (imageType != 3 && imageType != 11) return false;
-        bytesPerPixel = 1;
-        runLength = imageType == 11;
+        layout.bytesPerPixel = 1;
+        layout.runLength = imageType == 11;
     } else if (bitsPerPixel == 24 || bitsPerPixel == 32) {
-        bytesPerPixel = bitsPerPixel / 8;
-        runLength = imageType == 10;
+        layout.bytesPerPixel = bitsPerPixel / 8;
+        layout.runLength = imageType == 10;
     } else {
         return false;
     }
 
-    const std::size_t pixelCount = static_cast<std::size_t>(w) * h;
-    const std::size_t available = size - offset;
+    const std::size_t pixelCount = static_cast<std::size_t>(layout.width) * layout.height;
+    const std::size_t available = fileSize - layout.offset;
     // Refuse a header that promises more than the file can hold before allocating.
-    if (runLength) {
+    if (layout.runLength) {
         const std::size_t minimumPackets = (pixelCount + 127) / 128;
-        if (minimumPackets > available / (1 + bytesPerPixel)) return false;
-    } else if (pixelCount > available / bytesPerPixel) {
+        if (minimumPackets > available / (1 + layout.bytesPerPixel)) return false;
+    } else if (pixelCount > available / layout.bytesPerPixel) {
         return false;
     }
+    return true;
+}
+
+bool CImageTga::PeekSize(const unsigned char* head, std::size_t headSize, std::size_t fileSize, int& width,
+                         int& height) {
+    Layout layout;
+    if (!ParseHeader(head, headSize, fileSize, layout)) return false;
+    width = static_cast<int>(layout.width);
+    height = static_cast<int>(layout.height);
+    return true;
+}
+
+bool CImageTga::Decode(const unsigned char* data, std::size_t size) {
+    Layout layout;
+    if (!ParseHeader(data, size, size, layout)) return false;
+    const unsigned w = layout.width;
+    const unsigned h = layout.height;
+    const bool topLeft = layout.topLeft;
+    const std::size_t offset = layout.offset;
+    const std::size_t bytesPerPixel = layout.bytesPerPixel;
+    const bool runLength = layout.runLength;
+    const std::size_t pixelCount = static_cast<std::size_t>(w) * h;
+    const std::size_t available = size - offset;
 
     std::vector<unsigned char> decoded;
     const unsigned char* pixels = data + offset;

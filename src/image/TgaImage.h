@@ -21,6 +21,22 @@ public:
     static bool DecodeRle(const unsigned char* stream, std::size_t streamSize, int bytesPerPixel,
                           std::size_t pixelCount, unsigned char* destination);
 
+    // The size that Load would decode from a file of fileSize bytes, judged
+    // from its first headSize bytes (the 18-byte header suffices): false when
+    // Load would refuse the header or the file is too short for its pixels.
+    static bool PeekSize(const unsigned char* head, std::size_t headSize, std::size_t fileSize, int& width,
+                         int& height);
+
 private:
+    // Where and how the pixels of a file are stored, from its header.
+    struct Layout {
+        unsigned width = 0;
+        unsigned height = 0;
+        std::size_t offset = 0;  // of the pixel data
+        std::size_t bytesPerPixel = 0;
+        bool runLength = false;
+        bool topLeft = false;
+    };
+    static bool ParseHeader(const unsigned char* data, std::size_t headSize, std::size_t fileSize, Layout& layout);
     bool Decode(const unsigned char* data, std::size_t size);
 };

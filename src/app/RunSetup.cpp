@@ -1,0 +1,132 @@
+#include "app/RunSetup.h"
+
+#include <cstring>
+#include <vector>
+
+#include "engine/BlurEngine.h"
+#include "engine/ResourceLimits.h"
+#include "image/Conversions.h"
+#include "image/RgbeImage.h"
+#include "image/TgaImage.h"
+
+InputNeed InputMemory(const unsigned char* head, std::size_t headSize, std::size_t fileSize, bool isDepth) {
+    InputNeed need;
+    need.bytes = static_cast<double>(fileSize);
+    if (isDepth && headSize >= 2 && head[0] == '#' && head[1] == '?') {
+        RgbeImage header;
+        if (header.ParseHeader(head, headSize)) {
+            if (!header.FitsFileSize(fileSize)) return need;  // Load refuses it
+            need.sized = true;
+            need.width = header.width;
+            need.height = header.height;
+            need.bytes += PixelBufferBytes(header.width, header.height);
+            return need;
+        }
+        if (headSize < fileSize) return need;  // the header may go on
+    }
+    int width = 0;
+    int height = 0;
+    if (!CImageTga::PeekSize(head, headSize, fileSize, width, height)) return need;
+    need.sized = true;
+    need.width = width;
+    need.height = height;
+    need.bytes += PixelBufferBytes(width, height);
+    return need;
+}
+
+namespace {
+
+bool LoadTga(InputFile& file, CImageTga& image) { return file.read && image.Load(file.data, file.size); }
+
+// The depth file is an RGBE file when its header says so, a TGA file otherwise.
+bool LoadDepth(InputFile& file, RgbeImage& rgbe, CImageTga& tga, bool& isRgbe) {
+    isRgbe = false;
+    if (!file.read) return false;
+    if (rgbe.ParseHeader(file.data.get(), file.size)) {
+        isRgbe = true;
+        return rgbe.Load(file.data, file.size);
+    }
+    return tga.Load(file.data, file.size);
+}
+
+}  // namespace
+
+SetupReport PrepareRun(CBlurEngine& engine, InputFile (&inputs)[3], double budgetBytes) {
+    SetupReport report;
+    for (int i = 0; i < 3; ++i) {
+        if (!inputs[i].read) continue;
+        const InputNeed need = InputMemory(inputs[i].data.get(), inputs[i].size, inputs[i].size, i == kDepthInput);
+        if (need.bytes > budgetBytes) {
+            report.status = SetupStatus::kImageTooLarge;
+            report.tooLarge = i;
+            report.need = need;
+            report.neededBytes = need.bytes;
+            return report;
+        }
+    }
+
+    CImageTga colourImage;
+    CImageTga depthImage;
+    CImageTga lensImage;
+    RgbeImage depthRgbe;
+    bool depthIsRgbe = false;
+    report.loaded[kDepthInput] = LoadDepth(inputs[kDepthInput], depthRgbe, depthImage, depthIsRgbe);
+    report.loaded[kColourInput] = LoadTga(inputs[kColourInput], colourImage);
+    report.loaded[kLensInput] = LoadTga(inputs[kLensInput], lensImage);
+    if (!report.loaded[0] || !report.loaded[1] || !report.loaded[2]) {
+        report.status = SetupStatus::kLoadFailed;
+        return report;
+    }
+
+    const int w = colourImage.width;
+    const int h = colourImage.height;
+    report.width = w;
+    report.height = h;
+    const std::size_t pixelCount = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    {
+        std::vector<unsigned char> scratch(pixelCount * 4);
+        colourImage.CopyRGBA(scratch.data());
+        engine.source.SetFromRGBA8(w, h, scratch.data());
+    }
+    colourImage.Release();
+
+    const int depthWidth = depthIsRgbe ? depthRgbe.width : depthImage.width;
+    const int depthHeight = depthIsRgbe ? depthRgbe.height : depthImage.height;
+    if (depthWidth != w || depthHeight != h) {
+        report.status = SetupStatus::kDepthSize;
+        report.otherWidth = depthWidth;
+        report.otherHeight = depthHeight;
+        return report;
+    }
+    if (depthIsRgbe) {
+        std::vector<double> means(pixelCount);
+        depthRgbe.ComputeMeans(means.data());
+        SetDepthFromValues(engine, means.data(), w, h);
+        depthRgbe = RgbeImage();
+    } else {
+        std::vector<unsigned char> scratch(pixelCount * 4);
+        depthImage.CopyRGBA(scratch.data());
+        SetDepthFromBytes(engine, w, h, scratch.data());
+        depthImage.Release();
+    }
+
+    if (lensImage.width != 256 || lensImage.height != 256) {
+        report.status = SetupStatus::kLensSize;
+        report.otherWidth = lensImage.width;
+        report.otherHeight = lensImage.height;
+        return report;
+    }
+    {
+        std::vector<unsigned char> scratch(256 * 256 * 4);
+        lensImage.CopyRGBA(scratch.data());
+        SetLensFromBytes(engine, scratch.data());
+    }
+    lensImage.Release();
+
+    // The largest blur sets the window, the distance table and the kernels.
+    report.largestBlur = LargestDepthBlur(engine);
+    const double pixels = static_cast<double>(pixelCount);
+    report.neededBytes = PixelBufferBytes(w, h) + BlurTableBytes(report.largestBlur, pixels);
+    if (!(report.neededBytes <= budgetBytes)) report.status = SetupStatus::kBlurTooLarge;
+    return report;
+}

@@ -1,0 +1,66 @@
+#include "engine/ResourceLimits.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/BlurEngine.h"
+#include "image/FroatImage.h"
+
+namespace {
+
+constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
+
+// KernelDimension in double arithmetic, for blurs far beyond int range.
+double Dimension(double v) {
+    double k = std::trunc(std::ceil(3.0 * v) / 3.0);
+    if (std::fmod(k, 2.0) != 0.0) k += 1.0;
+    return k < 3.0 ? 3.0 : k;
+}
+
+// A dimension so large that its distance table alone exceeds any budget:
+// no need to count its kernels one by one.
+constexpr double kHopelessDimension = 1e6;
+
+// A kernel image of dimension n, with the map node and image object around it.
+double KernelBytes(double n) { return n * n * sizeof(FroatPixel) + 128.0; }
+
+}  // namespace
+
+double MemoryBudget() {
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return 2.0 * kGiB;
+    const double physical = static_cast<double>(pages) * static_cast<double>(pageSize);
+    return std::min(physical * 0.75, 64.0 * kGiB);
+}
+
+double PixelBufferBytes(double width, double height) {
+    return kRunFixedBytes + std::max(width, 0.0) * std::max(height, 0.0) * kRunBytesPerPixel;
+}
+
+double LargestDepthBlur(const CBlurEngine& engine) {
+    double largest = 0.0;
+    for (int y = 0; y < engine.depth.height; ++y)
+        for (int x = 0; x < engine.depth.width; ++x) largest = std::max(largest, engine.DepthBlur(x, y));
+    return largest;
+}
+
+double BlurTableBytes(double largestBlur, double pixelCount) {
+    const double top = std::max(largestBlur, 1.0);
+    const double window = Dimension(top);
+    if (!(window < kHopelessDimension)) return HUGE_VAL;
+    const double distanceTable = window * window * sizeof(double);
+    const double threads = CBlurEngine::ProcessorCount();
+    // Box resampling keeps four doubles and a counter per kernel pixel.
+    const double scratch = threads * window * window * (sizeof(FroatPixel) + sizeof(int));
+
+    // Spreads are j / 3 for j = 3 ... ceil(3 * top); count the largest ones.
+    const double highest = std::ceil(3.0 * top);
+    double kernels = 0.0;
+    double counted = 0.0;
+    for (double j = highest; j >= 3.0 && counted < pixelCount; j -= 1.0, counted += 1.0)
+        kernels += KernelBytes(Dimension(j / 3.0));
+    return distanceTable + scratch + kernels;
+}
