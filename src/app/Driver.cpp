@@ -36,30 +36,11 @@ enum ExitCode {
 
 constexpr double kMiB = 1024.0 * 1024.0;
 
-// The first parameter that leaves the result undefined: a value that is not
-// finite, or a strong whose exposure space would overflow.
 bool CheckParameters(const CCmdLineOption& options) {
-    struct Checked {
-        const char* name;
-        double value;
-        bool ok;
-    };
-    const double s = options.strong;
-    const bool strongOk = std::isfinite(s) && s > 0.0 && std::fabs(255.0 * std::log(s)) <= std::log(1e300);
-    const Checked checks[] = {
-        {"-s", options.blurSize, std::isfinite(options.blurSize)},
-        {"-k", s, strongOk},
-        {"-c", options.focus, std::isfinite(options.focus)},
-        {"-n", options.zNear, std::isfinite(options.zNear)},
-        {"-f", options.zFar, std::isfinite(options.zFar)},
-    };
-    for (const Checked& check : checks) {
-        if (!check.ok) {
-            std::printf("bad parameter!! _ %s = %g\n", check.name, check.value);
-            return false;
-        }
-    }
-    return true;
+    BadParameter bad;
+    if (!FindBadParameter(options, bad)) return true;
+    std::printf("bad parameter!! _ %s = %g\n", bad.name, bad.value);
+    return false;
 }
 
 void PrintImageTooLarge(const std::string& path, const InputNeed& need, double budget) {
@@ -192,7 +173,7 @@ void WriteRaw(const char* text) {
 
 // A signal that ends the run: no temporary output stays behind, and the
 // process still ends by that signal, as its parent expects.
-extern "C" void EndBySignal(int signalNumber) {
+void EndBySignal(int signalNumber) {
     RemoveUnfinishedOutput();
     const char* name = signalNumber == SIGINT ? "SIGINT" : signalNumber == SIGTERM ? "SIGTERM" : "SIGHUP";
     WriteRaw("interrupted!! _ ");
@@ -201,6 +182,8 @@ extern "C" void EndBySignal(int signalNumber) {
     ::signal(signalNumber, SIG_DFL);
     ::raise(signalNumber);
 }
+
+}  // namespace
 
 void InstallSignalHandlers() {
     for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
@@ -214,6 +197,8 @@ void InstallSignalHandlers() {
         ::sigaction(signalNumber, &action, nullptr);
     }
 }
+
+namespace {
 
 // An exception that escapes a worker thread ends in std::terminate: report
 // it like one on the main thread, without the abort.

@@ -14,3 +14,8 @@ int RunProgram(int argc, const char* const* argv);
 // "system error!! _ " or "fatal error!! _ " and its text) and returns the
 // exit code for it.
 int ReportException(std::exception_ptr failure);
+
+// Makes SIGINT, SIGTERM and SIGHUP remove an unfinished output file, print
+// "interrupted!! _ " and the signal's name, and end the process by that
+// signal. RunProgram calls it first.
+void InstallSignalHandlers();

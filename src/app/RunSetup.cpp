@@ -1,13 +1,39 @@
 #include "app/RunSetup.h"
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
+#include "app/CmdLineOption.h"
 #include "engine/BlurEngine.h"
 #include "engine/ResourceLimits.h"
 #include "image/Conversions.h"
 #include "image/RgbeImage.h"
 #include "image/TgaImage.h"
+
+bool FindBadParameter(const CCmdLineOption& options, BadParameter& bad) {
+    const double s = options.strong;
+    const bool strongOk = std::isfinite(s) && s > 0.0 && std::fabs(255.0 * std::log(s)) <= std::log(1e300);
+    const struct {
+        const char* name;
+        double value;
+        bool ok;
+    } checks[] = {
+        {"-s", options.blurSize, std::isfinite(options.blurSize)},
+        {"-k", s, strongOk},
+        {"-c", options.focus, std::isfinite(options.focus)},
+        {"-n", options.zNear, std::isfinite(options.zNear)},
+        {"-f", options.zFar, std::isfinite(options.zFar)},
+    };
+    for (const auto& check : checks) {
+        if (!check.ok) {
+            bad.name = check.name;
+            bad.value = check.value;
+            return true;
+        }
+    }
+    return false;
+}
 
 InputNeed InputMemory(const unsigned char* head, std::size_t headSize, std::size_t fileSize, bool isDepth) {
     InputNeed need;

@@ -3,10 +3,20 @@
 #include <memory>
 
 class CBlurEngine;
+class CCmdLineOption;
 
 // The inputs of a run, from their bytes to the filled engine, with every
 // check of the driver but none of its output: what the driver would report
 // is returned as a value.
+
+// The first parameter, in the order -s, -k, -c, -n, -f, that leaves the
+// result undefined: a value that is not finite, or a strong whose exposure
+// space would overflow (|255 ln strong| > ln 1e300) or is not positive.
+struct BadParameter {
+    const char* name = nullptr;  // the switch
+    double value = 0.0;
+};
+bool FindBadParameter(const CCmdLineOption& options, BadParameter& bad);
 
 // One input file, read whole (or not read at all).
 struct InputFile {

@@ -8,6 +8,7 @@
 #include "engine/Clock.h"
 #include "engine/Rounding.h"
 #include "image/FroatImage.h"
+#include "lens/SpreadTables.h"
 
 // Row states of the gather pass.
 enum RowState : int { kRowWaiting = 0, kRowClaimed = 1, kRowDone = 2 };
@@ -135,6 +136,8 @@ private:
     void RunFirstPass();
     void RunGatherPass();
 
+    SpreadTables spreadTables_;           // J per distinct blur, during the first pass
+    bool hasNonPositiveBlur_ = false;
     int firstWaiting_ = 0;  // no row below it is waiting
     int width_ = 0;
     int height_ = 0;

@@ -1,26 +1,17 @@
 #include <algorithm>
 #include <cmath>
 
+#include <emmintrin.h>
+
 #include "engine/BlurEngine.h"
 
 namespace {
 
-// Sums of one output pixel: weighted exposure and weights, per channel.
-struct Accumulator {
-    double sum[4];
-    double weight[4];
+// Sums of one output pixel: weighted exposure and weights, per channel
+// (red and green in the first half of each pair, blue and alpha in the second).
+struct alignas(16) Accumulator {
+    __m128d sumRG, sumBA, weightRG, weightBA;
 };
-
-inline void Accumulate(Accumulator& a, const FroatPixel& l, const FroatPixel& x) {
-    a.sum[0] = a.sum[0] + l.r * x.r;
-    a.sum[1] = a.sum[1] + l.g * x.g;
-    a.sum[2] = a.sum[2] + l.b * x.b;
-    a.sum[3] = a.sum[3] + l.a * x.a;
-    a.weight[0] = a.weight[0] + l.r;
-    a.weight[1] = a.weight[1] + l.g;
-    a.weight[2] = a.weight[2] + l.b;
-    a.weight[3] = a.weight[3] + l.a;
-}
 
 }  // namespace
 
@@ -36,35 +27,45 @@ void CBlurEngine::GatherRow(int y) {
     const int h = height_;
     const int half = kernelSize / 2;
     const int side = 2 * half + 1;
-    thread_local std::vector<int> low, high;
+    thread_local std::vector<int> low, high, rowLow, rowHigh;
     thread_local std::vector<Accumulator> sums;
     low.resize(static_cast<std::size_t>(w));
     high.resize(static_cast<std::size_t>(w));
-    sums.assign(static_cast<std::size_t>(w), Accumulator{});
+    rowLow.resize(static_cast<std::size_t>(w));
+    rowHigh.resize(static_cast<std::size_t>(w));
+    const __m128d zero = _mm_setzero_pd();
+    sums.assign(static_cast<std::size_t>(w), Accumulator{zero, zero, zero, zero});
 
     const std::size_t row = Index(0, y);
     const double* centreDepth = &depths[row];
     const double* centreSpread = &spreads[row];
-    int rowLow = 0, rowHigh = 0;
+    int windowLow = 0, windowHigh = 0;
     for (int x = 0; x < w; ++x) {
         int n = KernelDimension(reaches[row + x]);
         if (n > kernelSize) n = kernelSize;
         low[x] = -(n / 2);
         high[x] = -(n / 2) + n - 1;
-        rowLow = std::min(rowLow, low[x]);
-        rowHigh = std::max(rowHigh, high[x]);
+        windowLow = std::min(windowLow, low[x]);
+        windowHigh = std::max(windowHigh, high[x]);
     }
 
     std::uint64_t visits = 0;
     std::uint64_t contributions = 0;
-    const int v0 = std::max(0, y + rowLow);
-    const int v1 = std::min(h - 1, y + rowHigh);
+    const int v0 = std::max(0, y + windowLow);
+    const int v1 = std::min(h - 1, y + windowHigh);
     for (int v = v0; v <= v1; ++v) {
         const int dy = v - y;
         const int ady = std::abs(dy);
         // A spread not above the doubled row distance covers nothing in this row.
         const double minimum = 2.0 * ady;
         if (!(rowMaxSpread_[static_cast<std::size_t>(v)] > minimum)) continue;
+        // The dx range of each pixel's window for this row of neighbours;
+        // empty where the row lies outside the window.
+        for (int x = 0; x < w; ++x) {
+            const bool rowInWindow = dy >= low[x] && dy <= high[x];
+            rowLow[x] = rowInWindow ? low[x] : 1;
+            rowHigh[x] = rowInWindow ? high[x] : -1;
+        }
         const std::size_t sourceRow = Index(0, v);
         const double* t = &symmetricTable_[static_cast<std::size_t>(dy + half) * side + half];
         for (int u = 0; u < w; ++u) {
@@ -74,24 +75,32 @@ void CBlurEngine::GatherRow(int y) {
             const int r = kernel.span[static_cast<std::size_t>(ady)];
             if (r < 0) continue;
             const double neighbourDepth = depths[s];
-            const FroatPixel& x = exposure.pixelData[s];
-            const bool front = inFront[s] != 0;
+            const double* exposureAt = &exposure.pixelData[s].r;
+            const __m128d xRG = _mm_loadu_pd(exposureAt);
+            const __m128d xBA = _mm_loadu_pd(exposureAt + 2);
+            // In front of the focus the kernel is read mirrored through its centre.
+            const int direction = inFront[s] != 0 ? 1 : -1;
             const int c = kernel.centre;
             const int d = kernel.dimension;
-            int ky = front ? c + dy : c - dy;
-            ky = std::min(std::max(ky, 0), d - 1);
-            const FroatPixel* kernelRow = kernel.pixels + static_cast<std::size_t>(ky) * d;
+            const int ky = std::min(std::max(c + direction * dy, 0), d - 1);
+            const double* kernelRow = &kernel.pixels[static_cast<std::size_t>(ky) * d].r;
             const int x0 = std::max(0, u - r);
             const int x1 = std::min(w - 1, u + r);
+            visits += static_cast<std::uint64_t>(x1 - x0 + 1);
             for (int cx = x0; cx <= x1; ++cx) {
                 const int dx = u - cx;
-                ++visits;
-                if (dx < low[cx] || dx > high[cx] || dy < low[cx] || dy > high[cx]) continue;
-                const double distance = t[dx];
-                if (!(neighbourDepth <= centreDepth[cx] || distance < centreSpread[cx])) continue;
-                int kx = front ? c + dx : c - dx;
-                kx = std::min(std::max(kx, 0), d - 1);
-                Accumulate(sums[cx], kernelRow[kx], x);
+                if (dx < rowLow[cx] || dx > rowHigh[cx]) continue;
+                if (!(neighbourDepth <= centreDepth[cx] || t[dx] < centreSpread[cx])) continue;
+                int kx = c + direction * dx;
+                if (kernel.needsClamp) kx = std::min(std::max(kx, 0), d - 1);
+                const double* l = kernelRow + 4 * kx;
+                const __m128d lRG = _mm_loadu_pd(l);
+                const __m128d lBA = _mm_loadu_pd(l + 2);
+                Accumulator& a = sums[static_cast<std::size_t>(cx)];
+                a.sumRG = _mm_add_pd(a.sumRG, _mm_mul_pd(lRG, xRG));
+                a.sumBA = _mm_add_pd(a.sumBA, _mm_mul_pd(lBA, xBA));
+                a.weightRG = _mm_add_pd(a.weightRG, lRG);
+                a.weightBA = _mm_add_pd(a.weightBA, lBA);
                 ++contributions;
             }
         }
@@ -104,7 +113,12 @@ void CBlurEngine::GatherRow(int y) {
     const double lg = std::log(strong);
     const bool linear = strong == 1.0;
     for (int cx = 0; cx < w; ++cx) {
-        const Accumulator& a = sums[cx];
+        const Accumulator& a = sums[static_cast<std::size_t>(cx)];
+        double sum[4], weight[4];
+        _mm_storeu_pd(sum, a.sumRG);
+        _mm_storeu_pd(sum + 2, a.sumBA);
+        _mm_storeu_pd(weight, a.weightRG);
+        _mm_storeu_pd(weight + 2, a.weightBA);
         double own[4];
         if (sourceIsBytes_) {
             for (int c = 0; c < 4; ++c) own[c] = sourceBytes[(row + cx) * 4 + c] / 255.0;
@@ -114,15 +128,14 @@ void CBlurEngine::GatherRow(int y) {
         }
         double out[4];
         for (int c = 0; c < 3; ++c) {
-            const double R = a.sum[c], S = a.weight[c];
-            if (S == 0.0)
+            if (weight[c] == 0.0)
                 out[c] = own[c];
             else if (linear)
-                out[c] = (R / S) / 255.0;
+                out[c] = (sum[c] / weight[c]) / 255.0;
             else
-                out[c] = std::log(R / S) / lg / 255.0;
+                out[c] = std::log(sum[c] / weight[c]) / lg / 255.0;
         }
-        out[3] = a.weight[3] == 0.0 ? own[3] : (a.sum[3] / a.weight[3]) / 255.0;
+        out[3] = weight[3] == 0.0 ? own[3] : (sum[3] / weight[3]) / 255.0;
         result.pixelData[row + cx] = FroatPixel{out[0], out[1], out[2], out[3]};
         ClampPixel(cx, y);
     }

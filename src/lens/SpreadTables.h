@@ -1,0 +1,43 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+// The attenuated blur J = B (1 - M^2), M = 1 - (B - w) / B, of a neighbour
+// with blur B at doubled distance w, tabulated per distinct positive blur
+// value: one row per |dy| holding dx = -half..half (J depends on dx^2 and
+// dy^2 only) between kPad zeros on each side, together with the widest |dx|
+// of each row whose J is at least 1. For a positive blur J never grows with
+// the distance, so a row's offsets with J >= 1 are exactly |dx| <= that width;
+// the row holds 0 at every other offset.
+class SpreadTables {
+public:
+    static constexpr std::uint16_t kNoTable = 0xffff;
+    static constexpr int kPad = 4;
+
+    // Tabulates the distinct values of blurs for offsets 0..half, up to a
+    // memory budget; pixels whose blur did not fit get kNoTable.
+    void Build(const std::vector<double>& blurs, int half, const std::vector<double>& symmetricTable,
+               std::size_t budgetBytes);
+
+    // Row |dy| of table id; element dx (-half <= dx <= half) is J there.
+    const double* Row(std::uint16_t id, int ady) const {
+        return &values_[(static_cast<std::size_t>(id) * (half_ + 1) + ady) * RowLength() + kPad + half_];
+    }
+    int Width(std::uint16_t id, int ady) const { return widths_[static_cast<std::size_t>(id) * (half_ + 1) + ady]; }
+
+    std::vector<std::uint16_t> ids;  // per pixel
+
+    void Clear();
+
+private:
+    std::size_t RowLength() const { return static_cast<std::size_t>(2 * half_ + 1 + 2 * kPad); }
+    int half_ = 0;
+    std::vector<double> values_;
+    std::vector<int> widths_;
+};
+
+// J of one neighbour, computed as the tables compute it.
+inline double AttenuatedBlur(double b, double w) {
+    const double m = 1.0 - (b - w) / b;
+    return b * (1.0 - m * m);
+}
