@@ -21,13 +21,14 @@ void CBlurEngine::FillDistanceTable() {
                 2.0 * std::sqrt(static_cast<double>(dx * dx + dy * dy));
 
     // The same distances for offsets -h..h in both axes, so that either sign
-    // of an offset can be looked up with the same stride.
+    // of an offset can be looked up with the same stride; zeros around them.
     const int side = 2 * h + 1;
-    symmetricTable_.assign(static_cast<std::size_t>(side) * side, 0.0);
-    for (int dy = -h; dy <= h; ++dy)
-        for (int dx = -h; dx <= h; ++dx)
-            symmetricTable_[static_cast<std::size_t>(dy + h) * side + (dx + h)] =
-                2.0 * std::sqrt(static_cast<double>(dx * dx + dy * dy));
+    const std::size_t stride = static_cast<std::size_t>(side + 2 * kRowPad);
+    symmetricTable_.assign(static_cast<std::size_t>(side) * stride, 0.0);
+    for (int dy = -h; dy <= h; ++dy) {
+        double* row = const_cast<double*>(DistanceRow(dy));
+        for (int dx = -h; dx <= h; ++dx) row[dx] = 2.0 * std::sqrt(static_cast<double>(dx * dx + dy * dy));
+    }
 }
 
 // Keeps what the passes need of the source: its bytes when every channel is
@@ -97,34 +98,14 @@ void CBlurEngine::Setup() {
     std::printf("Init... size = %f\n", largestBlur);
     std::fflush(stdout);
     TakeSource();
+    spreadRow_ = ChooseSpreadRow(maxLanes);
+    gatherRow_ = ChooseGatherRow(maxLanes);
 }
 
 void CBlurEngine::LinkKernels() {
-    // One description per kernel, in key order.
-    kernelInfos.clear();
-    kernelInfos.reserve(kernels.size());
+    BuildKernelLanes();
     std::map<double, std::uint32_t> ids;
-    const int h = kernelSize / 2;
-    const int side = 2 * h + 1;
-    for (const auto& entry : kernels) {
-        const double spread = entry.first;
-        KernelInfo info;
-        info.pixels = entry.second.pixelData.data();
-        info.dimension = entry.second.width;
-        info.centre = KernelDimension(RoundUpThird(spread)) / 2;
-        info.span.assign(static_cast<std::size_t>(h) + 1, -1);
-        for (int dy = 0; dy <= h; ++dy) {
-            const double* t = &symmetricTable_[static_cast<std::size_t>(dy + h) * side + h];
-            int r = -1;
-            while (r + 1 <= h && spread - t[r + 1] >= 1.0) ++r;
-            info.span[static_cast<std::size_t>(dy)] = r;
-            if (r >= 0 && (info.centre - r < 0 || info.centre + r > info.dimension - 1 ||
-                           info.centre - dy < 0 || info.centre + dy > info.dimension - 1))
-                info.needsClamp = true;
-        }
-        ids.emplace(spread, static_cast<std::uint32_t>(kernelInfos.size()));
-        kernelInfos.push_back(std::move(info));
-    }
+    for (const auto& entry : kernels) ids.emplace(entry.first, static_cast<std::uint32_t>(ids.size()));
     kernelIds.assign(spreads.size(), 0);
     inFront.assign(spreads.size(), 0);
     rowMaxSpread_.assign(static_cast<std::size_t>(height_), 0.0);
@@ -144,6 +125,64 @@ void CBlurEngine::LinkKernels() {
             inFront[i] = ((zFar - zNear) * depths[i] + zNear <= focus) ? 1 : 0;
         }
         rowMaxSpread_[static_cast<std::size_t>(y)] = rowMax;
+    }
+}
+
+// Every kernel laid out as the gather reads it (see KernelLanes): for each
+// row offset and orientation, the value each covered offset reads, after the
+// clamp to the kernel's edges, and 0 at offsets the spread does not cover.
+void CBlurEngine::BuildKernelLanes() {
+    const int h = kernelSize / 2;
+    kernelSpans_.clear();
+    kernelLaneValues_.clear();
+    kernelLanes_.clear();
+    kernelSpans_.reserve(kernels.size());
+    kernelLaneValues_.reserve(kernels.size());
+    for (const auto& entry : kernels) {
+        const double spread = entry.first;
+        const CImageFroat& image = entry.second;
+        // Offsets pass the reach test spread - t >= 1 up to a largest |dx| per
+        // row; t grows with |dx|, so that is the whole covered set.
+        std::vector<int> span(static_cast<std::size_t>(h) + 1, -1);
+        int reach = -1;
+        for (int dy = 0; dy <= h; ++dy) {
+            const double* t = DistanceRow(dy);
+            int r = -1;
+            while (r + 1 <= h && spread - t[r + 1] >= 1.0) ++r;
+            span[static_cast<std::size_t>(dy)] = r;
+            if (r >= 0) reach = dy;
+        }
+        KernelLanes lanes;
+        lanes.reach = reach;
+        lanes.stride = 2 * std::max(reach, 0) + 1 + 2 * kRowPad;
+        std::vector<double> values;
+        if (reach >= 0) {
+            values.assign(static_cast<std::size_t>(2 * (2 * reach + 1) * 4) * lanes.stride, 0.0);
+            lanes.values = values.data();
+            const int centre = KernelDimension(RoundUpThird(spread)) / 2;
+            const int d = image.width;
+            for (int orientation = 0; orientation < 2; ++orientation) {
+                for (int dy = -reach; dy <= reach; ++dy) {
+                    const int r = span[static_cast<std::size_t>(std::abs(dy))];
+                    int ky = orientation == 1 ? centre + dy : centre - dy;
+                    ky = std::min(std::max(ky, 0), d - 1);
+                    for (int e = -r; e <= r; ++e) {
+                        // e = target x - source x = -dx.
+                        int kx = orientation == 1 ? centre - e : centre + e;
+                        kx = std::min(std::max(kx, 0), d - 1);
+                        const FroatPixel& p = image.pixelData[static_cast<std::size_t>(ky) * d + kx];
+                        const double channels[4] = {p.r, p.g, p.b, p.a};
+                        for (int c = 0; c < 4; ++c)
+                            const_cast<double*>(KernelLaneRow(lanes, orientation, dy, c))[e] = channels[c];
+                    }
+                }
+            }
+        }
+        kernelSpans_.push_back(std::move(span));
+        lanes.span = kernelSpans_.back().data();
+        kernelLaneValues_.push_back(std::move(values));
+        lanes.values = kernelLaneValues_.back().data();
+        kernelLanes_.push_back(lanes);
     }
 }
 

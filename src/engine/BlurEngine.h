@@ -8,6 +8,7 @@
 #include "engine/Clock.h"
 #include "engine/Rounding.h"
 #include "image/FroatImage.h"
+#include "engine/RowKernels.h"
 #include "lens/SpreadTables.h"
 
 // Row states of the gather pass.
@@ -16,17 +17,6 @@ enum RowState : int { kRowWaiting = 0, kRowClaimed = 1, kRowDone = 2 };
 // Answers of ClaimRow besides a row index.
 constexpr int kNoRowWaiting = -1;
 constexpr int kAllRowsDone = -2;
-
-// What the gather needs of one lens kernel, besides its pixels.
-struct KernelInfo {
-    const FroatPixel* pixels = nullptr;  // dimension x dimension, row-major
-    int dimension = 0;                   // width and height of the kernel image
-    int centre = 0;                      // KernelDimension(RoundUpThird(spread)) / 2
-    bool needsClamp = false;             // some reachable position falls outside the kernel
-    // For each row offset |dy|, the largest |dx| whose doubled distance t
-    // still passes spread - t >= 1; -1 when no offset of that row does.
-    std::vector<int> span;
-};
 
 // The depth-of-field blur. The driver fills source, depth and lens and the
 // options, calls Run once and reads result.
@@ -102,12 +92,11 @@ public:
     std::vector<double> blurs;            // each pixel's own blur
     std::vector<double> reaches;          // largest blur around the pixel
     std::vector<double> spreads;          // the footprint the pixel's light is spread with
-    std::vector<std::uint32_t> kernelIds; // index into kernelInfos of the pixel's spread
+    std::vector<std::uint32_t> kernelIds; // the pixel's kernel, in key order of kernels
     std::vector<std::uint8_t> inFront;    // the pixel's distance is at or before the focus
     std::vector<unsigned char> sourceBytes;  // the source as bytes, when it came from bytes
 
     std::map<double, CImageFroat> kernels;
-    std::vector<KernelInfo> kernelInfos;
     std::vector<double> distanceTable;
     std::vector<std::atomic<int>> rowStates;
     int nextRow = 0;
@@ -119,6 +108,9 @@ public:
     // Worker threads per pass; 0 picks one per processor (one fewer above four).
     int threadCountOverride = 0;
     int threadCount = 1;
+    // At most this many lanes in the passes (2, 4 or 8; 0: the widest the
+    // processor runs). The results are the same whatever the lanes.
+    int maxLanes = 0;
     // The millisecond counter of the progress output; tests may replace it.
     std::uint32_t (*clock)() = MilliClock;
 
@@ -126,6 +118,14 @@ private:
     std::size_t Index(int x, int y) const {
         return static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x);
     }
+    // Doubled distances of row offset dy (|dy| <= kernelSize / 2), element dx,
+    // with kRowPad entries to spare on either side.
+    const double* DistanceRow(int dy) const {
+        const int half = kernelSize / 2;
+        return &symmetricTable_[static_cast<std::size_t>(dy + half) * static_cast<std::size_t>(2 * half + 1 + 2 * kRowPad) +
+                                kRowPad + half];
+    }
+    void BuildKernelLanes();
     void Setup();
     void TakeSource();
     void FillDistanceTable();
@@ -146,6 +146,11 @@ private:
     std::vector<double> rowMaxBlur_;      // per row, the largest blur
     std::vector<double> rowMaxSpread_;    // per row, the largest spread
     std::vector<double> symmetricTable_;  // doubled distances for offsets -K/2..K/2 in both axes
+    std::vector<std::vector<int>> kernelSpans_;       // per kernel: largest covered |dx| per |dy|
+    std::vector<std::vector<double>> kernelLaneValues_;
+    std::vector<KernelLanes> kernelLanes_;            // per kernel, as the gather reads it
+    SpreadRowFunction spreadRow_ = nullptr;
+    GatherRowFunction gatherRow_ = nullptr;
     double exposureTable_[256] = {};      // strong^(255 b / 255) per byte
     std::atomic<std::uint64_t> visitCount_{0};
     std::atomic<std::uint64_t> contributionCount_{0};

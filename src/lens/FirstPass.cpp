@@ -5,7 +5,7 @@
 
 #include "engine/BlurEngine.h"
 #include "engine/RowPool.h"
-#include "engine/Vec4.h"
+#include "engine/RowKernels.h"
 #include "lens/LensResample.h"
 #include "lens/SlidingMax.h"
 #include "lens/SpreadTables.h"
@@ -73,121 +73,75 @@ void CBlurEngine::FirstPassRow(int y) {
     const int w = width_;
     const int h = height_;
     const int half = kernelSize / 2;
-    const int side = 2 * half + 1;
-    // Per pixel of the row, with kPad lanes on either side that take no part.
-    constexpr int kPad = 4;
-    const std::size_t padded = static_cast<std::size_t>(w) + 2 * kPad + 4;
-    thread_local std::vector<double> low, high, rowLowOf, rowHighOf, centreDepth, sums, counts;
+    // Per pixel of the row, with kRowPad entries on either side that take no part.
+    const std::size_t padded = static_cast<std::size_t>(w) + 2 * kRowPad;
+    thread_local std::vector<double> low, high, rowLow, rowHigh, centreDepth, sums, counts;
     low.assign(padded, 1.0);
     high.assign(padded, -1.0);
-    rowLowOf.assign(padded, 1.0);
-    rowHighOf.assign(padded, -1.0);
+    rowLow.assign(padded, 1.0);
+    rowHigh.assign(padded, -1.0);
     centreDepth.assign(padded, std::numeric_limits<double>::quiet_NaN());
     sums.assign(padded, 0.0);
     counts.assign(padded, 0.0);
+    double* const lowAt = &low[kRowPad];
+    double* const highAt = &high[kRowPad];
+    double* const rowLowAt = &rowLow[kRowPad];
+    double* const rowHighAt = &rowHigh[kRowPad];
 
     ComputeExposureRow(y);
 
     const std::size_t row = Index(0, y);
-    int rowLow = 0, rowHigh = 0;
+    int windowLow = 0, windowHigh = 0;
     for (int x = 0; x < w; ++x) {
         int n = KernelDimension(reaches[row + x]);
         if (n > kernelSize) n = kernelSize;
-        low[kPad + x] = -(n / 2);
-        high[kPad + x] = -(n / 2) + n - 1;
-        centreDepth[kPad + x] = depths[row + x];
-        rowLow = std::min(rowLow, -(n / 2));
-        rowHigh = std::max(rowHigh, -(n / 2) + n - 1);
+        lowAt[x] = -(n / 2);
+        highAt[x] = -(n / 2) + n - 1;
+        centreDepth[kRowPad + x] = depths[row + x];
+        windowLow = std::min(windowLow, -(n / 2));
+        windowHigh = std::max(windowHigh, -(n / 2) + n - 1);
     }
-    double* const lowAt = &low[kPad];
-    double* const highAt = &high[kPad];
-    // The dx range of each pixel's window for the row of neighbours at hand:
-    // empty where that row is outside the window.
-    double* const rowLowAt = &rowLowOf[kPad];
-    double* const rowHighAt = &rowHighOf[kPad];
-    double* const depthAt = &centreDepth[kPad];
-    double* const sumAt = &sums[kPad];
-    double* const countAt = &counts[kPad];
-    const VecL lanes = LaneIndices();
 
-    const int v0 = std::max(0, y + rowLow);
-    const int v1 = std::min(h - 1, y + rowHigh);
+    SpreadRowJob job;
+    job.width = w;
+    job.half = half;
+    job.anyNonPositiveBlur = hasNonPositiveBlur_;
+    job.tableValues = spreadTables_.Values();
+    job.tableWidths = spreadTables_.Widths();
+    job.tableRowLength = spreadTables_.RowLength();
+    job.tableRowCentre = spreadTables_.RowCentre();
+    job.rowLow = rowLowAt;
+    job.rowHigh = rowHighAt;
+    job.centreDepth = &centreDepth[kRowPad];
+    job.sums = &sums[kRowPad];
+    job.counts = &counts[kRowPad];
+
+    const int v0 = std::max(0, y + windowLow);
+    const int v1 = std::min(h - 1, y + windowHigh);
     for (int v = v0; v <= v1; ++v) {
         const int dy = v - y;
-        const int ady = std::abs(dy);
         // A positive blur not above the doubled row distance has J <= 0 there.
-        const double minimum = 2.0 * ady;
-        if (!(rowMaxBlur_[static_cast<std::size_t>(v)] > minimum) && !hasNonPositiveBlur_) continue;
-        const std::size_t sourceRow = Index(0, v);
-        const double* blurRow = &blurs[sourceRow];
-        const double* depthRow = &depths[sourceRow];
-        const double* t = &symmetricTable_[static_cast<std::size_t>(dy + half) * side + half];
+        if (!(rowMaxBlur_[static_cast<std::size_t>(v)] > 2.0 * std::abs(dy)) && !hasNonPositiveBlur_) continue;
+        // The dx range of each pixel's window for this row of neighbours;
+        // empty where the row lies outside the window.
         for (int x = 0; x < w; ++x) {
             const bool rowInWindow = dy >= lowAt[x] && dy <= highAt[x];
             rowLowAt[x] = rowInWindow ? lowAt[x] : 1.0;
             rowHighAt[x] = rowInWindow ? highAt[x] : -1.0;
         }
-        for (int u = 0; u < w; ++u) {
-            const double b = blurRow[u];
-            const double dn = depthRow[u];
-            const std::uint16_t id = spreadTables_.ids[sourceRow + u];
-            if (b > minimum && id != SpreadTables::kNoTable) {
-                // Tabulated: exactly the offsets |dx| <= r have J >= 1. Several
-                // pixels of the row at a time, each adding to its own sum.
-                const int r = spreadTables_.Width(id, ady);
-                if (r < 0) continue;
-                const double* j = spreadTables_.Row(id, ady);
-                const int x0 = std::max(0, u - r);
-                const int x1 = std::min(w - 1, u + r);
-                const VecL dnv = SplatL(dn);
-                const VecL zeros = SplatL(0.0);
-                const VecL ones = SplatL(1.0);
-                const VecL step = SplatL(kLanes);
-                VecL dxv = SubL(SplatL(u - x0), lanes);
-                for (int x = x0; x <= x1; x += kLanes, dxv = SubL(dxv, step)) {
-                    // J is symmetric in dx, so J(u - x) = J(x - u); it is 0 past
-                    // the span, so lanes beyond x1 add nothing.
-                    const VecL jv = LoadL(j + (x - u));
-                    const VecL take = AndL(AndL(LessEqualL(LoadL(rowLowAt + x), dxv), LessEqualL(dxv, LoadL(rowHighAt + x))),
-                                           AndL(LessEqualL(dnv, LoadL(depthAt + x)), LessL(zeros, jv)));
-                    StoreL(sumAt + x, AddL(LoadL(sumAt + x), AndL(take, jv)));
-                    StoreL(countAt + x, AddL(LoadL(countAt + x), AndL(take, ones)));
-                }
-                continue;
-            }
-            int r;
-            if (b > minimum) {
-                // J >= 1 needs w < B: a disc of diameter B, with a pixel to spare.
-                const double halfB = b * 0.5;
-                const double room = halfB * halfB - static_cast<double>(dy) * dy;
-                r = (room > 0.0 ? static_cast<int>(std::sqrt(room)) : 0) + 1;
-                if (r > half) r = half;
-            } else if (b <= 0.0) {
-                // A blur below zero (only with a negative blur size) can give
-                // J >= 1 anywhere in the window.
-                r = half;
-            } else {
-                continue;
-            }
-            const int x0 = std::max(0, u - r);
-            const int x1 = std::min(w - 1, u + r);
-            for (int x = x0; x <= x1; ++x) {
-                const int dx = u - x;
-                if (dx < rowLowAt[x] || dx > rowHighAt[x]) continue;
-                if (!(dn <= depthAt[x])) continue;
-                const double j = AttenuatedBlur(b, t[dx]);
-                if (j >= 1.0) {
-                    sumAt[x] = sumAt[x] + j;
-                    countAt[x] = countAt[x] + 1.0;
-                }
-            }
-        }
+        const std::size_t sourceRow = Index(0, v);
+        job.dy = dy;
+        job.blurRow = &blurs[sourceRow];
+        job.depthRow = &depths[sourceRow];
+        job.tableIds = &spreadTables_.ids[sourceRow];
+        job.distance = DistanceRow(dy);
+        spreadRow_(job);
     }
 
     for (int x = 0; x < w; ++x) {
         // With every blur below 1 nothing contributes: the pixel keeps a spread of 1.
-        const int count = static_cast<int>(countAt[x]);
-        spreads[row + x] = count > 0 ? RoundUpThird(sumAt[x] / count) : 1.0;
+        const int count = static_cast<int>(counts[kRowPad + x]);
+        spreads[row + x] = count > 0 ? RoundUpThird(sums[kRowPad + x] / count) : 1.0;
     }
     ClaimKernels(y);
 }
@@ -220,7 +174,7 @@ void CBlurEngine::RunFirstPass() {
     for (const double b : blurs)
         if (b <= 0.0) hasNonPositiveBlur_ = true;
     // Tables of J for up to 32 MB of distinct blurs; others are computed as met.
-    spreadTables_.Build(blurs, kernelSize / 2, symmetricTable_, std::size_t{32} << 20);
+    spreadTables_.Build(blurs, kernelSize / 2, [this](int dy) { return DistanceRow(dy); }, std::size_t{32} << 20);
     ForEachRowParallel(height_, threadCount, [this](int y) { FirstPassRow(y); });
     spreadTables_.Clear();
 }

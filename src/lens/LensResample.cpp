@@ -1,7 +1,10 @@
 #include "lens/LensResample.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
+
+#include <emmintrin.h>
 
 FroatPixel SampleBilinear(const CImageFroat& lens, double x, double y) {
     const double floorX = std::floor(x);
@@ -51,31 +54,41 @@ CImageFroat ResampleBox(const CImageFroat& lens, int n, double scale) {
     const int padY = (canvasH - h) / 2;
     const double binW = static_cast<double>(canvasW) / n;
     const double binH = static_cast<double>(canvasH) / n;
-    std::vector<FroatPixel> sums(static_cast<std::size_t>(n) * n);
-    std::vector<int> counts(static_cast<std::size_t>(n) * n, 0);
+    // Where each canvas column reads the lens and which bin it feeds.
+    std::vector<int> lensColumn(static_cast<std::size_t>(canvasW > 0 ? canvasW : 0));
+    std::vector<int> binColumn(lensColumn.size());
+    std::vector<int> columnsPerBin(static_cast<std::size_t>(n), 0);
+    for (int c = 0; c < canvasW; ++c) {
+        lensColumn[static_cast<std::size_t>(c)] = std::min(std::max(c - padX, 0), w - 1);
+        binColumn[static_cast<std::size_t>(c)] = static_cast<int>(c / binW);
+        columnsPerBin[static_cast<std::size_t>(binColumn[static_cast<std::size_t>(c)])] += 1;
+    }
+    std::vector<int> rowsPerBin(static_cast<std::size_t>(n), 0);
+    std::vector<double> sums(static_cast<std::size_t>(n) * n * 4, 0.0);
     for (int k = 0; k < canvasH; ++k) {
         const int kr = static_cast<int>(k / binH);
+        rowsPerBin[static_cast<std::size_t>(kr)] += 1;
+        const FroatPixel* lensRow = &lens.pixelData[static_cast<std::size_t>(std::min(std::max(k - padY, 0), h - 1)) * w];
+        double* binRow = &sums[static_cast<std::size_t>(kr) * n * 4];
         for (int c = 0; c < canvasW; ++c) {
-            const int kc = static_cast<int>(c / binW);
-            const FroatPixel& p = lens.PixelAt(c - padX, k - padY);
-            FroatPixel& s = sums[static_cast<std::size_t>(kc) + static_cast<std::size_t>(n) * kr];
-            s.r = s.r + p.r;
-            s.g = s.g + p.g;
-            s.b = s.b + p.b;
-            s.a = s.a + p.a;
-            counts[static_cast<std::size_t>(kc) + static_cast<std::size_t>(n) * kr] += 1;
+            const double* p = &lensRow[lensColumn[static_cast<std::size_t>(c)]].r;
+            double* s = binRow + 4 * binColumn[static_cast<std::size_t>(c)];
+            _mm_storeu_pd(s, _mm_add_pd(_mm_loadu_pd(s), _mm_loadu_pd(p)));
+            _mm_storeu_pd(s + 2, _mm_add_pd(_mm_loadu_pd(s + 2), _mm_loadu_pd(p + 2)));
         }
     }
     CImageFroat kernel;
     kernel.Resize(n, n, FroatPixel{});
-    for (std::size_t e = 0; e < sums.size(); ++e) {
-        const double factor = 1.0 / counts[e];
-        FroatPixel v = sums[e];
-        v.r = v.r * factor;
-        v.g = v.g * factor;
-        v.b = v.b * factor;
-        v.a = v.a * factor;
-        kernel.SetPixel(static_cast<int>(e % n), static_cast<int>(e / n), v);
+    for (int kr = 0; kr < n; ++kr) {
+        for (int kc = 0; kc < n; ++kc) {
+            const int count = rowsPerBin[static_cast<std::size_t>(kr)] * columnsPerBin[static_cast<std::size_t>(kc)];
+            const double factor = 1.0 / count;
+            const __m128d f = _mm_set1_pd(factor);
+            const std::size_t e = static_cast<std::size_t>(kr) * n + kc;
+            double* out = &kernel.pixelData[e].r;
+            _mm_storeu_pd(out, _mm_mul_pd(_mm_loadu_pd(&sums[4 * e]), f));
+            _mm_storeu_pd(out + 2, _mm_mul_pd(_mm_loadu_pd(&sums[4 * e + 2]), f));
+        }
     }
     return kernel;
 }

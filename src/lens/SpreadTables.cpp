@@ -3,8 +3,8 @@
 #include <cstring>
 #include <unordered_map>
 
-void SpreadTables::Build(const std::vector<double>& blurs, int half, const std::vector<double>& symmetricTable,
-                         std::size_t budgetBytes) {
+void SpreadTables::Build(const std::vector<double>& blurs, int half,
+                         const std::function<const double*(int)>& distanceRow, std::size_t budgetBytes) {
     half_ = half;
     const std::size_t rows = static_cast<std::size_t>(half + 1);
     const std::size_t perTable = rows * (RowLength() * sizeof(double) + sizeof(int));
@@ -38,14 +38,13 @@ void SpreadTables::Build(const std::vector<double>& blurs, int half, const std::
         ids[i] = lastId;
     }
 
-    const int side = 2 * half + 1;
     values_.assign(distinct.size() * rows * RowLength(), 0.0);
     widths_.assign(distinct.size() * rows, -1);
     for (std::size_t id = 0; id < distinct.size(); ++id) {
         const double b = distinct[id];
         for (int ady = 0; ady <= half; ++ady) {
             double* row = const_cast<double*>(Row(static_cast<std::uint16_t>(id), ady));
-            const double* t = &symmetricTable[static_cast<std::size_t>(ady + half) * side + half];
+            const double* t = distanceRow(ady);
             int width = -1;
             for (int dx = -half; dx <= half; ++dx) row[dx] = AttenuatedBlur(b, t[dx]);
             while (width + 1 <= half && row[width + 1] >= 1.0) ++width;

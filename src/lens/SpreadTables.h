@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // The attenuated blur J = B (1 - M^2), M = 1 - (B - w) / B, of a neighbour
@@ -16,12 +17,13 @@ public:
 
     // Tabulates the distinct values of blurs for offsets 0..half, up to a
     // memory budget; pixels whose blur did not fit get kNoTable.
-    void Build(const std::vector<double>& blurs, int half, const std::vector<double>& symmetricTable,
+    // distanceRow(dy) gives the doubled distances of row offset dy, element dx.
+    void Build(const std::vector<double>& blurs, int half, const std::function<const double*(int)>& distanceRow,
                std::size_t budgetBytes);
 
     // Row |dy| of table id; element dx (-half <= dx <= half) is J there.
     const double* Row(std::uint16_t id, int ady) const {
-        return &values_[(static_cast<std::size_t>(id) * (half_ + 1) + ady) * RowLength() + kPad + half_];
+        return &values_[(static_cast<std::size_t>(id) * (half_ + 1) + ady) * RowLength() + RowCentre()];
     }
     int Width(std::uint16_t id, int ady) const { return widths_[static_cast<std::size_t>(id) * (half_ + 1) + ady]; }
 
@@ -29,8 +31,13 @@ public:
 
     void Clear();
 
-private:
+    // The raw layout: rows of RowLength() doubles, element dx = 0 at RowCentre().
+    const double* Values() const { return values_.data(); }
+    const int* Widths() const { return widths_.data(); }
     std::size_t RowLength() const { return static_cast<std::size_t>(2 * half_ + 1 + 2 * kPad); }
+    std::size_t RowCentre() const { return static_cast<std::size_t>(kPad + half_); }
+
+private:
     int half_ = 0;
     std::vector<double> values_;
     std::vector<int> widths_;

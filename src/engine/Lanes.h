@@ -1,0 +1,76 @@
+#pragma once
+// Several independent doubles per instruction, as many as one register of
+// the target holds. Each lane is rounded on its own exactly as a scalar
+// operation would be, so results do not depend on the lane count. A mask M
+// says which lanes a comparison holds for; comparisons with NaN are false.
+#include <cstdint>
+
+#include <emmintrin.h>
+#if defined(__AVX2__) || defined(__AVX512F__)
+#include <immintrin.h>
+#endif
+
+struct LanesSse2 {
+    static constexpr int kCount = 2;
+    typedef __m128d V;
+    typedef __m128d M;
+    static V Load(const double* p) { return _mm_loadu_pd(p); }
+    static void Store(double* p, V v) { _mm_storeu_pd(p, v); }
+    static V Splat(double v) { return _mm_set1_pd(v); }
+    static V Indices() { return _mm_setr_pd(0.0, 1.0); }
+    static V Add(V a, V b) { return _mm_add_pd(a, b); }
+    static V Sub(V a, V b) { return _mm_sub_pd(a, b); }
+    static V Mul(V a, V b) { return _mm_mul_pd(a, b); }
+    static M LessEqual(V a, V b) { return _mm_cmple_pd(a, b); }
+    static M Less(V a, V b) { return _mm_cmplt_pd(a, b); }
+    static M Both(M a, M b) { return _mm_and_pd(a, b); }
+    static M Either(M a, M b) { return _mm_or_pd(a, b); }
+    // v where the mask holds, +0.0 elsewhere.
+    static V Select(M mask, V v) { return _mm_and_pd(mask, v); }
+    static unsigned Bits(M mask) { return static_cast<unsigned>(_mm_movemask_pd(mask)); }
+};
+
+#if defined(__AVX2__)
+struct LanesAvx2 {
+    static constexpr int kCount = 4;
+    typedef __m256d V;
+    typedef __m256d M;
+    static V Load(const double* p) { return _mm256_loadu_pd(p); }
+    static void Store(double* p, V v) { _mm256_storeu_pd(p, v); }
+    static V Splat(double v) { return _mm256_set1_pd(v); }
+    static V Indices() { return _mm256_setr_pd(0.0, 1.0, 2.0, 3.0); }
+    static V Add(V a, V b) { return _mm256_add_pd(a, b); }
+    static V Sub(V a, V b) { return _mm256_sub_pd(a, b); }
+    static V Mul(V a, V b) { return _mm256_mul_pd(a, b); }
+    static M LessEqual(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_LE_OQ); }
+    static M Less(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_LT_OQ); }
+    static M Both(M a, M b) { return _mm256_and_pd(a, b); }
+    static M Either(M a, M b) { return _mm256_or_pd(a, b); }
+    static V Select(M mask, V v) { return _mm256_and_pd(mask, v); }
+    static unsigned Bits(M mask) { return static_cast<unsigned>(_mm256_movemask_pd(mask)); }
+};
+#endif
+
+#if defined(__AVX512F__)
+struct LanesAvx512 {
+    static constexpr int kCount = 8;
+    typedef __m512d V;
+    typedef __mmask8 M;
+    static V Load(const double* p) { return _mm512_loadu_pd(p); }
+    static void Store(double* p, V v) { _mm512_storeu_pd(p, v); }
+    static V Splat(double v) { return _mm512_set1_pd(v); }
+    static V Indices() { return _mm512_setr_pd(0.0, 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0); }
+    static V Add(V a, V b) { return _mm512_add_pd(a, b); }
+    static V Sub(V a, V b) { return _mm512_sub_pd(a, b); }
+    static V Mul(V a, V b) { return _mm512_mul_pd(a, b); }
+    static M LessEqual(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_LE_OQ); }
+    static M Less(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ); }
+    static M Both(M a, M b) { return static_cast<M>(a & b); }
+    static M Either(M a, M b) { return static_cast<M>(a | b); }
+    static V Select(M mask, V v) { return _mm512_maskz_mov_pd(mask, v); }
+    static unsigned Bits(M mask) { return static_cast<unsigned>(mask); }
+};
+#endif
+
+// The widest lanes this processor runs: 2, 4 or 8.
+int WidestLanes();

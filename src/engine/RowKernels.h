@@ -1,0 +1,231 @@
+#pragma once
+// The inner work of both passes: one row of output pixels ("targets") against
+// one row of neighbours ("sources"). Every source adds to the targets that it
+// reaches; sources come left to right and rows of sources top to bottom,
+// which is the order of each target's window, so every per-target sum is
+// formed in window order. Targets are handled several at a time, each lane
+// keeping its own sums.
+//
+// The templates are built once per lane width, the wider one in a unit of its
+// own compiled for those instructions; so that no shared inline function is
+// ever compiled for them, they touch only raw arrays and helpers local to each
+// unit.
+#include <cstddef>
+#include <cstdint>
+
+#include "image/FroatImage.h"
+
+// The id of a pixel whose blur has no J table.
+constexpr std::uint16_t kNoSpreadTable = 0xffff;
+
+// Per-target arrays carry this many unused entries before index 0 and after
+// the last pixel, so that whole lanes may run past either end of a span.
+constexpr int kRowPad = 8;
+
+// One kernel as the gather reads it: for each row offset dy within reach
+// and each orientation (0: behind the focus, read as stored; 1: in front,
+// mirrored), one row per channel indexed by e = target x - source x, holding
+// the kernel value that offset reads and 0 where the spread does not cover
+// it.
+struct KernelLanes {
+    const double* values = nullptr;
+    int reach = -1;       // largest |dy| with a covered offset
+    int stride = 0;       // doubles per channel row
+    const int* span = nullptr;  // per |dy|: the largest covered |dx|, or -1
+};
+
+// Element e = 0 of the row of one channel, orientation and dy.
+static inline const double* KernelLaneRow(const KernelLanes& k, int orientation, int dy, int channel) {
+    const std::size_t rowIndex =
+        (static_cast<std::size_t>(orientation) * static_cast<std::size_t>(2 * k.reach + 1) +
+         static_cast<std::size_t>(dy + k.reach)) * 4 + static_cast<std::size_t>(channel);
+    return k.values + rowIndex * static_cast<std::size_t>(k.stride) + kRowPad + k.reach;
+}
+
+// J of a neighbour with blur b at doubled distance w.
+static inline double LaneAttenuatedBlur(double b, double w) {
+    const double m = 1.0 - (b - w) / b;
+    return b * (1.0 - m * m);
+}
+
+// The first pass for one target row against one source row.
+struct SpreadRowJob {
+    int width = 0;
+    int dy = 0;
+    int half = 0;                     // kernelSize / 2
+    bool anyNonPositiveBlur = false;  // a blur <= 0 can give J >= 1 anywhere
+    const double* blurRow = nullptr;
+    const double* depthRow = nullptr;
+    const std::uint16_t* tableIds = nullptr;
+    // The J tables (see SpreadTables): rows of tableRowLength doubles,
+    // element 0 at tableRowCentre, one row per (id, |dy|); widths likewise.
+    const double* tableValues = nullptr;
+    const int* tableWidths = nullptr;
+    std::size_t tableRowLength = 0;
+    std::size_t tableRowCentre = 0;
+    const double* distance = nullptr;  // doubled distances of this dy, element dx
+    // Padded per-target arrays, element x.
+    const double* rowLow = nullptr;    // dx range of the window; empty when dy is outside it
+    const double* rowHigh = nullptr;
+    const double* centreDepth = nullptr;
+    double* sums = nullptr;
+    double* counts = nullptr;
+};
+
+// The gather for one target row against one source row.
+struct GatherRowJob {
+    int width = 0;
+    int dy = 0;
+    const double* spreadRow = nullptr;
+    const double* depthRow = nullptr;
+    const std::uint32_t* kernelIdRow = nullptr;
+    const std::uint8_t* inFrontRow = nullptr;
+    const FroatPixel* exposureRow = nullptr;
+    const KernelLanes* kernelLanes = nullptr;     // per kernel id
+    const double* distance = nullptr;             // doubled distances of this dy, element dx
+    // Padded per-target arrays, element x.
+    const double* rowLow = nullptr;
+    const double* rowHigh = nullptr;
+    const double* centreDepth = nullptr;
+    const double* centreSpread = nullptr;
+    double* sums[4] = {};
+    double* weights[4] = {};
+    std::uint64_t visits = 0;
+    std::uint64_t contributions = 0;
+};
+
+typedef void (*SpreadRowFunction)(SpreadRowJob& job);
+typedef void (*GatherRowFunction)(GatherRowJob& job);
+
+// The widest lanes this processor runs, at most maxLanes (0: no limit).
+SpreadRowFunction ChooseSpreadRow(int maxLanes);
+GatherRowFunction ChooseGatherRow(int maxLanes);
+
+template <class L>
+void SpreadSourceRow(SpreadRowJob& job) {
+    const int w = job.width;
+    const int dy = job.dy;
+    const int ady = dy < 0 ? -dy : dy;
+    const int half = job.half;
+    // A positive blur not above the doubled row distance has J <= 0 there.
+    const double minimum = 2.0 * ady;
+    const typename L::V lanes = L::Indices();
+    const typename L::V zeros = L::Splat(0.0);
+    const typename L::V ones = L::Splat(1.0);
+    const typename L::V step = L::Splat(L::kCount);
+    for (int u = 0; u < w; ++u) {
+        const double b = job.blurRow[u];
+        const double dn = job.depthRow[u];
+        const std::uint16_t id = job.tableIds[u];
+        if (b > minimum && id != kNoSpreadTable) {
+            // Tabulated: exactly the offsets |dx| <= r have J >= 1, and J is 0
+            // past them, so lanes beyond the span add nothing.
+            const std::size_t tableRow = static_cast<std::size_t>(id) * static_cast<std::size_t>(half + 1) +
+                                         static_cast<std::size_t>(ady);
+            const int r = job.tableWidths[tableRow];
+            if (r < 0) continue;
+            const double* j = job.tableValues + tableRow * job.tableRowLength + job.tableRowCentre;
+            const int x0 = u - r > 0 ? u - r : 0;
+            const int x1 = u + r < w - 1 ? u + r : w - 1;
+            const typename L::V dnv = L::Splat(dn);
+            typename L::V dxv = L::Sub(L::Splat(u - x0), lanes);
+            for (int x = x0; x <= x1; x += L::kCount, dxv = L::Sub(dxv, step)) {
+                // J is symmetric in dx: J(u - x) = J(x - u).
+                const typename L::V jv = L::Load(j + (x - u));
+                const typename L::M inWindow =
+                    L::Both(L::LessEqual(L::Load(job.rowLow + x), dxv), L::LessEqual(dxv, L::Load(job.rowHigh + x)));
+                const typename L::M take =
+                    L::Both(inWindow, L::Both(L::LessEqual(dnv, L::Load(job.centreDepth + x)), L::Less(zeros, jv)));
+                // Masked lanes add +0.0, which leaves a sum of positive terms unchanged.
+                L::Store(job.sums + x, L::Add(L::Load(job.sums + x), L::Select(take, jv)));
+                L::Store(job.counts + x, L::Add(L::Load(job.counts + x), L::Select(take, ones)));
+            }
+            continue;
+        }
+        int r;
+        if (b > minimum) {
+            // J >= 1 needs w < B: a disc of diameter B, with a pixel to spare.
+            const double halfB = b * 0.5;
+            const double room = halfB * halfB - static_cast<double>(dy) * dy;
+            r = (room > 0.0 ? static_cast<int>(__builtin_sqrt(room)) : 0) + 1;
+            if (r > half) r = half;
+        } else if (b <= 0.0 && job.anyNonPositiveBlur) {
+            // A blur below zero (only with a negative blur size) can give
+            // J >= 1 anywhere in the window.
+            r = half;
+        } else {
+            continue;
+        }
+        const int x0 = u - r > 0 ? u - r : 0;
+        const int x1 = u + r < w - 1 ? u + r : w - 1;
+        for (int x = x0; x <= x1; ++x) {
+            const int dx = u - x;
+            if (dx < job.rowLow[x] || dx > job.rowHigh[x]) continue;
+            if (!(dn <= job.centreDepth[x])) continue;
+            const double jx = LaneAttenuatedBlur(b, job.distance[dx]);
+            if (jx >= 1.0) {
+                job.sums[x] = job.sums[x] + jx;
+                job.counts[x] = job.counts[x] + 1.0;
+            }
+        }
+    }
+}
+
+template <class L>
+void GatherSourceRow(GatherRowJob& job) {
+    const int w = job.width;
+    const int dy = job.dy;
+    const int ady = dy < 0 ? -dy : dy;
+    // A spread not above the doubled row distance covers nothing in this row.
+    const double minimum = 2.0 * ady;
+    const typename L::V lanes = L::Indices();
+    const typename L::V step = L::Splat(L::kCount);
+    std::uint64_t visits = 0;
+    std::uint64_t contributions = 0;
+    for (int u = 0; u < w; ++u) {
+        if (!(job.spreadRow[u] > minimum)) continue;
+        const KernelLanes& kernel = job.kernelLanes[job.kernelIdRow[u]];
+        if (ady > kernel.reach) continue;
+        const int r = kernel.span[ady];
+        if (r < 0) continue;
+        const int orientation = job.inFrontRow[u] != 0 ? 1 : 0;
+        const double* lr = KernelLaneRow(kernel, orientation, dy, 0);
+        const double* lg = KernelLaneRow(kernel, orientation, dy, 1);
+        const double* lb = KernelLaneRow(kernel, orientation, dy, 2);
+        const double* la = KernelLaneRow(kernel, orientation, dy, 3);
+        const FroatPixel& xp = job.exposureRow[u];
+        const typename L::V xr = L::Splat(xp.r), xg = L::Splat(xp.g), xb = L::Splat(xp.b), xa = L::Splat(xp.a);
+        const typename L::V nd = L::Splat(job.depthRow[u]);
+        const int x0 = u - r > 0 ? u - r : 0;
+        const int x1 = u + r < w - 1 ? u + r : w - 1;
+        visits += static_cast<std::uint64_t>(x1 - x0 + 1);
+        typename L::V dxv = L::Sub(L::Splat(u - x0), lanes);
+        for (int x = x0; x <= x1; x += L::kCount, dxv = L::Sub(dxv, step)) {
+            const int e = x - u;
+            const typename L::M inWindow =
+                L::Both(L::LessEqual(L::Load(job.rowLow + x), dxv), L::LessEqual(dxv, L::Load(job.rowHigh + x)));
+            // Not behind the target, or inside the target's own spread.
+            const typename L::M visible = L::Either(L::LessEqual(nd, L::Load(job.centreDepth + x)),
+                                                    L::Less(L::Load(job.distance + e), L::Load(job.centreSpread + x)));
+            const typename L::M take = L::Both(inWindow, visible);
+            unsigned bits = L::Bits(take);
+            if (x + L::kCount - 1 > x1) bits &= (1u << (x1 - x + 1)) - 1u;
+            contributions += static_cast<std::uint64_t>(__builtin_popcount(bits));
+            // Kernel values are 0 past the span, and masked lanes add +0.0.
+            const typename L::V kr = L::Select(take, L::Load(lr + e));
+            const typename L::V kg = L::Select(take, L::Load(lg + e));
+            const typename L::V kb = L::Select(take, L::Load(lb + e));
+            const typename L::V ka = L::Select(take, L::Load(la + e));
+            L::Store(job.sums[0] + x, L::Add(L::Load(job.sums[0] + x), L::Mul(kr, xr)));
+            L::Store(job.sums[1] + x, L::Add(L::Load(job.sums[1] + x), L::Mul(kg, xg)));
+            L::Store(job.sums[2] + x, L::Add(L::Load(job.sums[2] + x), L::Mul(kb, xb)));
+            L::Store(job.sums[3] + x, L::Add(L::Load(job.sums[3] + x), L::Mul(ka, xa)));
+            L::Store(job.weights[0] + x, L::Add(L::Load(job.weights[0] + x), kr));
+            L::Store(job.weights[1] + x, L::Add(L::Load(job.weights[1] + x), kg));
+            L::Store(job.weights[2] + x, L::Add(L::Load(job.weights[2] + x), kb));
+            L::Store(job.weights[3] + x, L::Add(L::Load(job.weights[3] + x), ka));
+        }
+    }
+    job.visits += visits;
+    job.contributions += contributions;
+}

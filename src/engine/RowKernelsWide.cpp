@@ -1,0 +1,12 @@
+// Built with AVX2 enabled where the compiler targets x86-64; only called
+// where the processor has it.
+#include "engine/Lanes.h"
+#include "engine/RowKernels.h"
+
+#if defined(__AVX2__)
+void SpreadRowWide(SpreadRowJob& job) { SpreadSourceRow<LanesAvx2>(job); }
+void GatherRowWide(GatherRowJob& job) { GatherSourceRow<LanesAvx2>(job); }
+#else
+void SpreadRowWide(SpreadRowJob& job) { SpreadSourceRow<LanesSse2>(job); }
+void GatherRowWide(GatherRowJob& job) { GatherSourceRow<LanesSse2>(job); }
+#endif

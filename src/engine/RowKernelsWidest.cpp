@@ -1,0 +1,12 @@
+// Built with AVX-512 enabled where the compiler targets x86-64; only called
+// where the processor has it.
+#include "engine/Lanes.h"
+#include "engine/RowKernels.h"
+
+#if defined(__AVX512F__)
+void SpreadRowWidest(SpreadRowJob& job) { SpreadSourceRow<LanesAvx512>(job); }
+void GatherRowWidest(GatherRowJob& job) { GatherSourceRow<LanesAvx512>(job); }
+#else
+void SpreadRowWidest(SpreadRowJob& job) { SpreadSourceRow<LanesSse2>(job); }
+void GatherRowWidest(GatherRowJob& job) { GatherSourceRow<LanesSse2>(job); }
+#endif
