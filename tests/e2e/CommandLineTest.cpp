@@ -1,0 +1,128 @@
+// The program's command line as a user meets it: usage, -h, and parameters
+// refused before any file is read.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e/SmallScene.h"
+
+namespace {
+
+using e2e::SmallScene;
+using testfiles::RunResult;
+
+const std::string kUsage =
+    "\n"
+    " -i image_file     def=\"image.tga\"\n"
+    " -z zbuffer_file   def=\"zbuffer.tga\"\n"
+    " -l lens_file      def=\"lens.tga\"\n"
+    " -o output_file    def=\"out.tga\"\n"
+    " -s blur_size(pix) def=\"16.0\"\n"
+    " -k strong         def=\"1.035\"\n"
+    " -c focas(m)       def=\"0.5\"\n"
+    " -n z near(m)      def=\"0.0\"\n"
+    " -f z far(m)       def=\"1.0\"\n"
+    " -r zbuffer reverse\n"
+    "\n";
+
+const std::string kDefaultLoadFailures =
+    "zbuffer load failed!! _ zbuffer.tga\n"
+    "image load failed!! _ image.tga\n"
+    "lens load failed!! _ lens.tga\n";
+
+TEST(CommandLine, NoArgumentsPrintsTheUsageAndExits1) {
+    testfiles::TempDir dir;
+    const RunResult run = testfiles::RunDof({}, dir.Path());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.output, kUsage);
+    EXPECT_EQ(run.errors, "");
+    EXPECT_TRUE(testfiles::ListDirectory(dir.Path()).empty());
+}
+
+TEST(CommandLine, HelpAloneGoesOnWithTheDefaultFiles) {
+    testfiles::TempDir dir;
+    RunResult run = testfiles::RunDof({"-h"}, dir.Path());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.output, kUsage + kDefaultLoadFailures);
+
+    // An argument that is no switch at all still counts as an argument.
+    run = testfiles::RunDof({"hello"}, dir.Path());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.output, kDefaultLoadFailures);
+}
+
+TEST(CommandLine, HelpInTheMiddleIsPrintedFirstAndTheRunSucceeds) {
+    SmallScene scene;
+    const RunResult run = scene.Run({"-s", "2", "-h", "-o", "out.tga"});
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(run.output.substr(0, kUsage.size()), kUsage);
+    EXPECT_EQ(run.output.compare(kUsage.size(), 15, "Init... size = "), 0) << run.output;
+    EXPECT_TRUE(testfiles::FileExists(scene.dir.File("out.tga")));
+}
+
+TEST(CommandLine, DefaultFileNamesAreUsedInTheWorkingDirectory) {
+    SmallScene scene;
+    scene.Write("image.tga", testfiles::ReadFile(scene.dir.File("colour.tga")));
+    scene.Write("zbuffer.tga", testfiles::ReadFile(scene.dir.File("depth.tga")));
+    const RunResult run = scene.Run({"-s", "2"}, /*files=*/false);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_TRUE(testfiles::FileExists(scene.dir.File("out.tga")));
+}
+
+struct BadParameter {
+    std::vector<std::string> args;
+    std::string line;  // empty: the parameters pass the check
+};
+
+TEST(CommandLine, ParametersThatLeaveTheResultUndefinedAreRefusedFirst) {
+    const BadParameter cases[] = {
+        {{"-s", "1e999"}, "bad parameter!! _ -s = inf\n"},
+        {{"-s", "-1e999"}, "bad parameter!! _ -s = -inf\n"},
+        {{"-k", "0"}, "bad parameter!! _ -k = 0\n"},
+        {{"-k", "nan"}, "bad parameter!! _ -k = 0\n"},
+        {{"-k", "inf"}, "bad parameter!! _ -k = 0\n"},
+        {{"-k", "-1.5"}, "bad parameter!! _ -k = -1.5\n"},
+        {{"-k", "1e999"}, "bad parameter!! _ -k = inf\n"},
+        {{"-k", "15.02"}, "bad parameter!! _ -k = 15.02\n"},
+        {{"-k", "0.0666"}, "bad parameter!! _ -k = 0.0666\n"},
+        {{"-k", "abc"}, "bad parameter!! _ -k = 0\n"},
+        {{"-c", "1e999"}, "bad parameter!! _ -c = inf\n"},
+        {{"-n", "-1e400"}, "bad parameter!! _ -n = -inf\n"},
+        {{"-f", "1e309"}, "bad parameter!! _ -f = inf\n"},
+        // Only the first failure, in the order -s, -k, -c, -n, -f.
+        {{"-f", "1e999", "-n", "1e999", "-c", "1e999", "-k", "0", "-s", "1e999"}, "bad parameter!! _ -s = inf\n"},
+        {{"-f", "1e999", "-n", "1e999", "-c", "1e999", "-k", "0"}, "bad parameter!! _ -k = 0\n"},
+        {{"-f", "1e999", "-n", "1e999", "-c", "1e999"}, "bad parameter!! _ -c = inf\n"},
+        {{"-f", "1e999", "-n", "1e999"}, "bad parameter!! _ -n = inf\n"},
+        // The last value counts.
+        {{"-k", "0", "-k", "1.1", "-s", "1e999", "-s", "3"}, ""},
+        // Values that pass unchanged, however odd.
+        {{"-k", "15"}, ""},
+        {{"-k", "0.0667"}, ""},
+        {{"-k", "1"}, ""},
+        {{"-s", "0"}, ""},
+        {{"-s", "-5"}, ""},
+        {{"-c", "0", "-n", "5", "-f", "-5"}, ""},
+        {{"-s", "1e308", "-c", "-1e308"}, ""},
+    };
+    testfiles::TempDir dir;  // empty: every input is missing
+    for (const BadParameter& c : cases) {
+        std::string joined;
+        for (const std::string& a : c.args) joined += a + " ";
+        const RunResult run = testfiles::RunDof(c.args, dir.Path());
+        EXPECT_EQ(run.exitCode, 1) << joined;
+        // A refused parameter stops the run before any file is looked at.
+        EXPECT_EQ(run.output, c.line.empty() ? kDefaultLoadFailures : c.line) << joined;
+    }
+}
+
+TEST(CommandLine, ParameterCheckFollowsTheHelpText) {
+    SmallScene scene;
+    const RunResult run = scene.Run({"-h", "-k", "0", "-o", "out.tga"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.output, kUsage + "bad parameter!! _ -k = 0\n");
+    EXPECT_FALSE(testfiles::FileExists(scene.dir.File("out.tga")));
+}
+
+}  // namespace
