@@ -1,0 +1,156 @@
+#include "fuzz/FuzzTargets.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "app/CmdLineOption.h"
+#include "app/RunSetup.h"
+#include "engine/BlurEngine.h"
+#include "image/RgbeImage.h"
+#include "image/TgaImage.h"
+
+namespace {
+
+// A broken promise: stop where a fuzzer or a test sees it.
+void Require(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+// A buffer of exactly size bytes, so that any read past it is caught.
+std::unique_ptr<unsigned char[]> Copy(const std::uint8_t* data, std::size_t size) {
+    std::unique_ptr<unsigned char[]> copy(new unsigned char[size > 0 ? size : 1]);
+    if (size > 0) std::memcpy(copy.get(), data, size);
+    return copy;
+}
+
+std::uint32_t ReadLe(const std::uint8_t* p, int bytes) {
+    std::uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | p[i];
+    return value;
+}
+
+}  // namespace
+
+bool FuzzTga(const std::uint8_t* data, std::size_t size, std::vector<unsigned char>* rgba) {
+    int peekWidth = -1;
+    int peekHeight = -1;
+    const bool peeked = CImageTga::PeekSize(data, size, size, peekWidth, peekHeight);
+    CImageTga image;
+    std::unique_ptr<unsigned char[]> buffer = Copy(data, size);
+    if (!image.Load(buffer, size)) {
+        Require(image.width == 0 && image.height == 0 && image.rgba.empty());
+        return false;
+    }
+    Require(peeked && peekWidth == image.width && peekHeight == image.height);
+    const std::size_t pixels = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
+    Require(image.rgba.size() == pixels * 4);
+    std::vector<unsigned char> copy(pixels * 4 + 1);
+    image.CopyRGBA(copy.data());
+    std::vector<unsigned char> grey(pixels + 1);
+    image.CopyGrey(grey.data());
+    if (rgba) rgba->assign(copy.begin(), copy.end() - 1);
+    return true;
+}
+
+bool FuzzRgbe(const std::uint8_t* data, std::size_t size, std::vector<double>* means) {
+    std::unique_ptr<unsigned char[]> buffer = Copy(data, size);
+    RgbeImage image;
+    if (!image.ParseHeader(buffer.get(), size)) return false;
+    Require(image.width > 0 && image.height > 0 && image.cursor <= size);
+    const bool fits = image.FitsFileSize(size);
+    const bool loaded = image.Load(buffer, size);
+    Require(!loaded || fits);
+    if (!loaded) return false;
+    const std::size_t pixels = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
+    Require(image.rgb.size() == pixels * 3);
+    std::vector<double> values(pixels);
+    image.ComputeMeans(values.data());
+    for (const double mean : values) Require(std::isfinite(mean) && mean >= 0.0);
+    if (means) *means = std::move(values);
+    return true;
+}
+
+int FuzzSetup(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) return -1;
+    const std::size_t textLength = ReadLe(data, 2) < size - 2 ? ReadLe(data, 2) : size - 2;
+    const std::string text(reinterpret_cast<const char*>(data + 2), textLength);
+    std::size_t at = 2 + textLength;
+    std::size_t lengths[2] = {0, 0};
+    for (std::size_t& length : lengths) {
+        if (size - at < 4) return -1;
+        length = ReadLe(data + at, 4);
+        at += 4;
+    }
+
+    // The arguments as a command line, minus -h (it only prints the usage).
+    std::vector<std::string> words{"dof"};
+    for (std::size_t begin = 0; begin < text.size();) {
+        const std::size_t end = std::min(text.find(' ', begin), text.size());
+        if (end > begin && text.compare(begin, 2, "-h") != 0) words.push_back(text.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    std::vector<const char*> argv;
+    for (const std::string& word : words) argv.push_back(word.c_str());
+    CCmdLineOption options;
+    options.ParseArguments(static_cast<int>(argv.size()), argv.data());
+    BadParameter bad;
+    if (FindBadParameter(options, bad)) return -1;
+
+    CBlurEngine engine;
+    engine.strong = options.strong;
+    engine.zReverse = options.zReverse;
+    engine.blurSize = options.blurSize;
+    engine.focus = options.focus;
+    engine.zNear = options.zNear;
+    engine.zFar = options.zFar;
+    engine.maxBlur = 5.0 * options.blurSize;
+
+    InputFile inputs[3];
+    for (int i = 0; i < 3; ++i) {
+        const std::size_t length = i < 2 ? std::min(lengths[i], size - at) : size - at;
+        inputs[i].data = Copy(data + at, length);
+        inputs[i].size = length;
+        inputs[i].read = true;
+        at += length;
+    }
+    const SetupReport report = PrepareRun(engine, inputs, kFuzzBudget);
+    const int status = static_cast<int>(report.status);
+    if (report.status != SetupStatus::kReady && report.status != SetupStatus::kBlurTooLarge) return status;
+
+    // Every blur is a number, and the window it implies fits the budget.
+    Require(!std::isnan(report.largestBlur));
+    for (int y = 0; y < engine.depth.height; ++y)
+        for (int x = 0; x < engine.depth.width; ++x) Require(!std::isnan(engine.DepthBlur(x, y)));
+    if (report.status == SetupStatus::kReady) {
+        Require(engine.source.width == report.width && engine.depth.width == report.width);
+        Require(engine.lens.width == 256 && engine.lens.height == 256);
+        Require(report.largestBlur < 1e6);
+        Require(report.neededBytes <= kFuzzBudget);
+    }
+    return status;
+}
+
+std::vector<std::uint8_t> SetupInput(const char* arguments, const std::vector<std::uint8_t>& depth,
+                                     const std::vector<std::uint8_t>& colour, const std::vector<std::uint8_t>& lens) {
+    std::vector<std::uint8_t> bytes;
+    const std::size_t textLength = std::strlen(arguments);
+    auto put = [&bytes](std::uint32_t value, int count) {
+        for (int i = 0; i < count; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    };
+    auto append = [&bytes](const void* from, std::size_t count) {
+        const std::size_t at = bytes.size();
+        bytes.resize(at + count);
+        if (count > 0) std::memcpy(bytes.data() + at, from, count);
+    };
+    put(static_cast<std::uint32_t>(textLength), 2);
+    append(arguments, textLength);
+    put(static_cast<std::uint32_t>(depth.size()), 4);
+    put(static_cast<std::uint32_t>(colour.size()), 4);
+    append(depth.data(), depth.size());
+    append(colour.data(), colour.size());
+    append(lens.data(), lens.size());
+    return bytes;
+}

@@ -1,0 +1,32 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// The bodies of the fuzz targets, shared by the libFuzzer programs and the
+// regression test that replays their findings. Each takes arbitrary bytes,
+// must neither crash nor read out of bounds, and traps when a result breaks
+// what the code promises.
+
+// The TGA reader: Load, PeekSize against Load, CopyRGBA, CopyGrey. Returns
+// whether the file loaded; its pixels go to rgba when given.
+bool FuzzTga(const std::uint8_t* data, std::size_t size, std::vector<unsigned char>* rgba = nullptr);
+
+// The Radiance reader: ParseHeader, FitsFileSize, Load, ComputeMeans.
+// Returns whether the file loaded; its means go to means when given.
+bool FuzzRgbe(const std::uint8_t* data, std::size_t size, std::vector<double>* means = nullptr);
+
+// The driver's path from the command line and three files' bytes to a filled
+// engine (PrepareRun), with a small memory budget (kFuzzBudget), without the
+// blur. The bytes are SetupInput's format. Returns the SetupStatus as an
+// int, or -1 when the bytes or the parameters stop it before PrepareRun.
+int FuzzSetup(const std::uint8_t* data, std::size_t size);
+constexpr double kFuzzBudget = 64.0 * 1024 * 1024;
+
+// Input of FuzzSetup: the arguments as one text, then the depth, colour and
+// lens files. Layout: 2-byte argument text length, the text (arguments
+// separated by spaces), 4-byte depth length, 4-byte colour length (both
+// little-endian, cut to what is there), the depth bytes, the colour bytes,
+// and the rest is the lens.
+std::vector<std::uint8_t> SetupInput(const char* arguments, const std::vector<std::uint8_t>& depth,
+                                     const std::vector<std::uint8_t>& colour, const std::vector<std::uint8_t>& lens);
