@@ -11,6 +11,11 @@ double CBlurEngine::DepthBlur(int x, int y) const {
     return BlurFromDepth(depth.PixelAt(x, y).r, blurSize, focus, zNear, zFar, maxBlur);
 }
 
+// The blurs are released after the first pass; they follow from the depth.
+double CBlurEngine::BlurAt(int x, int y) const {
+    return BlurFromDepth(depths[Index(x, y)], blurSize, focus, zNear, zFar, maxBlur);
+}
+
 void CBlurEngine::FillDistanceTable() {
     const int k = kernelSize;
     const int h = k / 2;

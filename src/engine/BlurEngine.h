@@ -50,8 +50,8 @@ public:
 
     // What the passes found, for tests and benchmarks; valid after Run.
     double SpreadAt(int x, int y) const { return spreads[Index(x, y)]; }
-    double ReachAt(int x, int y) const { return reaches[Index(x, y)]; }
-    double BlurAt(int x, int y) const { return blurs[Index(x, y)]; }
+    double ReachAt(int x, int y) const { return reachThirds[Index(x, y)] / 3.0; }
+    double BlurAt(int x, int y) const;
     std::size_t KernelCount() const { return kernels.size(); }
     // The kernel made for a spread value, or null.
     const CImageFroat* KernelFor(double spread) const {
@@ -89,8 +89,8 @@ public:
     // Working state, one entry per pixel in row-major order.
     CImageFroat exposure;                 // strong^(255 c) per colour channel, 255 a
     std::vector<double> depths;           // the depth image's r channel
-    std::vector<double> blurs;            // each pixel's own blur
-    std::vector<double> reaches;          // largest blur around the pixel
+    std::vector<double> blurs;            // each pixel's own blur, during the first pass
+    std::vector<std::int32_t> reachThirds;  // largest blur around the pixel, rounded up, times 3
     std::vector<double> spreads;          // the footprint the pixel's light is spread with
     std::vector<std::uint32_t> kernelIds; // the pixel's kernel, in key order of kernels
     std::vector<std::uint8_t> inFront;    // the pixel's distance is at or before the focus

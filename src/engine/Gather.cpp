@@ -32,7 +32,7 @@ void CBlurEngine::GatherRow(int y) {
     const std::size_t row = Index(0, y);
     int windowLow = 0, windowHigh = 0;
     for (int x = 0; x < w; ++x) {
-        int n = KernelDimension(reaches[row + x]);
+        int n = KernelDimension(reachThirds[row + x] / 3.0);
         if (n > kernelSize) n = kernelSize;
         lowAt[x] = -(n / 2);
         highAt[x] = -(n / 2) + n - 1;

@@ -18,11 +18,11 @@ void CBlurEngine::ComputeReaches() {
     const int k = kernelSize;
     const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
     std::vector<double> rowMax(count);
-    reaches.assign(count, 0.0);
+    reachThirds.assign(count, 0);
     ForEachRowParallel(h, threadCount, [&](int y) {
         std::vector<double> prefix, suffix;
         const std::size_t row = static_cast<std::size_t>(y) * w;
-        SlidingMax(&blurs[row], &rowMax[row], w, k, k / 2, 1, 1, prefix, suffix);
+        SlidingMax(&blurs[row], &rowMax[row], w, k, k / 2, 1, 1, 1, prefix, suffix);
     });
     constexpr int kStripe = 64;
     const int stripes = (w + kStripe - 1) / kStripe;
@@ -30,10 +30,17 @@ void CBlurEngine::ComputeReaches() {
         std::vector<double> prefix, suffix;
         const int x0 = stripe * kStripe;
         const std::size_t lanes = static_cast<std::size_t>(std::min(kStripe, w - x0));
-        SlidingMax(&rowMax[static_cast<std::size_t>(x0)], &reaches[static_cast<std::size_t>(x0)], h, k, k / 2,
-                   static_cast<std::size_t>(w), lanes, prefix, suffix);
+        std::vector<double> largest(static_cast<std::size_t>(h) * lanes);
+        SlidingMax(&rowMax[static_cast<std::size_t>(x0)], largest.data(), h, k, k / 2, static_cast<std::size_t>(w),
+                   lanes, lanes, prefix, suffix);
+        // reach = RoundUpThird(max(m, 1)) = ceil(3 max(m, 1)) / 3, kept as its numerator.
+        for (int y = 0; y < h; ++y) {
+            for (std::size_t l = 0; l < lanes; ++l) {
+                const double m = largest[static_cast<std::size_t>(y) * lanes + l];
+                reachThirds[Index(x0 + static_cast<int>(l), y)] = static_cast<std::int32_t>(std::ceil(3.0 * (m > 1.0 ? m : 1.0)));
+            }
+        }
     });
-    for (double& m : reaches) m = RoundUpThird(m > 1.0 ? m : 1.0);
 }
 
 void CBlurEngine::ComputeExposureRow(int y) {
@@ -93,7 +100,7 @@ void CBlurEngine::FirstPassRow(int y) {
     const std::size_t row = Index(0, y);
     int windowLow = 0, windowHigh = 0;
     for (int x = 0; x < w; ++x) {
-        int n = KernelDimension(reaches[row + x]);
+        int n = KernelDimension(reachThirds[row + x] / 3.0);
         if (n > kernelSize) n = kernelSize;
         lowAt[x] = -(n / 2);
         highAt[x] = -(n / 2) + n - 1;
@@ -177,4 +184,5 @@ void CBlurEngine::RunFirstPass() {
     spreadTables_.Build(blurs, kernelSize / 2, [this](int dy) { return DistanceRow(dy); }, std::size_t{32} << 20);
     ForEachRowParallel(height_, threadCount, [this](int y) { FirstPassRow(y); });
     spreadTables_.Clear();
+    std::vector<double>().swap(blurs);
 }

@@ -3,7 +3,7 @@
 #include <limits>
 
 void SlidingMax(const double* in, double* out, int length, int window, int before, std::size_t stride,
-                std::size_t lanes, std::vector<double>& prefix, std::vector<double>& suffix) {
+                std::size_t outStride, std::size_t lanes, std::vector<double>& prefix, std::vector<double>& suffix) {
     constexpr double kNone = -std::numeric_limits<double>::infinity();
     // Padded index j stands for input index j - before.
     const int padded = length + window - 1;
@@ -37,7 +37,7 @@ void SlidingMax(const double* in, double* out, int length, int window, int befor
     for (int i = 0; i < length; ++i) {
         const double* s = &suffix[static_cast<std::size_t>(i) * lanes];
         const double* p = &prefix[static_cast<std::size_t>(i + window - 1) * lanes];
-        double* o = &out[static_cast<std::size_t>(i) * stride];
+        double* o = &out[static_cast<std::size_t>(i) * outStride];
         for (std::size_t l = 0; l < lanes; ++l) o[l] = s[l] > p[l] ? s[l] : p[l];
     }
 }
