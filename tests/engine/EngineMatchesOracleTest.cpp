@@ -104,10 +104,7 @@ TEST_P(EngineMatchesOracle, SameBytesWithAnyThreadCount) {
     c.variant->apply(input);
 
     LiteralBlur oracle(input);
-    oracle.Setup();
-    oracle.FirstPass();
-    oracle.Link();
-    oracle.Gather();
+    oracle.Run();
     const std::vector<unsigned char> expected = oracle.ToBytes();
 
     for (const int threads : {1, 2, 3, 8}) {
@@ -129,10 +126,7 @@ TEST(GeneratedScenes, ReachEveryBoundary) {
         BlurInput input = MakeScene(61, 47, 61 * 131 + 47);
         FindVariant(name).apply(input);
         LiteralBlur oracle(input);
-        oracle.Setup();
-        oracle.FirstPass();
-        oracle.Link();
-        oracle.Gather();
+        oracle.Run();
         total.spreadEqualDepth += oracle.hits.spreadEqualDepth;
         total.gatherEqualDepth += oracle.hits.gatherEqualDepth;
         total.behindAtCentreSpread += oracle.hits.behindAtCentreSpread;

@@ -12,15 +12,6 @@
 
 namespace {
 
-LiteralBlur RunOracle(const BlurInput& input) {
-    LiteralBlur blur(input);
-    blur.Setup();
-    blur.FirstPass();
-    blur.Link();
-    blur.Gather();
-    return blur;
-}
-
 // A flat picture at depth 1 with focus 0.5: every blur is blurSize / 2.
 BlurInput UniformBlur(int width, int height, double blur) {
     BlurInput input = MakeFlatScene(width, height, 255);
@@ -130,7 +121,8 @@ TEST(FirstPass, RecordsAndKernelsMatchTheLiteralOnes) {
         input.lens = LopsidedLens();
         if (config == 1) UseDepthValues(input);
         if (config == 2) input.options.blurSize = 3.0;  // window 16: its edges fall inside the picture
-        const LiteralBlur oracle = RunOracle(input);
+        LiteralBlur oracle(input);
+        oracle.Run();
         const auto engine = RunEngine(input, 3);
         EXPECT_EQ(engine->largestBlur, oracle.largestBlur);
         EXPECT_EQ(engine->kernelSize, oracle.kernelSize);

@@ -10,15 +10,6 @@
 
 namespace {
 
-LiteralBlur RunOracle(const BlurInput& input) {
-    LiteralBlur blur(input);
-    blur.Setup();
-    blur.FirstPass();
-    blur.Link();
-    blur.Gather();
-    return blur;
-}
-
 // One row of pixels at the given depth values, each pixel its own colour.
 BlurInput Row(const std::vector<double>& depths, double blurSize) {
     const int width = static_cast<int>(depths.size());
@@ -88,7 +79,8 @@ TEST(GatherTests, ReachTestIncludesExactlyOne) {
     BlurInput input = MakeFlatScene(2, 2, 255);
     input.options.blurSize = 8.0;
     input.colour = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 128};
-    const LiteralBlur oracle = RunOracle(input);
+    LiteralBlur oracle(input);
+    oracle.Run();
     EXPECT_EQ(oracle.hits.reachExactlyOne, 8u);
     for (const int threads : {1, 3}) {
         const auto engine = RunEngine(input, threads);
@@ -106,7 +98,8 @@ TEST(GatherTests, BackgroundInsideTheCentreSpreadOnlyWhenStrictlyInside) {
     for (const double centreDepth : {0.4, 0.5 / 1.2875}) {
         BlurInput input = Row({1.0, 1.0, centreDepth, 1.0, 1.0}, 8.0);
         const bool atEdge = centreDepth == 0.4;
-        const LiteralBlur oracle = RunOracle(input);
+        LiteralBlur oracle(input);
+        oracle.Run();
         EXPECT_EQ(oracle.hits.behindAtCentreSpread, atEdge ? 2u : 0u);
         const auto engine = RunEngine(input, 2);
         ASSERT_EQ(engine->SpreadAt(2, 0), atEdge ? 2.0 : 7.0 / 3.0);
@@ -127,7 +120,8 @@ TEST(GatherTests, BackgroundInsideTheCentreSpreadOnlyWhenStrictlyInside) {
 TEST(GatherKernelPosition, NeighbourExactlyAtFocusIsMirrored) {
     BlurInput input = Row({0.25, 0.25, 0.25, 0.25, 0.5, 0.25, 0.25, 0.25, 0.25}, 8.0);
     input.lens = LopsidedLens();
-    const LiteralBlur oracle = RunOracle(input);
+    LiteralBlur oracle(input);
+    oracle.Run();
     EXPECT_GT(oracle.hits.atFocusMirrored, 0u);
     for (const int threads : {1, 2}) {
         const auto engine = RunEngine(input, threads);

@@ -2,7 +2,6 @@
 // bit, and against values worked out by hand.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 
 #include "engine/EngineHarness.h"
@@ -139,6 +138,25 @@ TEST(LensResample, BoxFilterHandValues) {
     const CImageFroat four = ResampleLens(lens, 4, 4.0 / (14.0 / 3.0));
     ExpectNear(four.PixelAt(0, 0), Mean(lens, 18, 18, 72, 72), "cropped corner");
     ExpectNear(four.PixelAt(3, 1), Mean(lens, 183, 73, 236, 127), "cropped edge");
+}
+
+// Scales the first pass never uses: the bilinear filter's offset o is then
+// not 0, and the box filter's margins are wide.
+TEST(LensResample, OtherScalesMatchTheLiteralFilter) {
+    const struct {
+        int n;
+        double scale;
+    } cases[] = {{300, 0.5}, {301, 0.7}, {5, 0.9}, {7, 2.5}, {2, 1.0}};
+    const CImageFroat lens = EngineLens(LopsidedLens());
+    for (const auto& c : cases)
+        EXPECT_EQ(KernelDifference(ResampleLens(lens, c.n, c.scale), LiteralResampleLens(lens, c.n, c.scale)), "")
+            << "n " << c.n << ", scale " << c.scale;
+
+    // n - n / scale = -129: halved toward zero, the offset is 64, not 65.
+    const CImageFroat shifted = ResampleLens(lens, 301, 0.7);
+    const double step = (256.0 / 301.0) * 0.7;
+    EXPECT_TRUE(SamePixel(shifted.PixelAt(0, 0), SampleBilinear(lens, 64 * step, 64 * step)));
+    EXPECT_TRUE(SamePixel(shifted.PixelAt(10, 3), SampleBilinear(lens, 74 * step, 67 * step)));
 }
 
 TEST(LensResample, BilinearHandValues) {

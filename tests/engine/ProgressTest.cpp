@@ -48,7 +48,10 @@ const std::regex kProgressLine(R"(state\.\.\. [ \d]{2}\d%)");
 TEST(Progress, ClockThatJumpsPrintsAFormattedLineAtEveryPoll) {
     // Each reading is 1001 ms after the last, and the counter wraps early on.
     SetClock(0xFFFFF000u, 1001);
-    const std::vector<std::string> lines = RunAndCapture(MakeScene(160, 90), 1);
+    // Reversed depth puts the sky at distance 0: large windows, a gather of many polls.
+    BlurInput input = MakeScene(160, 90);
+    input.options.zReverse = true;
+    const std::vector<std::string> lines = RunAndCapture(input, 1);
     ASSERT_GE(lines.size(), 3u) << "the gather should outlast one poll";
     EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(Init\.\.\. size = \d+\.\d{6})"))) << lines[0];
     double last = -1.0;

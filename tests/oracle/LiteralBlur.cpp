@@ -287,11 +287,15 @@ std::vector<unsigned char> LiteralBlur::ToBytes() const {
     return bytes;
 }
 
+void LiteralBlur::Run() {
+    Setup();
+    FirstPass();
+    Link();
+    Gather();
+}
+
 std::vector<unsigned char> OracleBlur(const BlurInput& input) {
     LiteralBlur blur(input);
-    blur.Setup();
-    blur.FirstPass();
-    blur.Link();
-    blur.Gather();
+    blur.Run();
     return blur.ToBytes();
 }

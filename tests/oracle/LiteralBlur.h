@@ -15,12 +15,17 @@ class LiteralBlur {
 public:
     // Converts the decoded inputs the way the program does before a run.
     explicit LiteralBlur(const BlurInput& input);
+    // Records point into the kernel map: a copy would point into the original.
+    LiteralBlur(const LiteralBlur&) = delete;
+    LiteralBlur& operator=(const LiteralBlur&) = delete;
 
     void Setup();
     void FirstPass();
     void Link();
     void Gather();
     std::vector<unsigned char> ToBytes() const;
+    // Setup, FirstPass, Link and Gather in order.
+    void Run();
 
     // The blur size of pixel (x, y) from its depth.
     double DepthBlur(int x, int y) const;

@@ -11,15 +11,6 @@
 
 namespace {
 
-LiteralBlur RunAll(const BlurInput& input) {
-    LiteralBlur blur(input);
-    blur.Setup();
-    blur.FirstPass();
-    blur.Link();
-    blur.Gather();
-    return blur;
-}
-
 CImageFroat LensImage(const std::vector<unsigned char>& bytes) {
     BlurInput input = MakeFlatScene(1, 1, 0);
     input.lens = bytes;
@@ -119,7 +110,8 @@ TEST(LiteralSetup, WindowSizeFollowsTheLargestBlur) {
 TEST(LiteralFirstPass, UniformBlurFourSpreadsAsWorkedOut) {
     BlurInput input = MakeFlatScene(7, 6, 255);
     input.options.blurSize = 8.0;  // depth 1, focus 0.5: blur 4 everywhere
-    const LiteralBlur blur = RunAll(input);
+    LiteralBlur blur(input);
+    blur.Run();
     EXPECT_EQ(blur.kernelSize, 4);
     EXPECT_EQ(blur.RecordAt(3, 3).reach, 4.0);
     EXPECT_EQ(blur.RecordAt(3, 3).spread, 8.0 / 3.0);
@@ -132,7 +124,8 @@ TEST(LiteralFirstPass, UniformBlurFourSpreadsAsWorkedOut) {
 TEST(LiteralFirstPass, BlursBelowOneLeaveEveryPixelItsOwnLight) {
     BlurInput input = MakeScene(9, 7);
     input.options.blurSize = 0.15;  // maxBlur 0.75 wins over the lower clamp
-    LiteralBlur blur = RunAll(input);
+    LiteralBlur blur(input);
+    blur.Run();
     EXPECT_EQ(blur.RecordAt(4, 4).blur, 0.75);
     EXPECT_EQ(blur.RecordAt(4, 4).reach, 1.0);
     EXPECT_EQ(blur.hits.spreadWithoutContributors, 63u);
@@ -149,7 +142,8 @@ TEST(LiteralGather, SharpPictureComesBackUnchanged) {
         UseDepthValues(input);
         for (double& d : input.depthValues) d = 0.5;
         input.options.strong = strong;
-        const LiteralBlur blur = RunAll(input);
+        LiteralBlur blur(input);
+        blur.Run();
         EXPECT_EQ(blur.ToBytes(), input.colour) << strong;
         EXPECT_EQ(blur.hits.emptyWeightChannels, 0u);
     }
@@ -158,7 +152,8 @@ TEST(LiteralGather, SharpPictureComesBackUnchanged) {
 TEST(LiteralGather, ChannelWithoutWeightKeepsTheSourceValue) {
     BlurInput input = MakeScene(11, 8);
     input.lens = NoBlueLens();
-    const LiteralBlur blur = RunAll(input);
+    LiteralBlur blur(input);
+    blur.Run();
     const std::vector<unsigned char> bytes = blur.ToBytes();
     EXPECT_EQ(blur.hits.emptyWeightChannels, 88u);
     for (size_t i = 2; i < bytes.size(); i += 4) ASSERT_EQ(bytes[i], input.colour[i]) << i / 4;
