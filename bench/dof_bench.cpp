@@ -1,0 +1,239 @@
+// Times whole runs of the filter, phase by phase, beside the literal
+// single-threaded transcription measured in the same invocation, and prints
+// a table. Every measured run happens in a child process of its own, so the
+// peak memory reported is that run's alone. Prints figures; never fails.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/FileIo.h"
+#include "engine/BlurEngine.h"
+#include "image/Conversions.h"
+#include "image/RgbeImage.h"
+#include "image/TgaImage.h"
+#include "image/TgaWriter.h"
+#include "oracle/LiteralBlur.h"
+
+namespace {
+
+struct Case {
+    const char* name;
+    const char* colour;
+    const char* depth;
+    const char* lens;
+    double blurSize, focus, zNear, zFar;
+};
+
+// What one measured run reports back to the parent.
+struct Figures {
+    double loadMs = 0, setupMs = 0, firstPassMs = 0, gatherMs = 0, writeMs = 0, totalMs = 0;
+    double visits = 0, contributions = 0, kernelBytes = 0;
+    double peakBytes = 0;
+    int width = 0, height = 0;
+    unsigned long long outputHash = 0;
+};
+
+using Clock = std::chrono::steady_clock;
+double Ms(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
+
+unsigned long long Fnv(const unsigned char* p, std::size_t n) {
+    unsigned long long h = 1469598103934665603ull;
+    for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
+    return h;
+}
+
+bool LoadTga(const std::string& path, CImageTga& image) {
+    std::unique_ptr<unsigned char[]> data;
+    std::size_t size = 0;
+    return ReadWholeFile(path, data, size) && image.Load(data, size);
+}
+
+// One whole run, as the program makes it: load, convert, blur, encode, write.
+Figures RunOnce(const std::string& dir, const Case& c, bool literal, int threads) {
+    Figures f;
+    const auto start = Clock::now();
+    CImageTga colour, depth, lens;
+    if (!LoadTga(dir + "/" + c.colour, colour) || !LoadTga(dir + "/" + c.depth, depth) ||
+        !LoadTga(dir + "/" + c.lens, lens)) {
+        std::fprintf(stderr, "cannot load the scene %s from %s\n", c.name, dir.c_str());
+        std::exit(1);
+    }
+    f.width = colour.width;
+    f.height = colour.height;
+    const std::size_t pixels = static_cast<std::size_t>(colour.width) * colour.height;
+    std::vector<unsigned char> bytes(pixels * 4);
+    std::vector<unsigned char> out;
+    if (literal) {
+        BlurInput input;
+        input.width = colour.width;
+        input.height = colour.height;
+        input.colour = colour.rgba;
+        input.depthBytes = depth.rgba;
+        input.lens = lens.rgba;
+        input.options.blurSize = c.blurSize;
+        input.options.focus = c.focus;
+        input.options.zNear = c.zNear;
+        input.options.zFar = c.zFar;
+        colour.Release();
+        depth.Release();
+        lens.Release();
+        LiteralBlur blur(input);
+        input = BlurInput();
+        auto t = Clock::now();
+        f.loadMs = Ms(start, t);
+        blur.Setup();
+        auto u = Clock::now();
+        f.setupMs = Ms(t, u);
+        blur.FirstPass();
+        blur.Link();
+        t = Clock::now();
+        f.firstPassMs = Ms(u, t);
+        blur.Gather();
+        u = Clock::now();
+        f.gatherMs = Ms(t, u);
+        f.visits = static_cast<double>(blur.windowVisits);
+        f.contributions = static_cast<double>(blur.contributions);
+        for (const auto& k : blur.kernels) f.kernelBytes += k.second.pixelData.size() * sizeof(FroatPixel);
+        out = blur.ToBytes();
+    } else {
+        CBlurEngine engine;
+        engine.threadCountOverride = threads;
+        engine.blurSize = c.blurSize;
+        engine.maxBlur = 5.0 * c.blurSize;
+        engine.focus = c.focus;
+        engine.zNear = c.zNear;
+        engine.zFar = c.zFar;
+        colour.CopyRGBA(bytes.data());
+        engine.source.SetFromRGBA8(colour.width, colour.height, bytes.data());
+        colour.Release();
+        depth.CopyRGBA(bytes.data());
+        SetDepthFromBytes(engine, f.width, f.height, bytes.data());
+        depth.Release();
+        std::vector<unsigned char> lensBytes(256 * 256 * 4);
+        lens.CopyRGBA(lensBytes.data());
+        SetLensFromBytes(engine, lensBytes.data());
+        lens.Release();
+        f.loadMs = Ms(start, Clock::now());
+        std::fflush(stdout);
+        engine.Run();
+        f.setupMs = engine.stats.setupMs;
+        f.firstPassMs = engine.stats.firstPassMs;
+        f.gatherMs = engine.stats.gatherMs;
+        f.visits = static_cast<double>(engine.stats.windowVisits);
+        f.contributions = static_cast<double>(engine.stats.contributions);
+        f.kernelBytes = static_cast<double>(engine.stats.kernelBytes);
+        out.resize(pixels * 4);
+        ResultToBytes(engine, out.data());
+    }
+    const auto writeStart = Clock::now();
+    CTGAImage file;
+    file.Encode(f.width, f.height, out.data());
+    const std::string path = "/tmp/dof_bench_" + std::to_string(getpid()) + ".tga";
+    WriteFileAtomically(path, file.fileBytes.get(), file.fileSize);
+    std::remove(path.c_str());
+    const auto end = Clock::now();
+    f.writeMs = Ms(writeStart, end);
+    f.totalMs = Ms(start, end);
+    f.outputHash = Fnv(out.data(), out.size());
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    f.peakBytes = usage.ru_maxrss * 1024.0;
+    return f;
+}
+
+// Runs RunOnce in a child process; its console lines are discarded.
+Figures Measure(const std::string& dir, const Case& c, bool literal, int threads) {
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) std::exit(1);
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(pipeEnds[0]);
+        if (!freopen("/dev/null", "w", stdout)) _exit(1);
+        const Figures f = RunOnce(dir, c, literal, threads);
+        if (write(pipeEnds[1], &f, sizeof f) != static_cast<ssize_t>(sizeof f)) _exit(1);
+        _exit(0);
+    }
+    close(pipeEnds[1]);
+    Figures f;
+    const ssize_t got = read(pipeEnds[0], &f, sizeof f);
+    close(pipeEnds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (got != static_cast<ssize_t>(sizeof f)) {
+        std::fprintf(stderr, "a measured run failed\n");
+        std::exit(1);
+    }
+    return f;
+}
+
+// The run with the median total time of several.
+Figures Median(const std::string& dir, const Case& c, bool literal, int threads, int runs) {
+    std::vector<Figures> all;
+    for (int i = 0; i < runs; ++i) all.push_back(Measure(dir, c, literal, threads));
+    std::sort(all.begin(), all.end(), [](const Figures& a, const Figures& b) { return a.totalMs < b.totalMs; });
+    return all[all.size() / 2];
+}
+
+void PrintRow(const char* caseName, const char* engine, const Figures& f, double speedup) {
+    const double pixels = static_cast<double>(f.width) * f.height;
+    const double gatherSeconds = f.gatherMs / 1000.0;
+    std::printf("| %-18s | %-10s | %7.0f | %6.0f | %8.0f | %8.0f | %6.0f | %8.0f | %6.2f | %6.3f | %6.3f | %5.2f | %6.1f | %5.1f | %7.1f | %7s |\n",
+                caseName, engine, f.loadMs, f.setupMs, f.firstPassMs, f.gatherMs, f.writeMs, f.totalMs,
+                f.visits / 1e9, f.contributions / 1e9, gatherSeconds > 0 ? f.contributions / 1e9 / gatherSeconds : 0.0,
+                pixels / 1e6 / (f.totalMs / 1000.0), f.peakBytes / 1048576.0, f.peakBytes / pixels,
+                f.kernelBytes / 1048576.0, speedup > 0 ? (std::to_string(speedup).substr(0, 5) + "x").c_str() : "");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string dir = DOF_SCENES_DIR;
+    int runs = 3, literalRuns = 1, threads = 0;
+    std::string only;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto next = [&]() -> const char* { return i + 1 < argc ? argv[++i] : ""; };
+        if (a == "--scenes") dir = next();
+        else if (a == "--runs") runs = std::max(1, std::atoi(next()));
+        else if (a == "--literal-runs") literalRuns = std::max(0, std::atoi(next()));
+        else if (a == "--threads") threads = std::atoi(next());
+        else if (a == "--case") only = next();
+        else {
+            std::printf("usage: dof_bench [--scenes DIR] [--runs N] [--literal-runs N] [--threads N] [--case NAME]\n");
+            return 0;
+        }
+    }
+    const Case cases[] = {
+        {"portrait -s 24", "portrait/color.tga", "portrait/depth.tga", "lens/hexagon.tga", 24, 2.4, 0.9, 22},
+        {"portrait -s 16 def", "portrait/color.tga", "portrait/depth.tga", "lens/hexagon.tga", 16, 0.5, 0.0, 1.0},
+        {"portrait -s 48", "portrait/color.tga", "portrait/depth.tga", "lens/hexagon.tga", 48, 2.4, 0.9, 22},
+        {"portrait -s 56", "portrait/color.tga", "portrait/depth.tga", "lens/hexagon.tga", 56, 2.4, 0.9, 22},
+    };
+    std::printf("fast engine: median of %d runs, %s threads; literal: %d run(s), one thread\n\n", runs,
+                threads > 0 ? std::to_string(threads).c_str() : "all", literalRuns);
+    std::printf("| case               | engine     | load ms | setup  | 1st pass | gather   | write  | total ms | visits G | contrib G | Gcontrib/s | MP/s  | peak MB | B/px  | kernel MB | speedup |\n");
+    std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const Case& c : cases) {
+        if (!only.empty() && only != c.name) continue;
+        const Figures fast = Median(dir, c, false, threads, runs);
+        if (literalRuns > 0) {
+            const Figures literal = Median(dir, c, true, 0, literalRuns);
+            PrintRow(c.name, "fast", fast, literal.totalMs / fast.totalMs);
+            PrintRow(c.name, "literal", literal, 0.0);
+            if (literal.outputHash != fast.outputHash) std::printf("  (!) outputs differ\n");
+        } else {
+            PrintRow(c.name, "fast", fast, 0.0);
+        }
+        std::fflush(stdout);
+    }
+    return 0;
+}

@@ -1,0 +1,36 @@
+// The passes run in lanes of 2, 4 or 8 doubles, picked by what the processor
+// has; every width must give the literal transcription's bytes.
+#include <gtest/gtest.h>
+
+#include "engine/EngineHarness.h"
+#include "engine/Lanes.h"
+#include "oracle/LiteralBlur.h"
+#include "support/Scenes.h"
+
+namespace {
+
+std::vector<unsigned char> BlurWithLanes(const BlurInput& input, int lanes, int threads) {
+    std::unique_ptr<CBlurEngine> engine = PrepareEngine(input, threads);
+    engine->maxLanes = lanes;
+    testing::internal::CaptureStdout();
+    engine->Run();
+    testing::internal::GetCapturedStdout();
+    return EngineBytes(*engine, input.width, input.height);
+}
+
+TEST(LaneWidth, EveryWidthTheProcessorRunsGivesTheOraclesBytes) {
+    for (const int lanes : {2, 4, 8}) {
+        if (lanes > WidestLanes()) continue;
+        for (const auto& size : {std::pair<int, int>{61, 47}, {13, 5}, {1, 9}}) {
+            BlurInput scene = MakeScene(size.first, size.second, 3);
+            scene.options.blurSize = 9.0;
+            const std::vector<unsigned char> expected = OracleBlur(scene);
+            EXPECT_EQ(BlurWithLanes(scene, lanes, 2), expected) << lanes << " lanes, " << size.first << "x" << size.second;
+            scene.options.zReverse = true;
+            scene.lens = RingLens();
+            EXPECT_EQ(BlurWithLanes(scene, lanes, 1), OracleBlur(scene)) << lanes << " lanes, ring lens";
+        }
+    }
+}
+
+}  // namespace
