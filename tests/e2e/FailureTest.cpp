@@ -118,11 +118,23 @@ TEST(SizeFailure, DepthSizeIsCheckedBeforeTheLens) {
     EXPECT_FALSE(testfiles::FileExists(scene.dir.File("out.tga")));
 }
 
-TEST(SizeFailure, OnePixelPictureIsFine) {
+TEST(SizeFailure, OnePixelAndEmptyPicturesAreFine) {
     SmallScene scene(1, 1);
-    const RunResult run = scene.Run({"-o", "one.tga"});
+    RunResult run = scene.Run({"-o", "one.tga"});
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(testfiles::ReadFile(scene.dir.File("one.tga")).size(), 48u);
+
+    // A picture without columns: header and footer only, its height kept.
+    Picture empty;
+    empty.height = 5;
+    scene.Write("empty_colour.tga", empty, Layout(24));
+    scene.Write("empty_depth.tga", empty, Layout(8, true));
+    run = scene.Run({"-i", "empty_colour.tga", "-z", "empty_depth.tga", "-l", "lens.tga", "-o", "empty.tga"}, false);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    const Bytes file = testfiles::ReadFile(scene.dir.File("empty.tga"));
+    ASSERT_EQ(file.size(), 44u);
+    EXPECT_EQ(file[12] | file[13], 0);
+    EXPECT_EQ(file[14], 5);
 }
 
 // The console and the folder after a run whose output cannot be written.

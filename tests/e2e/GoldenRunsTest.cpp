@@ -2,6 +2,7 @@
 // written file's sha256 and the "Init..." line must match the list.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <ostream>
 #include <regex>
@@ -61,6 +62,19 @@ TEST_P(GoldenRuns, OutputAndInitLineMatch) {
     const testfiles::RunResult run = testfiles::RunDof(args, kScenes);
     ASSERT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(run.output.substr(0, run.output.find('\n') + 1), golden.initLine);
+    // Then progress lines, right-aligned in three places, at most about one a
+    // second and the last at 100; then the time and the output path.
+    const std::regex lines(
+        "Init[^\n]*\n"
+        "(state\\.\\.\\. [ 0-9]{2}[0-9]%\n)*"
+        "state\\.\\.\\. 100%\n"
+        "([0-9]+)\\.[0-9]{3} sec\n"
+        "out > [^\n]*/out\\.tga\n");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(run.output, match, lines)) << run.output;
+    const long seconds = std::stol(match[2]);
+    const long progressLines = static_cast<long>(std::count(run.output.begin(), run.output.end(), '%'));
+    EXPECT_LE(progressLines, seconds + 2) << run.output;
     EXPECT_EQ(run.errors, "");
     EXPECT_EQ(testfiles::Sha256Hex(testfiles::ReadFile(out.File("out.tga"))), golden.sha256);
 }
