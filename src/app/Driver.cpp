@@ -96,7 +96,8 @@ int ReportSetup(const SetupReport& report, const CCmdLineOption& options, double
             std::printf("lens size not 256x256!! _ %dx%d\n", report.otherWidth, report.otherHeight);
             return kLensSize;
         case SetupStatus::kBlurTooLarge:
-            std::printf("out of memory!! _ -s %g: blurs up to %g pixels on %dx%d need %.0f MiB, the limit is %.0f MiB\n",
+            std::printf("out of memory!! _ -s %g: blurs up to %g pixels on %dx%d need %.0f MiB, "
+                        "the limit is %.0f MiB\n",
                         options.blurSize, report.largestBlur, report.width, report.height,
                         std::ceil(report.neededBytes / kMiB), std::floor(budget / kMiB));
             return kOutOfMemory;
@@ -104,19 +105,14 @@ int ReportSetup(const SetupReport& report, const CCmdLineOption& options, double
     return kBadInput;
 }
 
-int Run(int argc, const char* const* argv) {
+// The run itself; RunProgram adds the handling of exceptions and signals.
+int RunUnguarded(int argc, const char* const* argv) {
     const std::uint32_t start = MilliClock();
     auto engine = std::make_unique<CBlurEngine>();
     CCmdLineOption options;
 
     options.ParseArguments(argc, argv);
-    engine->strong = options.strong;
-    engine->zReverse = options.zReverse;
-    engine->blurSize = options.blurSize;
-    engine->focus = options.focus;
-    engine->zNear = options.zNear;
-    engine->zFar = options.zFar;
-    engine->maxBlur = 5.0 * options.blurSize;
+    CopyOptions(options, *engine);
 
     if (argc <= 1) {
         options.PrintUsage();
@@ -242,7 +238,7 @@ int RunProgram(int argc, const char* const* argv) {
     std::set_terminate(EndByException);
     int code;
     try {
-        code = Run(argc, argv);
+        code = RunUnguarded(argc, argv);
     } catch (...) {
         code = ReportException(std::current_exception());
     }

@@ -11,6 +11,16 @@
 #include "image/RgbeImage.h"
 #include "image/TgaImage.h"
 
+void CopyOptions(const CCmdLineOption& options, CBlurEngine& engine) {
+    engine.strong = options.strong;
+    engine.zReverse = options.zReverse;
+    engine.blurSize = options.blurSize;
+    engine.focus = options.focus;
+    engine.zNear = options.zNear;
+    engine.zFar = options.zFar;
+    engine.maxBlur = 5.0 * options.blurSize;
+}
+
 bool FindBadParameter(const CCmdLineOption& options, BadParameter& bad) {
     const double s = options.strong;
     const bool strongOk = std::isfinite(s) && s > 0.0 && std::fabs(255.0 * std::log(s)) <= std::log(1e300);

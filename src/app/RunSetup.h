@@ -9,6 +9,10 @@ class CCmdLineOption;
 // check of the driver but none of its output: what the driver would report
 // is returned as a value.
 
+// Copies the options into the engine: strong, zReverse, blurSize, focus,
+// zNear, zFar, and maxBlur = 5 blurSize.
+void CopyOptions(const CCmdLineOption& options, CBlurEngine& engine);
+
 // The first parameter, in the order -s, -k, -c, -n, -f, that leaves the
 // result undefined: a value that is not finite, or a strong whose exposure
 // space would overflow (|255 ln strong| > ln 1e300) or is not positive.

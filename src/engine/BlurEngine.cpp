@@ -131,6 +131,8 @@ void CBlurEngine::LinkKernels() {
         }
         rowMaxSpread_[static_cast<std::size_t>(y)] = rowMax;
     }
+    // A spread covers another row only where it passes the reach test at |dy| = 1.
+    ListActiveColumns([this](std::size_t i) { return kernelLanes_[kernelIds[i]].reach >= 1; });
 }
 
 // Every kernel laid out as the gather reads it (see KernelLanes): for each
@@ -188,6 +190,16 @@ void CBlurEngine::BuildKernelLanes() {
         kernelLaneValues_.push_back(std::move(values));
         lanes.values = kernelLaneValues_.back().data();
         kernelLanes_.push_back(lanes);
+    }
+}
+
+void CBlurEngine::ListActiveColumns(const std::function<bool(std::size_t)>& reachesOtherRows) {
+    activeColumns_.clear();
+    activeStart_.assign(static_cast<std::size_t>(height_) + 1, 0);
+    for (int y = 0; y < height_; ++y) {
+        for (int x = 0; x < width_; ++x)
+            if (reachesOtherRows(Index(x, y))) activeColumns_.push_back(static_cast<std::uint16_t>(x));
+        activeStart_[static_cast<std::size_t>(y) + 1] = activeColumns_.size();
     }
 }
 

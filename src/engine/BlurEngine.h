@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -149,6 +150,11 @@ private:
     std::vector<std::vector<int>> kernelSpans_;       // per kernel: largest covered |dx| per |dy|
     std::vector<std::vector<double>> kernelLaneValues_;
     std::vector<KernelLanes> kernelLanes_;            // per kernel, as the gather reads it
+    // Per row, the columns of the pixels that reach beyond their own row,
+    // left to right: row y's are activeColumns_[activeStart_[y] .. activeStart_[y + 1]).
+    std::vector<std::uint16_t> activeColumns_;
+    std::vector<std::size_t> activeStart_;
+    void ListActiveColumns(const std::function<bool(std::size_t)>& reachesOtherRows);
     SpreadRowFunction spreadRow_ = nullptr;
     GatherRowFunction gatherRow_ = nullptr;
     double exposureTable_[256] = {};      // strong^(255 b / 255) per byte

@@ -74,6 +74,11 @@ void CBlurEngine::GatherRow(int y) {
         job.kernelIdRow = &kernelIds[sourceRow];
         job.inFrontRow = &inFront[sourceRow];
         job.exposureRow = &exposure.pixelData[sourceRow];
+        const bool everyColumn = dy == 0 || width_ > 65535;
+        job.columns = everyColumn ? nullptr : &activeColumns_[activeStart_[static_cast<std::size_t>(v)]];
+        job.columnCount = everyColumn ? w
+                                      : static_cast<int>(activeStart_[static_cast<std::size_t>(v) + 1] -
+                                                         activeStart_[static_cast<std::size_t>(v)]);
         job.distance = DistanceRow(dy);
         gatherRow_(job);
     }

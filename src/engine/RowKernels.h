@@ -51,6 +51,10 @@ static inline double LaneAttenuatedBlur(double b, double w) {
 // The first pass for one target row against one source row.
 struct SpreadRowJob {
     int width = 0;
+    // The sources to visit, left to right: columnCount entries of columns,
+    // or every pixel of the row when columns is null.
+    const std::uint16_t* columns = nullptr;
+    int columnCount = 0;
     int dy = 0;
     int half = 0;                     // kernelSize / 2
     bool anyNonPositiveBlur = false;  // a blur <= 0 can give J >= 1 anywhere
@@ -75,6 +79,8 @@ struct SpreadRowJob {
 // The gather for one target row against one source row.
 struct GatherRowJob {
     int width = 0;
+    const std::uint16_t* columns = nullptr;  // as in SpreadRowJob
+    int columnCount = 0;
     int dy = 0;
     const double* spreadRow = nullptr;
     const double* depthRow = nullptr;
@@ -113,7 +119,9 @@ void SpreadSourceRow(SpreadRowJob& job) {
     const typename L::V zeros = L::Splat(0.0);
     const typename L::V ones = L::Splat(1.0);
     const typename L::V step = L::Splat(L::kCount);
-    for (int u = 0; u < w; ++u) {
+    const int sources = job.columns ? job.columnCount : w;
+    for (int k = 0; k < sources; ++k) {
+        const int u = job.columns ? job.columns[k] : k;
         const double b = job.blurRow[u];
         const double dn = job.depthRow[u];
         const std::uint16_t id = job.tableIds[u];
@@ -182,7 +190,9 @@ void GatherSourceRow(GatherRowJob& job) {
     const typename L::V step = L::Splat(L::kCount);
     std::uint64_t visits = 0;
     std::uint64_t contributions = 0;
-    for (int u = 0; u < w; ++u) {
+    const int sources = job.columns ? job.columnCount : w;
+    for (int k = 0; k < sources; ++k) {
+        const int u = job.columns ? job.columns[k] : k;
         if (!(job.spreadRow[u] > minimum)) continue;
         const KernelLanes& kernel = job.kernelLanes[job.kernelIdRow[u]];
         if (ady > kernel.reach) continue;

@@ -141,6 +141,13 @@ void CBlurEngine::FirstPassRow(int y) {
         job.blurRow = &blurs[sourceRow];
         job.depthRow = &depths[sourceRow];
         job.tableIds = &spreadTables_.ids[sourceRow];
+        // Away from its own row a pixel counts only where its blur is above 2
+        // (or below zero, which may count anywhere).
+        const bool everyColumn = dy == 0 || hasNonPositiveBlur_ || width_ > 65535;
+        job.columns = everyColumn ? nullptr : &activeColumns_[activeStart_[static_cast<std::size_t>(v)]];
+        job.columnCount = everyColumn ? w
+                                      : static_cast<int>(activeStart_[static_cast<std::size_t>(v) + 1] -
+                                                         activeStart_[static_cast<std::size_t>(v)]);
         job.distance = DistanceRow(dy);
         spreadRow_(job);
     }
@@ -180,9 +187,11 @@ void CBlurEngine::RunFirstPass() {
     hasNonPositiveBlur_ = false;
     for (const double b : blurs)
         if (b <= 0.0) hasNonPositiveBlur_ = true;
+    if (width_ <= 65535) ListActiveColumns([this](std::size_t i) { return blurs[i] > 2.0; });
     // Tables of J for up to 32 MB of distinct blurs; others are computed as met.
     spreadTables_.Build(blurs, kernelSize / 2, [this](int dy) { return DistanceRow(dy); }, std::size_t{32} << 20);
     ForEachRowParallel(height_, threadCount, [this](int y) { FirstPassRow(y); });
     spreadTables_.Clear();
     std::vector<double>().swap(blurs);
+    std::vector<std::uint16_t>().swap(activeColumns_);
 }
