@@ -119,20 +119,36 @@ void SpreadSourceRow(SpreadRowJob& job) {
     const typename L::V zeros = L::Splat(0.0);
     const typename L::V ones = L::Splat(1.0);
     const typename L::V step = L::Splat(L::kCount);
-    const int sources = job.columns ? job.columnCount : w;
+    // Local copies: the stores below may alias anything, so fields of job
+    // would be read again after each of them.
+    const std::uint16_t* const columns = job.columns;
+    const double* const blurRow = job.blurRow;
+    const double* const depthRow = job.depthRow;
+    const std::uint16_t* const tableIds = job.tableIds;
+    const double* const tableValues = job.tableValues;
+    const int* const tableWidths = job.tableWidths;
+    const std::size_t tableRowLength = job.tableRowLength;
+    const std::size_t tableRowCentre = job.tableRowCentre;
+    const double* const distance = job.distance;
+    const double* const rowLow = job.rowLow;
+    const double* const rowHigh = job.rowHigh;
+    const double* const centreDepth = job.centreDepth;
+    double* const sums = job.sums;
+    double* const counts = job.counts;
+    const int sources = columns ? job.columnCount : w;
     for (int k = 0; k < sources; ++k) {
-        const int u = job.columns ? job.columns[k] : k;
-        const double b = job.blurRow[u];
-        const double dn = job.depthRow[u];
-        const std::uint16_t id = job.tableIds[u];
+        const int u = columns ? columns[k] : k;
+        const double b = blurRow[u];
+        const double dn = depthRow[u];
+        const std::uint16_t id = tableIds[u];
         if (b > minimum && id != kNoSpreadTable) {
             // Tabulated: exactly the offsets |dx| <= r have J >= 1, and J is 0
             // past them, so lanes beyond the span add nothing.
             const std::size_t tableRow = static_cast<std::size_t>(id) * static_cast<std::size_t>(half + 1) +
                                          static_cast<std::size_t>(ady);
-            const int r = job.tableWidths[tableRow];
+            const int r = tableWidths[tableRow];
             if (r < 0) continue;
-            const double* j = job.tableValues + tableRow * job.tableRowLength + job.tableRowCentre;
+            const double* j = tableValues + tableRow * tableRowLength + tableRowCentre;
             const int x0 = u - r > 0 ? u - r : 0;
             const int x1 = u + r < w - 1 ? u + r : w - 1;
             const typename L::V dnv = L::Splat(dn);
@@ -141,12 +157,12 @@ void SpreadSourceRow(SpreadRowJob& job) {
                 // J is symmetric in dx: J(u - x) = J(x - u).
                 const typename L::V jv = L::Load(j + (x - u));
                 const typename L::M inWindow =
-                    L::Both(L::LessEqual(L::Load(job.rowLow + x), dxv), L::LessEqual(dxv, L::Load(job.rowHigh + x)));
+                    L::Both(L::LessEqual(L::Load(rowLow + x), dxv), L::LessEqual(dxv, L::Load(rowHigh + x)));
                 const typename L::M take =
-                    L::Both(inWindow, L::Both(L::LessEqual(dnv, L::Load(job.centreDepth + x)), L::Less(zeros, jv)));
+                    L::Both(inWindow, L::Both(L::LessEqual(dnv, L::Load(centreDepth + x)), L::Less(zeros, jv)));
                 // Masked lanes add +0.0, which leaves a sum of positive terms unchanged.
-                L::Store(job.sums + x, L::Add(L::Load(job.sums + x), L::Select(take, jv)));
-                L::Store(job.counts + x, L::Add(L::Load(job.counts + x), L::Select(take, ones)));
+                L::Store(sums + x, L::Add(L::Load(sums + x), L::Select(take, jv)));
+                L::Store(counts + x, L::Add(L::Load(counts + x), L::Select(take, ones)));
             }
             continue;
         }
@@ -168,12 +184,12 @@ void SpreadSourceRow(SpreadRowJob& job) {
         const int x1 = u + r < w - 1 ? u + r : w - 1;
         for (int x = x0; x <= x1; ++x) {
             const int dx = u - x;
-            if (dx < job.rowLow[x] || dx > job.rowHigh[x]) continue;
-            if (!(dn <= job.centreDepth[x])) continue;
-            const double jx = LaneAttenuatedBlur(b, job.distance[dx]);
+            if (dx < rowLow[x] || dx > rowHigh[x]) continue;
+            if (!(dn <= centreDepth[x])) continue;
+            const double jx = LaneAttenuatedBlur(b, distance[dx]);
             if (jx >= 1.0) {
-                job.sums[x] = job.sums[x] + jx;
-                job.counts[x] = job.counts[x] + 1.0;
+                sums[x] = sums[x] + jx;
+                counts[x] = counts[x] + 1.0;
             }
         }
     }
@@ -190,22 +206,44 @@ void GatherSourceRow(GatherRowJob& job) {
     const typename L::V step = L::Splat(L::kCount);
     std::uint64_t visits = 0;
     std::uint64_t contributions = 0;
-    const int sources = job.columns ? job.columnCount : w;
+    // Local copies: the stores below may alias anything, so fields of job
+    // would be read again after each of them.
+    const std::uint16_t* const columns = job.columns;
+    const double* const spreadRow = job.spreadRow;
+    const double* const depthRow = job.depthRow;
+    const std::uint32_t* const kernelIdRow = job.kernelIdRow;
+    const std::uint8_t* const inFrontRow = job.inFrontRow;
+    const FroatPixel* const exposureRow = job.exposureRow;
+    const KernelLanes* const kernelLanes = job.kernelLanes;
+    const double* const distance = job.distance;
+    const double* const rowLow = job.rowLow;
+    const double* const rowHigh = job.rowHigh;
+    const double* const centreDepth = job.centreDepth;
+    const double* const centreSpread = job.centreSpread;
+    double* const sumR = job.sums[0];
+    double* const sumG = job.sums[1];
+    double* const sumB = job.sums[2];
+    double* const sumA = job.sums[3];
+    double* const weightR = job.weights[0];
+    double* const weightG = job.weights[1];
+    double* const weightB = job.weights[2];
+    double* const weightA = job.weights[3];
+    const int sources = columns ? job.columnCount : w;
     for (int k = 0; k < sources; ++k) {
-        const int u = job.columns ? job.columns[k] : k;
-        if (!(job.spreadRow[u] > minimum)) continue;
-        const KernelLanes& kernel = job.kernelLanes[job.kernelIdRow[u]];
+        const int u = columns ? columns[k] : k;
+        if (!(spreadRow[u] > minimum)) continue;
+        const KernelLanes& kernel = kernelLanes[kernelIdRow[u]];
         if (ady > kernel.reach) continue;
         const int r = kernel.span[ady];
         if (r < 0) continue;
-        const int orientation = job.inFrontRow[u] != 0 ? 1 : 0;
+        const int orientation = inFrontRow[u] != 0 ? 1 : 0;
         const double* lr = KernelLaneRow(kernel, orientation, dy, 0);
         const double* lg = KernelLaneRow(kernel, orientation, dy, 1);
         const double* lb = KernelLaneRow(kernel, orientation, dy, 2);
         const double* la = KernelLaneRow(kernel, orientation, dy, 3);
-        const FroatPixel& xp = job.exposureRow[u];
+        const FroatPixel& xp = exposureRow[u];
         const typename L::V xr = L::Splat(xp.r), xg = L::Splat(xp.g), xb = L::Splat(xp.b), xa = L::Splat(xp.a);
-        const typename L::V nd = L::Splat(job.depthRow[u]);
+        const typename L::V nd = L::Splat(depthRow[u]);
         const int x0 = u - r > 0 ? u - r : 0;
         const int x1 = u + r < w - 1 ? u + r : w - 1;
         visits += static_cast<std::uint64_t>(x1 - x0 + 1);
@@ -213,10 +251,10 @@ void GatherSourceRow(GatherRowJob& job) {
         for (int x = x0; x <= x1; x += L::kCount, dxv = L::Sub(dxv, step)) {
             const int e = x - u;
             const typename L::M inWindow =
-                L::Both(L::LessEqual(L::Load(job.rowLow + x), dxv), L::LessEqual(dxv, L::Load(job.rowHigh + x)));
+                L::Both(L::LessEqual(L::Load(rowLow + x), dxv), L::LessEqual(dxv, L::Load(rowHigh + x)));
             // Not behind the target, or inside the target's own spread.
-            const typename L::M visible = L::Either(L::LessEqual(nd, L::Load(job.centreDepth + x)),
-                                                    L::Less(L::Load(job.distance + e), L::Load(job.centreSpread + x)));
+            const typename L::M visible = L::Either(L::LessEqual(nd, L::Load(centreDepth + x)),
+                                                    L::Less(L::Load(distance + e), L::Load(centreSpread + x)));
             const typename L::M take = L::Both(inWindow, visible);
             unsigned bits = L::Bits(take);
             if (x + L::kCount - 1 > x1) bits &= (1u << (x1 - x + 1)) - 1u;
@@ -226,14 +264,14 @@ void GatherSourceRow(GatherRowJob& job) {
             const typename L::V kg = L::Select(take, L::Load(lg + e));
             const typename L::V kb = L::Select(take, L::Load(lb + e));
             const typename L::V ka = L::Select(take, L::Load(la + e));
-            L::Store(job.sums[0] + x, L::Add(L::Load(job.sums[0] + x), L::Mul(kr, xr)));
-            L::Store(job.sums[1] + x, L::Add(L::Load(job.sums[1] + x), L::Mul(kg, xg)));
-            L::Store(job.sums[2] + x, L::Add(L::Load(job.sums[2] + x), L::Mul(kb, xb)));
-            L::Store(job.sums[3] + x, L::Add(L::Load(job.sums[3] + x), L::Mul(ka, xa)));
-            L::Store(job.weights[0] + x, L::Add(L::Load(job.weights[0] + x), kr));
-            L::Store(job.weights[1] + x, L::Add(L::Load(job.weights[1] + x), kg));
-            L::Store(job.weights[2] + x, L::Add(L::Load(job.weights[2] + x), kb));
-            L::Store(job.weights[3] + x, L::Add(L::Load(job.weights[3] + x), ka));
+            L::Store(sumR + x, L::Add(L::Load(sumR + x), L::Mul(kr, xr)));
+            L::Store(sumG + x, L::Add(L::Load(sumG + x), L::Mul(kg, xg)));
+            L::Store(sumB + x, L::Add(L::Load(sumB + x), L::Mul(kb, xb)));
+            L::Store(sumA + x, L::Add(L::Load(sumA + x), L::Mul(ka, xa)));
+            L::Store(weightR + x, L::Add(L::Load(weightR + x), kr));
+            L::Store(weightG + x, L::Add(L::Load(weightG + x), kg));
+            L::Store(weightB + x, L::Add(L::Load(weightB + x), kb));
+            L::Store(weightA + x, L::Add(L::Load(weightA + x), ka));
         }
     }
     job.visits += visits;
