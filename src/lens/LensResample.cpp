@@ -63,20 +63,65 @@ CImageFroat ResampleBox(const CImageFroat& lens, int n, double scale) {
         binColumn[static_cast<std::size_t>(c)] = static_cast<int>(c / binW);
         columnsPerBin[static_cast<std::size_t>(binColumn[static_cast<std::size_t>(c)])] += 1;
     }
+    // Bins take consecutive canvas columns: bin kc takes firstColumn[kc] .. firstColumn[kc + 1] - 1.
+    std::vector<int> firstColumn(static_cast<std::size_t>(n) + 1, canvasW);
+    for (int c = canvasW - 1; c >= 0; --c) firstColumn[static_cast<std::size_t>(binColumn[static_cast<std::size_t>(c)])] = c;
+    for (int kc = n - 1; kc >= 0; --kc)
+        firstColumn[static_cast<std::size_t>(kc)] = std::min(firstColumn[static_cast<std::size_t>(kc)], firstColumn[static_cast<std::size_t>(kc) + 1]);
+
     std::vector<int> rowsPerBin(static_cast<std::size_t>(n), 0);
-    std::vector<double> sums(static_cast<std::size_t>(n) * n * 4, 0.0);
+    std::vector<int> binRow(static_cast<std::size_t>(canvasH > 0 ? canvasH : 0));
     for (int k = 0; k < canvasH; ++k) {
-        const int kr = static_cast<int>(k / binH);
-        rowsPerBin[static_cast<std::size_t>(kr)] += 1;
-        const FroatPixel* lensRow = &lens.pixelData[static_cast<std::size_t>(std::min(std::max(k - padY, 0), h - 1)) * w];
-        double* binRow = &sums[static_cast<std::size_t>(kr) * n * 4];
-        for (int c = 0; c < canvasW; ++c) {
-            const double* p = &lensRow[lensColumn[static_cast<std::size_t>(c)]].r;
-            double* s = binRow + 4 * binColumn[static_cast<std::size_t>(c)];
-            _mm_storeu_pd(s, _mm_add_pd(_mm_loadu_pd(s), _mm_loadu_pd(p)));
-            _mm_storeu_pd(s + 2, _mm_add_pd(_mm_loadu_pd(s + 2), _mm_loadu_pd(p + 2)));
-        }
+        binRow[static_cast<std::size_t>(k)] = static_cast<int>(k / binH);
+        rowsPerBin[static_cast<std::size_t>(binRow[static_cast<std::size_t>(k)])] += 1;
     }
+    // Each bin adds its canvas pixels row by row, left to right. Two runs of
+    // canvas rows that feed disjoint rows of bins go side by side, so that
+    // two chains of additions are under way at once; each bin's own order is
+    // untouched.
+    std::vector<double> sums(static_cast<std::size_t>(n) * n * 4, 0.0);
+    int split = 0;
+    while (split < canvasH && binRow[static_cast<std::size_t>(split)] < n / 2) ++split;
+    auto lensRowOf = [&](int k) {
+        return &lens.pixelData[static_cast<std::size_t>(std::min(std::max(k - padY, 0), h - 1)) * w];
+    };
+    auto addRows = [&](int kA, int kB) {
+        const FroatPixel* rowA = lensRowOf(kA);
+        const FroatPixel* rowB = kB >= 0 ? lensRowOf(kB) : rowA;
+        double* binsA = &sums[static_cast<std::size_t>(binRow[static_cast<std::size_t>(kA)]) * n * 4];
+        double* binsB = kB >= 0 ? &sums[static_cast<std::size_t>(binRow[static_cast<std::size_t>(kB)]) * n * 4] : nullptr;
+        for (int kc = 0; kc < n; ++kc) {
+            double* a = binsA + 4 * kc;
+            __m128d a0 = _mm_loadu_pd(a), a1 = _mm_loadu_pd(a + 2);
+            const int c1 = firstColumn[static_cast<std::size_t>(kc) + 1];
+            if (binsB) {
+                double* b = binsB + 4 * kc;
+                __m128d b0 = _mm_loadu_pd(b), b1 = _mm_loadu_pd(b + 2);
+                for (int c = firstColumn[static_cast<std::size_t>(kc)]; c < c1; ++c) {
+                    const int column = lensColumn[static_cast<std::size_t>(c)];
+                    a0 = _mm_add_pd(a0, _mm_loadu_pd(&rowA[column].r));
+                    a1 = _mm_add_pd(a1, _mm_loadu_pd(&rowA[column].b));
+                    b0 = _mm_add_pd(b0, _mm_loadu_pd(&rowB[column].r));
+                    b1 = _mm_add_pd(b1, _mm_loadu_pd(&rowB[column].b));
+                }
+                _mm_storeu_pd(b, b0);
+                _mm_storeu_pd(b + 2, b1);
+            } else {
+                for (int c = firstColumn[static_cast<std::size_t>(kc)]; c < c1; ++c) {
+                    const int column = lensColumn[static_cast<std::size_t>(c)];
+                    a0 = _mm_add_pd(a0, _mm_loadu_pd(&rowA[column].r));
+                    a1 = _mm_add_pd(a1, _mm_loadu_pd(&rowA[column].b));
+                }
+            }
+            _mm_storeu_pd(a, a0);
+            _mm_storeu_pd(a + 2, a1);
+        }
+    };
+    int kA = 0, kB = split;
+    for (; kA < split && kB < canvasH; ++kA, ++kB) addRows(kA, kB);
+    for (; kA < split; ++kA) addRows(kA, -1);
+    for (; kB < canvasH; ++kB) addRows(kB, -1);
+
     CImageFroat kernel;
     kernel.Resize(n, n, FroatPixel{});
     for (int kr = 0; kr < n; ++kr) {
