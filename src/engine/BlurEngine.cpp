@@ -80,8 +80,14 @@ void CBlurEngine::Setup() {
     threadCount = threadCountOverride > 0 ? threadCountOverride : ProcessorCount();
     if (threadCountOverride <= 0 && threadCount > 4) threadCount -= 1;
 
+    // Take the depth channel and the source's bytes first and release the
+    // input images, so that they never coexist with the working arrays.
     const std::size_t count = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
     depths.assign(count, 0.0);
+    for (std::size_t i = 0; i < count; ++i) depths[i] = depth.pixelData[i].r;
+    depth.Clear();
+    TakeSource();
+
     blurs.assign(count, 0.0);
     rowMaxBlur_.assign(static_cast<std::size_t>(height_), 0.0);
     largestBlur = 0.0;
@@ -89,7 +95,6 @@ void CBlurEngine::Setup() {
         double rowMax = 0.0;
         for (int x = 0; x < width_; ++x) {
             const std::size_t i = Index(x, y);
-            depths[i] = depth.pixelData[i].r;
             const double v = BlurFromDepth(depths[i], blurSize, focus, zNear, zFar, maxBlur);
             blurs[i] = v;
             if (v > largestBlur) largestBlur = v;
@@ -97,12 +102,10 @@ void CBlurEngine::Setup() {
         }
         rowMaxBlur_[static_cast<std::size_t>(y)] = rowMax;
     }
-    depth.Clear();
     kernelSize = KernelDimension(largestBlur);
     FillDistanceTable();
     std::printf("Init... size = %f\n", largestBlur);
     std::fflush(stdout);
-    TakeSource();
     spreadRow_ = ChooseSpreadRow(maxLanes);
     gatherRow_ = ChooseGatherRow(maxLanes);
 }
@@ -221,6 +224,7 @@ void CBlurEngine::Run() {
     LinkKernels();
     stats.firstPassMs = MsSince(phase);
     for (const auto& entry : kernels) stats.kernelBytes += entry.second.pixelData.size() * sizeof(FroatPixel);
+    for (const auto& values : kernelLaneValues_) stats.kernelBytes += values.size() * sizeof(double);
     phase = std::chrono::steady_clock::now();
     RunGatherPass();
     stats.gatherMs = MsSince(phase);
