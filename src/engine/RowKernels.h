@@ -248,6 +248,7 @@ void GatherSourceRow(GatherRowJob& job) {
         const int x1 = u + r < w - 1 ? u + r : w - 1;
         visits += static_cast<std::uint64_t>(x1 - x0 + 1);
         typename L::V dxv = L::Sub(L::Splat(u - x0), lanes);
+        unsigned lastBits = 0;
         for (int x = x0; x <= x1; x += L::kCount, dxv = L::Sub(dxv, step)) {
             const int e = x - u;
             const typename L::M inWindow =
@@ -256,9 +257,8 @@ void GatherSourceRow(GatherRowJob& job) {
             const typename L::M visible = L::Either(L::LessEqual(nd, L::Load(centreDepth + x)),
                                                     L::Less(L::Load(distance + e), L::Load(centreSpread + x)));
             const typename L::M take = L::Both(inWindow, visible);
-            unsigned bits = L::Bits(take);
-            if (x + L::kCount - 1 > x1) bits &= (1u << (x1 - x + 1)) - 1u;
-            contributions += static_cast<std::uint64_t>(__builtin_popcount(bits));
+            lastBits = L::Bits(take);
+            contributions += static_cast<std::uint64_t>(__builtin_popcount(lastBits));
             // Kernel values are 0 past the span, and masked lanes add +0.0.
             const typename L::V kr = L::Select(take, L::Load(lr + e));
             const typename L::V kg = L::Select(take, L::Load(lg + e));
@@ -273,6 +273,9 @@ void GatherSourceRow(GatherRowJob& job) {
             L::Store(weightB + x, L::Add(L::Load(weightB + x), kb));
             L::Store(weightA + x, L::Add(L::Load(weightA + x), ka));
         }
+        // The last step's lanes past x1 were counted but are no pairs.
+        const int used = (x1 - x0 + 1) % L::kCount;
+        if (used != 0) contributions -= static_cast<std::uint64_t>(__builtin_popcount(lastBits >> used));
     }
     job.visits += visits;
     job.contributions += contributions;
