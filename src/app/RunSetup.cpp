@@ -160,7 +160,7 @@ SetupReport PrepareRun(CBlurEngine& engine, InputFile (&inputs)[3], double budge
     lensImage.Release();
 
     // The largest blur sets the window, the distance table and the kernels.
-    report.largestBlur = LargestDepthBlur(engine);
+    report.largestBlur = LargestDepthBlur(engine, w, h);
     const double pixels = static_cast<double>(pixelCount);
     report.neededBytes = PixelBufferBytes(w, h) + BlurTableBytes(report.largestBlur, pixels);
     if (!(report.neededBytes <= budgetBytes)) report.status = SetupStatus::kBlurTooLarge;

@@ -40,10 +40,10 @@ double PixelBufferBytes(double width, double height) {
     return kRunFixedBytes + std::max(width, 0.0) * std::max(height, 0.0) * kRunBytesPerPixel;
 }
 
-double LargestDepthBlur(const CBlurEngine& engine) {
+double LargestDepthBlur(const CBlurEngine& engine, int width, int height) {
     double largest = 0.0;
-    for (int y = 0; y < engine.depth.height; ++y)
-        for (int x = 0; x < engine.depth.width; ++x) largest = std::max(largest, engine.DepthBlur(x, y));
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) largest = std::max(largest, engine.DepthBlur(x, y));
     return largest;
 }
 

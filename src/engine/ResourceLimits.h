@@ -24,9 +24,10 @@ constexpr double kRunFixedBytes = 16.0 * 1024 * 1024;
 // The pixel buffers of a width x height run.
 double PixelBufferBytes(double width, double height);
 
-// The largest blur size of the run: the engine's DepthBlur over every pixel
-// of its depth (filled by the driver), never below 0 (the engine's own start).
-double LargestDepthBlur(const CBlurEngine& engine);
+// The largest blur size of a width x height run: the engine's DepthBlur over
+// every pixel (its depth filled by the driver), never below 0 (the engine's
+// own start).
+double LargestDepthBlur(const CBlurEngine& engine, int width, int height);
 
 // The lens kernels and the distance table that a largest blur implies, for a
 // picture of pixelCount pixels: one kernel per spread (a multiple of 1/3 from

@@ -100,13 +100,7 @@ int FuzzSetup(const std::uint8_t* data, std::size_t size) {
     if (FindBadParameter(options, bad)) return -1;
 
     CBlurEngine engine;
-    engine.strong = options.strong;
-    engine.zReverse = options.zReverse;
-    engine.blurSize = options.blurSize;
-    engine.focus = options.focus;
-    engine.zNear = options.zNear;
-    engine.zFar = options.zFar;
-    engine.maxBlur = 5.0 * options.blurSize;
+    CopyOptions(options, engine);
 
     InputFile inputs[3];
     for (int i = 0; i < 3; ++i) {
@@ -122,11 +116,9 @@ int FuzzSetup(const std::uint8_t* data, std::size_t size) {
 
     // Every blur is a number, and the window it implies fits the budget.
     Require(!std::isnan(report.largestBlur));
-    for (int y = 0; y < engine.depth.height; ++y)
-        for (int x = 0; x < engine.depth.width; ++x) Require(!std::isnan(engine.DepthBlur(x, y)));
+    for (int y = 0; y < report.height; ++y)
+        for (int x = 0; x < report.width; ++x) Require(!std::isnan(engine.DepthBlur(x, y)));
     if (report.status == SetupStatus::kReady) {
-        Require(engine.source.width == report.width && engine.depth.width == report.width);
-        Require(engine.lens.width == 256 && engine.lens.height == 256);
         Require(report.largestBlur < 1e6);
         Require(report.neededBytes <= kFuzzBudget);
     }

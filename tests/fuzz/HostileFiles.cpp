@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -100,6 +101,7 @@ RunResult RunDof(const std::string& directory, const std::vector<std::string>& a
     for (std::string& word : words) argv.push_back(&word[0]);
     argv.push_back(nullptr);
 
+    const auto start = std::chrono::steady_clock::now();
     const pid_t child = ::fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
@@ -129,9 +131,8 @@ RunResult RunDof(const std::string& directory, const std::vector<std::string>& a
     }
     ::close(pipeEnds[0]);
     int status = 0;
-    rusage usage{};
-    ::wait4(child, &status, 0, &usage);
-    result.maxRssKb = usage.ru_maxrss;
+    ::waitpid(child, &status, 0);
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     return result;

@@ -47,7 +47,7 @@ struct RunResult {
     int exitCode = -1;    // when it exited
     int signal = 0;       // when a signal ended it
     std::string output;   // its standard output
-    long maxRssKb = 0;    // its peak memory
+    double seconds = 0.0;  // from start to end
 };
 
 struct RunLimits {

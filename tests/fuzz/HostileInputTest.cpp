@@ -6,14 +6,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <new>
 #include <system_error>
 
+#include "app/CmdLineOption.h"
 #include "app/Driver.h"
 #include "app/FileIo.h"
+#include "app/RunSetup.h"
+#include "engine/BlurEngine.h"
 #include "engine/DepthBlur.h"
+#include "engine/ResourceLimits.h"
 #include "fuzz/HostileFiles.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -29,13 +34,6 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kMax = std::numeric_limits<double>::max();
-
-// The value of -n, -f or -c in a run's arguments.
-std::string Number(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
-}
 
 // ---------------------------------------------------------------------------
 // The blur of a depth
@@ -117,24 +115,69 @@ double InitSize(const std::string& output) {
     return std::strtod(output.c_str() + at + 15, nullptr);
 }
 
-TEST_F(ProgramTest, ExtremeDepthsAndDistancesNeverGiveNaNOrAFault) {
-    // Depths 0, 1, just above 1, 2^127, 2^-128 and 0.5, as Radiance values.
-    WriteScene(3, 2, RgbeFile(3, 2, {{0, 128}, {255, 128}, {255, 129}, {255, 255}, {255, 0}, {128, 128}}));
+// Depths 0, 1, just above 1, 2^127, 2^-128 and 0.5, as Radiance values.
+Bytes ExtremeDepths() {
+    return RgbeFile(3, 2, {{0, 128}, {255, 128}, {255, 129}, {255, 255}, {255, 0}, {128, 128}});
+}
+
+InputFile Input(const Bytes& bytes) {
+    InputFile file;
+    file.data.reset(new unsigned char[bytes.size()]);
+    std::copy(bytes.begin(), bytes.end(), file.data.get());
+    file.size = bytes.size();
+    file.read = true;
+    return file;
+}
+
+TEST(ExtremeDepthTest, EveryCombinationOfDistancesRunsWithoutNaN) {
+    const Bytes depth = ExtremeDepths();
+    const Bytes colour = ColourTga(3, 2);
+    const Bytes lens = GreyTga(256, 256, 200);
     const double places[] = {0.0, -1.0, 1.0, 1e300, -1e300};
-    for (const double zNear : places)
-        for (const double zFar : places)
-            for (const double focus : places) {
-                const RunResult run = Run({"-s", "3", "-n", Number(zNear), "-f", Number(zFar), "-c", Number(focus)});
-                ASSERT_EQ(run.exitCode, 0) << run.output;
-                const double size = InitSize(run.output);
-                ASSERT_TRUE(size >= 1.0 && size <= 15.0) << run.output;
-            }
-    const RunResult reversed = Run({"-s", "0", "-r", "-n", "1e300", "-f", "-1e300", "-c", "0"});
-    EXPECT_EQ(reversed.exitCode, 0) << reversed.output;
-    EXPECT_EQ(InitSize(reversed.output), 0.0) << reversed.output;
-    const RunResult tiny = Run({"-s", "1e-300", "-n", "-1", "-f", "-1", "-c", "-1"});
-    EXPECT_EQ(tiny.exitCode, 0) << tiny.output;
-    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"depth", "image.tga", "lens.tga", "out.tga"}));
+    for (const bool reversed : {false, true})
+        for (const double zNear : places)
+            for (const double zFar : places)
+                for (const double focus : places) {
+                    CCmdLineOption options;
+                    options.blurSize = 3.0;
+                    options.zNear = zNear;
+                    options.zFar = zFar;
+                    options.focus = focus;
+                    options.zReverse = reversed;
+                    CBlurEngine engine;
+                    CopyOptions(options, engine);
+                    InputFile inputs[3] = {Input(depth), Input(colour), Input(lens)};
+                    ASSERT_EQ(PrepareRun(engine, inputs, MemoryBudget()).status, SetupStatus::kReady);
+                    testing::internal::CaptureStdout();
+                    engine.Run();
+                    testing::internal::GetCapturedStdout();
+                    for (int y = 0; y < 2; ++y)
+                        for (int x = 0; x < 3; ++x) {
+                            ASSERT_TRUE(engine.BlurAt(x, y) >= 1.0 && engine.BlurAt(x, y) <= 15.0)
+                                << zNear << " " << zFar << " " << focus;
+                            const FroatPixel& p = engine.result.PixelAt(x, y);
+                            // The clamp stores 0.99999 for 1 or more; below 1 stays.
+                            for (const double channel : {p.r, p.g, p.b, p.a})
+                                ASSERT_TRUE(channel >= 0.0 && channel < 1.0) << zNear << " " << zFar;
+                        }
+                }
+}
+
+TEST_F(ProgramTest, ExtremeDistancesRunEndToEnd) {
+    WriteScene(3, 2, ExtremeDepths());
+    const std::vector<std::vector<std::string>> runs = {
+        {"-s", "3", "-n", "1e300", "-f", "1e300", "-c", "0"},
+        {"-s", "3", "-n", "-1e300", "-f", "1e300", "-c", "1e300"},
+        {"-s", "3", "-n", "0", "-f", "0", "-c", "0"},
+        {"-s", "0", "-r", "-n", "1e300", "-f", "-1e300", "-c", "0"},
+    };
+    for (const auto& arguments : runs) {
+        const RunResult run = Run(arguments);
+        ASSERT_EQ(run.exitCode, 0) << run.output;
+        const double size = InitSize(run.output);
+        EXPECT_TRUE(size >= 0.0 && size <= 15.0) << run.output;
+        EXPECT_EQ(dir.Files(), (std::vector<std::string>{"depth", "image.tga", "lens.tga", "out.tga"}));
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -167,7 +210,8 @@ TEST_F(ProgramTest, PicturesBeyondTheMemoryLimitAreRefusedBeforeTheyAreRead) {
         EXPECT_EQ(run.output.rfind(line, 0), 0u) << run.output;
         EXPECT_NE(run.output.find(" MiB, the limit is "), std::string::npos) << run.output;
         EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
-        EXPECT_LT(run.maxRssKb, 200 * 1024) << file.name << " was read";
+        // Reading one of these files alone takes seconds.
+        EXPECT_LT(run.seconds, 3.0) << file.name << " was read";
         ::unlink((dir / file.name).c_str());
     }
     // The same header in a file too short for it is a load failure, as before.
