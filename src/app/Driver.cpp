@@ -135,15 +135,18 @@ int RunUnguarded(int argc, const char* const* argv) {
     const int w = report.width;
     const int h = report.height;
 
+    // The result straight as the bytes that are written.
+    engine->resultAsBytes = true;
     engine->Run();
 
     bool written;
     {
-        std::vector<unsigned char> bytes(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
-        ResultToBytes(*engine, bytes.data());
+        std::vector<unsigned char> bytes;
+        bytes.swap(engine->resultBytes);
         engine.reset();
         CTGAImage file;
-        written = file.Encode(w, h, bytes.data()) &&
+        written = bytes.size() == static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4 &&
+                  file.Encode(w, h, bytes.data()) &&
                   WriteFileAtomically(options.outputFile, file.fileBytes.get(), file.fileSize);
     }
     if (!written) {

@@ -119,11 +119,9 @@ SetupReport PrepareRun(CBlurEngine& engine, InputFile (&inputs)[3], double budge
     report.width = w;
     report.height = h;
     const std::size_t pixelCount = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-    {
-        std::vector<unsigned char> scratch(pixelCount * 4);
-        colourImage.CopyRGBA(scratch.data());
-        engine.source.SetFromRGBA8(w, h, scratch.data());
-    }
+    // The engine's compact inputs: the same values as its float images,
+    // without ever holding those.
+    SetSourceFromBytes(engine, w, h, colourImage.rgba.data());
     colourImage.Release();
 
     const int depthWidth = depthIsRgbe ? depthRgbe.width : depthImage.width;
@@ -137,12 +135,10 @@ SetupReport PrepareRun(CBlurEngine& engine, InputFile (&inputs)[3], double budge
     if (depthIsRgbe) {
         std::vector<double> means(pixelCount);
         depthRgbe.ComputeMeans(means.data());
-        SetDepthFromValues(engine, means.data(), w, h);
         depthRgbe = RgbeImage();
+        SetDepthChannelFromValues(engine, means.data(), w, h);
     } else {
-        std::vector<unsigned char> scratch(pixelCount * 4);
-        depthImage.CopyRGBA(scratch.data());
-        SetDepthFromBytes(engine, w, h, scratch.data());
+        SetDepthChannelFromBytes(engine, w, h, depthImage.rgba.data());
         depthImage.Release();
     }
 

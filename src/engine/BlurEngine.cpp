@@ -8,7 +8,13 @@
 #include "engine/DepthBlur.h"
 
 double CBlurEngine::DepthBlur(int x, int y) const {
-    return BlurFromDepth(depth.PixelAt(x, y).r, blurSize, focus, zNear, zFar, maxBlur);
+    if (!compactDepth) return BlurFromDepth(depth.PixelAt(x, y).r, blurSize, focus, zNear, zFar, maxBlur);
+    // The compact depth, read with the same clamping as PixelAt.
+    const int w = compactWidth, h = compactHeight;
+    x = x < 0 ? 0 : (x >= w ? w - 1 : x);
+    y = y < 0 ? 0 : (y >= h ? h - 1 : y);
+    const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x);
+    return BlurFromDepth(depths[i], blurSize, focus, zNear, zFar, maxBlur);
 }
 
 // The blurs are released after the first pass; they follow from the depth.
@@ -40,6 +46,11 @@ void CBlurEngine::FillDistanceTable() {
 // a byte / 255 (as the driver fills it), so the exposure comes from a table
 // and the source itself can be released; a copy of it otherwise.
 void CBlurEngine::TakeSource() {
+    if (compactSource) {
+        sourceIsBytes_ = true;
+        FillExposureTables();
+        return;
+    }
     const std::size_t count = source.pixelData.size();
     sourceBytes.assign(count * 4, 0);
     sourceIsBytes_ = true;
@@ -67,24 +78,33 @@ void CBlurEngine::TakeSource() {
         sourceCopy_ = std::move(source);
         source.Clear();
     }
+    FillExposureTables();
+}
+
+void CBlurEngine::FillExposureTables() {
     const bool linear = strong == 1.0;
     for (int b = 0; b < 256; ++b) {
         const double c = b / 255.0;
         exposureTable_[b] = linear ? c * 255.0 : std::pow(strong, c * 255.0);
+        alphaExposureTable_[b] = c * 255.0;
     }
 }
 
 void CBlurEngine::Setup() {
-    width_ = source.width > 0 && source.height > 0 ? source.width : 0;
-    height_ = source.width > 0 && source.height > 0 ? source.height : 0;
+    const int w = compactSource ? compactWidth : source.width;
+    const int h = compactSource ? compactHeight : source.height;
+    width_ = w > 0 && h > 0 ? w : 0;
+    height_ = w > 0 && h > 0 ? h : 0;
     threadCount = threadCountOverride > 0 ? threadCountOverride : ProcessorCount();
     if (threadCountOverride <= 0 && threadCount > 4) threadCount -= 1;
 
     // Take the depth channel and the source's bytes first and release the
     // input images, so that they never coexist with the working arrays.
     const std::size_t count = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
-    depths.assign(count, 0.0);
-    for (std::size_t i = 0; i < count; ++i) depths[i] = depth.pixelData[i].r;
+    if (!compactDepth) {
+        depths.assign(count, 0.0);
+        for (std::size_t i = 0; i < count; ++i) depths[i] = depth.pixelData[i].r;
+    }
     depth.Clear();
     TakeSource();
 

@@ -12,6 +12,10 @@
 #include "engine/RowKernels.h"
 #include "lens/SpreadTables.h"
 
+// A result channel limited to [0, 0.99999]: 1 or more becomes 0.99999, below 0
+// becomes 0; NaN passes unchanged.
+double ClampChannel(double v);
+
 // Row states of the gather pass.
 enum RowState : int { kRowWaiting = 0, kRowClaimed = 1, kRowDone = 2 };
 
@@ -77,6 +81,17 @@ public:
     CImageFroat lens;
     // Output: every channel within [0, 0.99999].
     CImageFroat result;
+    // With resultAsBytes set before Run, the output goes straight to
+    // resultBytes (R, G, B, A, top row first, each channel x 256 truncated)
+    // and result stays empty.
+    bool resultAsBytes = false;
+    std::vector<unsigned char> resultBytes;
+
+    // Inputs in compact form instead of source and depth (see Conversions.h).
+    bool compactSource = false;
+    bool compactDepth = false;
+    int compactWidth = 0;
+    int compactHeight = 0;
 
     // Options.
     double strong = 1.035;
@@ -88,7 +103,8 @@ public:
     double maxBlur = 80.0;
 
     // Working state, one entry per pixel in row-major order.
-    CImageFroat exposure;                 // strong^(255 c) per colour channel, 255 a
+    CImageFroat exposure;                 // strong^(255 c) per colour channel, 255 a; only
+                                          // when the source is not bytes (else from tables)
     std::vector<double> depths;           // the depth image's r channel
     std::vector<double> blurs;            // each pixel's own blur, during the first pass
     std::vector<std::int32_t> reachThirds;  // largest blur around the pixel, rounded up, times 3
@@ -129,6 +145,7 @@ private:
     void BuildKernelLanes();
     void Setup();
     void TakeSource();
+    void FillExposureTables();
     void FillDistanceTable();
     void ComputeReaches();
     void ComputeExposureRow(int y);
@@ -158,6 +175,7 @@ private:
     SpreadRowFunction spreadRow_ = nullptr;
     GatherRowFunction gatherRow_ = nullptr;
     double exposureTable_[256] = {};      // strong^(255 b / 255) per byte
+    double alphaExposureTable_[256] = {}; // (b / 255) 255 per byte
     std::atomic<std::uint64_t> visitCount_{0};
     std::atomic<std::uint64_t> contributionCount_{0};
 };

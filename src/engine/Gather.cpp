@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "engine/BlurEngine.h"
+#include "image/Conversions.h"
 
 // Row y of the result. A neighbour contributes to a pixel when it lies in the
 // pixel's window, is not behind it (or lies inside the pixel's own spread),
@@ -73,7 +74,10 @@ void CBlurEngine::GatherRow(int y) {
         job.depthRow = &depths[sourceRow];
         job.kernelIdRow = &kernelIds[sourceRow];
         job.inFrontRow = &inFront[sourceRow];
-        job.exposureRow = &exposure.pixelData[sourceRow];
+        job.exposureRow = sourceIsBytes_ ? nullptr : &exposure.pixelData[sourceRow];
+        job.sourceByteRow = sourceIsBytes_ ? &sourceBytes[sourceRow * 4] : nullptr;
+        job.colourExposure = exposureTable_;
+        job.alphaExposure = alphaExposureTable_;
         const bool everyColumn = dy == 0 || width_ > 65535;
         job.columns = everyColumn ? nullptr : &activeColumns_[activeStart_[static_cast<std::size_t>(v)]];
         job.columnCount = everyColumn ? w
@@ -108,16 +112,27 @@ void CBlurEngine::GatherRow(int y) {
             else
                 out[c] = std::log(sum / weight) / lg / 255.0;
         }
-        result.pixelData[row + x] = FroatPixel{out[0], out[1], out[2], out[3]};
-        ClampPixel(x, y);
+        if (resultAsBytes) {
+            unsigned char* d = &resultBytes[(row + x) * 4];
+            for (int c = 0; c < 4; ++c) d[c] = ChannelToByte(ClampChannel(out[c]));
+        } else {
+            result.pixelData[row + x] = FroatPixel{out[0], out[1], out[2], out[3]};
+            ClampPixel(x, y);
+        }
     }
+}
+
+double ClampChannel(double v) {
+    if (v >= 1.0) v = 0.99999;
+    if (v < 0.0) v = 0.0;
+    return v;
 }
 
 void CBlurEngine::ClampPixel(int x, int y) {
     FroatPixel p = result.PixelAt(x, y);
-    for (double* v : {&p.r, &p.g, &p.b, &p.a}) {
-        if (*v >= 1.0) *v = 0.99999;
-        if (*v < 0.0) *v = 0.0;
-    }
+    p.r = ClampChannel(p.r);
+    p.g = ClampChannel(p.g);
+    p.b = ClampChannel(p.b);
+    p.a = ClampChannel(p.a);
     result.SetPixel(x, y, p);
 }

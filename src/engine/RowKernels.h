@@ -86,7 +86,12 @@ struct GatherRowJob {
     const double* depthRow = nullptr;
     const std::uint32_t* kernelIdRow = nullptr;
     const std::uint8_t* inFrontRow = nullptr;
+    // The sources' exposure: exposureRow, or when it is null, the tables of
+    // sourceByteRow's bytes (colour, and alpha).
     const FroatPixel* exposureRow = nullptr;
+    const unsigned char* sourceByteRow = nullptr;
+    const double* colourExposure = nullptr;
+    const double* alphaExposure = nullptr;
     const KernelLanes* kernelLanes = nullptr;     // per kernel id
     const double* distance = nullptr;             // doubled distances of this dy, element dx
     // Padded per-target arrays, element x.
@@ -214,6 +219,9 @@ void GatherSourceRow(GatherRowJob& job) {
     const std::uint32_t* const kernelIdRow = job.kernelIdRow;
     const std::uint8_t* const inFrontRow = job.inFrontRow;
     const FroatPixel* const exposureRow = job.exposureRow;
+    const unsigned char* const sourceByteRow = job.sourceByteRow;
+    const double* const colourExposure = job.colourExposure;
+    const double* const alphaExposure = job.alphaExposure;
     const KernelLanes* const kernelLanes = job.kernelLanes;
     const double* const distance = job.distance;
     const double* const rowLow = job.rowLow;
@@ -241,8 +249,15 @@ void GatherSourceRow(GatherRowJob& job) {
         const double* lg = KernelLaneRow(kernel, orientation, dy, 1);
         const double* lb = KernelLaneRow(kernel, orientation, dy, 2);
         const double* la = KernelLaneRow(kernel, orientation, dy, 3);
-        const FroatPixel& xp = exposureRow[u];
-        const typename L::V xr = L::Splat(xp.r), xg = L::Splat(xp.g), xb = L::Splat(xp.b), xa = L::Splat(xp.a);
+        typename L::V xr, xg, xb, xa;
+        if (exposureRow) {
+            const FroatPixel& xp = exposureRow[u];
+            xr = L::Splat(xp.r), xg = L::Splat(xp.g), xb = L::Splat(xp.b), xa = L::Splat(xp.a);
+        } else {
+            const unsigned char* b = sourceByteRow + 4 * u;
+            xr = L::Splat(colourExposure[b[0]]), xg = L::Splat(colourExposure[b[1]]);
+            xb = L::Splat(colourExposure[b[2]]), xa = L::Splat(alphaExposure[b[3]]);
+        }
         const typename L::V nd = L::Splat(depthRow[u]);
         const int x0 = u - r > 0 ? u - r : 0;
         const int x1 = u + r < w - 1 ? u + r : w - 1;

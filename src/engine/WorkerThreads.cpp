@@ -30,7 +30,10 @@ int CBlurEngine::ClaimRow() {
 // progress: at most about once a second, and once more at the end.
 void CBlurEngine::RunGatherPass() {
     const int rows = height_;
-    result.Resize(width_, height_, FroatPixel{});
+    if (resultAsBytes)
+        resultBytes.assign(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 4, 0);
+    else
+        result.Resize(width_, height_, FroatPixel{});
     rowStates = std::vector<std::atomic<int>>(static_cast<std::size_t>(rows));
     for (std::atomic<int>& state : rowStates) state.store(kRowWaiting);
     firstWaiting_ = 0;

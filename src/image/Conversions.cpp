@@ -1,5 +1,6 @@
 #include "image/Conversions.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "engine/BlurEngine.h"
@@ -28,6 +29,37 @@ void SetLensFromBytes(CBlurEngine& engine, unsigned char* bytes) {
     engine.lens.SetFromRGBA8(256, 256, bytes);
 }
 
+void SetSourceFromBytes(CBlurEngine& engine, int width, int height, const unsigned char* bytes) {
+    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
+    engine.source.Clear();
+    engine.sourceBytes.assign(bytes, bytes + count);
+    engine.compactWidth = width;
+    engine.compactHeight = height;
+    engine.compactSource = true;
+}
+
+void SetDepthChannelFromBytes(CBlurEngine& engine, int width, int height, const unsigned char* bytes) {
+    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    const double* fraction = ByteFractions();
+    engine.depth.Clear();
+    engine.depths.resize(count);
+    for (std::size_t i = 0; i < count; ++i)
+        engine.depths[i] = fraction[engine.zReverse ? 255 - bytes[4 * i] : bytes[4 * i]];
+    engine.compactWidth = width;
+    engine.compactHeight = height;
+    engine.compactDepth = true;
+}
+
+void SetDepthChannelFromValues(CBlurEngine& engine, const double* values, int width, int height) {
+    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    engine.depth.Clear();
+    engine.depths.resize(count);
+    for (std::size_t i = 0; i < count; ++i) engine.depths[i] = engine.zReverse ? 1.0 - values[i] : values[i];
+    engine.compactWidth = width;
+    engine.compactHeight = height;
+    engine.compactDepth = true;
+}
+
 unsigned char ChannelToByte(double value) {
     const double scaled = value * 256.0;
     if (!(scaled >= 0.0)) return 0;  // NaN or negative
@@ -38,6 +70,10 @@ unsigned char ChannelToByte(double value) {
 const FroatPixel& ResultPixel(const CBlurEngine& engine, int x, int y) { return engine.result.PixelAt(x, y); }
 
 void ResultToBytes(const CBlurEngine& engine, unsigned char* destination) {
+    if (engine.resultAsBytes) {
+        std::copy(engine.resultBytes.begin(), engine.resultBytes.end(), destination);
+        return;
+    }
     const int w = engine.result.width;
     const int h = engine.result.height;
     for (int y = 0; y < h; ++y) {

@@ -16,6 +16,13 @@ void SetDepthFromValues(CBlurEngine& engine, const double* values, int width, in
 // mean of its red, green and blue, in the buffer itself.
 void SetLensFromBytes(CBlurEngine& engine, unsigned char* bytes);
 
+// The same inputs in the engine's compact form, which a run needs, without
+// the float images: the source as its bytes, the depth as its first channel.
+// The results are the same as through the float images.
+void SetSourceFromBytes(CBlurEngine& engine, int width, int height, const unsigned char* bytes);
+void SetDepthChannelFromBytes(CBlurEngine& engine, int width, int height, const unsigned char* bytes);
+void SetDepthChannelFromValues(CBlurEngine& engine, const double* values, int width, int height);
+
 // One result channel as a byte: value x 256 truncated; a NaN gives 0.
 unsigned char ChannelToByte(double value);
 

@@ -9,14 +9,25 @@ void CImageFroat::Resize(int newWidth, int newHeight, const FroatPixel& fill) {
     pixelData.assign(count, fill);
 }
 
+const double* ByteFractions() {
+    static const struct Table {
+        double values[256];
+        Table() {
+            for (int b = 0; b < 256; ++b) values[b] = b / 255.0;
+        }
+    } table;
+    return table.values;
+}
+
 void CImageFroat::SetFromRGBA8(int newWidth, int newHeight, const unsigned char* bytes) {
     Resize(newWidth, newHeight, FroatPixel{});
+    const double* fraction = ByteFractions();
     for (std::size_t i = 0; i < pixelData.size(); ++i) {
         FroatPixel& p = pixelData[i];
-        p.r = bytes[4 * i] / 255.0;
-        p.g = bytes[4 * i + 1] / 255.0;
-        p.b = bytes[4 * i + 2] / 255.0;
-        p.a = bytes[4 * i + 3] / 255.0;
+        p.r = fraction[bytes[4 * i]];
+        p.g = fraction[bytes[4 * i + 1]];
+        p.b = fraction[bytes[4 * i + 2]];
+        p.a = fraction[bytes[4 * i + 3]];
     }
 }
 

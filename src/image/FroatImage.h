@@ -2,6 +2,9 @@
 #include <cstddef>
 #include <vector>
 
+// b / 255.0 for every byte b, computed once.
+const double* ByteFractions();
+
 // One pixel of the float image: four doubles, in this order.
 struct FroatPixel {
     double r = 0.0;

@@ -43,18 +43,11 @@ void CBlurEngine::ComputeReaches() {
     });
 }
 
+// Only for a source that is not bytes / 255; otherwise the gather takes the
+// exposure from the tables.
 void CBlurEngine::ComputeExposureRow(int y) {
+    if (sourceIsBytes_) return;
     FroatPixel* out = &exposure.pixelData[Index(0, y)];
-    if (sourceIsBytes_) {
-        const unsigned char* s = &sourceBytes[Index(0, y) * 4];
-        for (int x = 0; x < width_; ++x, s += 4) {
-            out[x].r = exposureTable_[s[0]];
-            out[x].g = exposureTable_[s[1]];
-            out[x].b = exposureTable_[s[2]];
-            out[x].a = (s[3] / 255.0) * 255.0;
-        }
-        return;
-    }
     const bool linear = strong == 1.0;
     for (int x = 0; x < width_; ++x) {
         const FroatPixel& p = sourceCopy_.pixelData[Index(x, y)];
@@ -181,7 +174,7 @@ void CBlurEngine::ClaimKernels(int y) {
 
 void CBlurEngine::RunFirstPass() {
     const std::size_t count = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
-    exposure.Resize(width_, height_, FroatPixel{});
+    if (!sourceIsBytes_) exposure.Resize(width_, height_, FroatPixel{});
     spreads.assign(count, 0.0);
     ComputeReaches();
     hasNonPositiveBlur_ = false;
