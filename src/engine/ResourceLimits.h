@@ -12,9 +12,10 @@ class CBlurEngine;
 // 64 GiB; 2 GiB when the physical memory cannot be found.
 double MemoryBudget();
 
-// Per pixel of the picture: the engine's five float images (source, depth,
-// result, weight sums, exposure: 32 bytes each), its 32-byte per-pixel
+// Per pixel of the picture, an upper bound: five float images of 32 bytes
+// (source, depth, result, weight sums, exposure), a 32-byte per-pixel
 // record, and the 8-bit output pixels with the encoded file (4 + 4 bytes).
+// A run of 2.25 million pixels was measured at about 110 bytes per pixel.
 constexpr double kRunBytesPerPixel = 5 * 32 + 32 + 4 + 4;
 
 // Beside the pixels: the lens in its decoded and float forms, the file
