@@ -68,8 +68,6 @@ Figures RunOnce(const std::string& dir, const Case& c, bool literal, int threads
     }
     f.width = colour.width;
     f.height = colour.height;
-    const std::size_t pixels = static_cast<std::size_t>(colour.width) * colour.height;
-    std::vector<unsigned char> bytes(pixels * 4);
     std::vector<unsigned char> out;
     if (literal) {
         BlurInput input;
@@ -111,12 +109,12 @@ Figures RunOnce(const std::string& dir, const Case& c, bool literal, int threads
         engine.focus = c.focus;
         engine.zNear = c.zNear;
         engine.zFar = c.zFar;
-        colour.CopyRGBA(bytes.data());
-        engine.source.SetFromRGBA8(colour.width, colour.height, bytes.data());
+        // As the program does: the compact inputs, the result as bytes.
+        SetSourceFromBytes(engine, colour.width, colour.height, colour.rgba.data());
         colour.Release();
-        depth.CopyRGBA(bytes.data());
-        SetDepthFromBytes(engine, f.width, f.height, bytes.data());
+        SetDepthChannelFromBytes(engine, f.width, f.height, depth.rgba.data());
         depth.Release();
+        engine.resultAsBytes = true;
         std::vector<unsigned char> lensBytes(256 * 256 * 4);
         lens.CopyRGBA(lensBytes.data());
         SetLensFromBytes(engine, lensBytes.data());
@@ -130,8 +128,7 @@ Figures RunOnce(const std::string& dir, const Case& c, bool literal, int threads
         f.visits = static_cast<double>(engine.stats.windowVisits);
         f.contributions = static_cast<double>(engine.stats.contributions);
         f.kernelBytes = static_cast<double>(engine.stats.kernelBytes);
-        out.resize(pixels * 4);
-        ResultToBytes(engine, out.data());
+        out.swap(engine.resultBytes);
     }
     const auto writeStart = Clock::now();
     CTGAImage file;

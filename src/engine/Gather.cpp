@@ -79,7 +79,7 @@ void CBlurEngine::GatherRow(int y) {
         job.colourExposure = exposureTable_;
         job.alphaExposure = alphaExposureTable_;
         const bool everyColumn = dy == 0 || width_ > 65535;
-        job.columns = everyColumn ? nullptr : &activeColumns_[activeStart_[static_cast<std::size_t>(v)]];
+        job.columns = everyColumn ? nullptr : activeColumns_.data() + activeStart_[static_cast<std::size_t>(v)];
         job.columnCount = everyColumn ? w
                                       : static_cast<int>(activeStart_[static_cast<std::size_t>(v) + 1] -
                                                          activeStart_[static_cast<std::size_t>(v)]);

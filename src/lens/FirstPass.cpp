@@ -137,7 +137,7 @@ void CBlurEngine::FirstPassRow(int y) {
         // Away from its own row a pixel counts only where its blur is above 2
         // (or below zero, which may count anywhere).
         const bool everyColumn = dy == 0 || hasNonPositiveBlur_ || width_ > 65535;
-        job.columns = everyColumn ? nullptr : &activeColumns_[activeStart_[static_cast<std::size_t>(v)]];
+        job.columns = everyColumn ? nullptr : activeColumns_.data() + activeStart_[static_cast<std::size_t>(v)];
         job.columnCount = everyColumn ? w
                                       : static_cast<int>(activeStart_[static_cast<std::size_t>(v) + 1] -
                                                          activeStart_[static_cast<std::size_t>(v)]);

@@ -242,7 +242,7 @@ TEST_F(ProgramTest, AFailedAllocationEndsWithOneLine) {
 #endif
     WriteScene(1500, 1500, GreyTga(1500, 1500, 60));
     RunLimits limits;
-    limits.addressSpace = 150u << 20;  // the run needs about 250 MiB
+    limits.addressSpace = 80u << 20;  // the run peaks at about 100 MiB
     const RunResult run = Run({"-s", "2"}, limits);
     EXPECT_EQ(run.exitCode, 5) << run.output;
     EXPECT_NE(run.output.find("out of memory!! _ std::bad_alloc\n"), std::string::npos) << run.output;
