@@ -46,6 +46,8 @@ void CBlurEngine::GatherRow(int y) {
     GatherRowJob job;
     job.width = w;
     job.kernelLanes = kernelLanes_.data();
+    job.low = lowAt;
+    job.high = highAt;
     job.rowLow = rowLowAt;
     job.rowHigh = rowHighAt;
     job.centreDepth = &centreDepth[kRowPad];
@@ -61,13 +63,6 @@ void CBlurEngine::GatherRow(int y) {
         const int dy = v - y;
         // A spread not above the doubled row distance covers nothing in this row.
         if (!(rowMaxSpread_[static_cast<std::size_t>(v)] > 2.0 * std::abs(dy))) continue;
-        // The dx range of each pixel's window for this row of neighbours;
-        // empty where the row lies outside the window.
-        for (int x = 0; x < w; ++x) {
-            const bool rowInWindow = dy >= lowAt[x] && dy <= highAt[x];
-            rowLowAt[x] = rowInWindow ? lowAt[x] : 1.0;
-            rowHighAt[x] = rowInWindow ? highAt[x] : -1.0;
-        }
         const std::size_t sourceRow = Index(0, v);
         job.dy = dy;
         job.spreadRow = &spreads[sourceRow];

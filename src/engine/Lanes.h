@@ -27,6 +27,8 @@ struct LanesSse2 {
     static M Either(M a, M b) { return _mm_or_pd(a, b); }
     // v where the mask holds, +0.0 elsewhere.
     static V Select(M mask, V v) { return _mm_and_pd(mask, v); }
+    // v where the mask does not hold, +0.0 elsewhere.
+    static V SelectNot(M mask, V v) { return _mm_andnot_pd(mask, v); }
     static unsigned Bits(M mask) { return static_cast<unsigned>(_mm_movemask_pd(mask)); }
 };
 
@@ -47,6 +49,7 @@ struct LanesAvx2 {
     static M Both(M a, M b) { return _mm256_and_pd(a, b); }
     static M Either(M a, M b) { return _mm256_or_pd(a, b); }
     static V Select(M mask, V v) { return _mm256_and_pd(mask, v); }
+    static V SelectNot(M mask, V v) { return _mm256_andnot_pd(mask, v); }
     static unsigned Bits(M mask) { return static_cast<unsigned>(_mm256_movemask_pd(mask)); }
 };
 #endif
@@ -68,6 +71,7 @@ struct LanesAvx512 {
     static M Both(M a, M b) { return static_cast<M>(a & b); }
     static M Either(M a, M b) { return static_cast<M>(a | b); }
     static V Select(M mask, V v) { return _mm512_maskz_mov_pd(mask, v); }
+    static V SelectNot(M mask, V v) { return _mm512_maskz_mov_pd(static_cast<M>(~mask), v); }
     static unsigned Bits(M mask) { return static_cast<unsigned>(mask); }
 };
 #endif

@@ -68,9 +68,13 @@ struct SpreadRowJob {
     std::size_t tableRowLength = 0;
     std::size_t tableRowCentre = 0;
     const double* distance = nullptr;  // doubled distances of this dy, element dx
-    // Padded per-target arrays, element x.
-    const double* rowLow = nullptr;    // dx range of the window; empty when dy is outside it
-    const double* rowHigh = nullptr;
+    // Padded per-target arrays, element x: the window's offset range, and
+    // the dx range of the window for this dy (filled by the job; empty where
+    // dy is outside the window).
+    const double* low = nullptr;
+    const double* high = nullptr;
+    double* rowLow = nullptr;
+    double* rowHigh = nullptr;
     const double* centreDepth = nullptr;
     double* sums = nullptr;
     double* counts = nullptr;
@@ -94,9 +98,11 @@ struct GatherRowJob {
     const double* alphaExposure = nullptr;
     const KernelLanes* kernelLanes = nullptr;     // per kernel id
     const double* distance = nullptr;             // doubled distances of this dy, element dx
-    // Padded per-target arrays, element x.
-    const double* rowLow = nullptr;
-    const double* rowHigh = nullptr;
+    // Padded per-target arrays, element x (as in SpreadRowJob).
+    const double* low = nullptr;
+    const double* high = nullptr;
+    double* rowLow = nullptr;
+    double* rowHigh = nullptr;
     const double* centreDepth = nullptr;
     const double* centreSpread = nullptr;
     double* sums[4] = {};
@@ -112,8 +118,26 @@ typedef void (*GatherRowFunction)(GatherRowJob& job);
 SpreadRowFunction ChooseSpreadRow(int maxLanes);
 GatherRowFunction ChooseGatherRow(int maxLanes);
 
+// rowLow, rowHigh = low, high where low <= dy <= high, else the empty range
+// (1, -1), for x = 0 .. width - 1 (whole lanes; the arrays are padded).
+template <class L>
+void WindowRangeForRow(const double* low, const double* high, double dy, double* rowLow, double* rowHigh, int width) {
+    const typename L::V dyv = L::Splat(dy);
+    const typename L::V one = L::Splat(1.0);
+    const typename L::V minusOne = L::Splat(-1.0);
+    for (int x = 0; x < width; x += L::kCount) {
+        const typename L::V lo = L::Load(low + x);
+        const typename L::V hi = L::Load(high + x);
+        const typename L::M in = L::Both(L::LessEqual(lo, dyv), L::LessEqual(dyv, hi));
+        // Select gives +0.0 outside the mask; the empty range goes there instead.
+        L::Store(rowLow + x, L::Add(L::Select(in, lo), L::SelectNot(in, one)));
+        L::Store(rowHigh + x, L::Add(L::Select(in, hi), L::SelectNot(in, minusOne)));
+    }
+}
+
 template <class L>
 void SpreadSourceRow(SpreadRowJob& job) {
+    WindowRangeForRow<L>(job.low, job.high, job.dy, job.rowLow, job.rowHigh, job.width);
     const int w = job.width;
     const int dy = job.dy;
     const int ady = dy < 0 ? -dy : dy;
@@ -202,6 +226,7 @@ void SpreadSourceRow(SpreadRowJob& job) {
 
 template <class L>
 void GatherSourceRow(GatherRowJob& job) {
+    WindowRangeForRow<L>(job.low, job.high, job.dy, job.rowLow, job.rowHigh, job.width);
     const int w = job.width;
     const int dy = job.dy;
     const int ady = dy < 0 ? -dy : dy;

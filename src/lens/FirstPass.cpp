@@ -110,6 +110,8 @@ void CBlurEngine::FirstPassRow(int y) {
     job.tableWidths = spreadTables_.Widths();
     job.tableRowLength = spreadTables_.RowLength();
     job.tableRowCentre = spreadTables_.RowCentre();
+    job.low = lowAt;
+    job.high = highAt;
     job.rowLow = rowLowAt;
     job.rowHigh = rowHighAt;
     job.centreDepth = &centreDepth[kRowPad];
@@ -122,13 +124,6 @@ void CBlurEngine::FirstPassRow(int y) {
         const int dy = v - y;
         // A positive blur not above the doubled row distance has J <= 0 there.
         if (!(rowMaxBlur_[static_cast<std::size_t>(v)] > 2.0 * std::abs(dy)) && !hasNonPositiveBlur_) continue;
-        // The dx range of each pixel's window for this row of neighbours;
-        // empty where the row lies outside the window.
-        for (int x = 0; x < w; ++x) {
-            const bool rowInWindow = dy >= lowAt[x] && dy <= highAt[x];
-            rowLowAt[x] = rowInWindow ? lowAt[x] : 1.0;
-            rowHighAt[x] = rowInWindow ? highAt[x] : -1.0;
-        }
         const std::size_t sourceRow = Index(0, v);
         job.dy = dy;
         job.blurRow = &blurs[sourceRow];
