@@ -23,8 +23,14 @@ double Dimension(double v) {
 // no need to count its kernels one by one.
 constexpr double kHopelessDimension = 1e6;
 
-// A kernel image of dimension n, with the map node and image object around it.
-double KernelBytes(double n) { return n * n * sizeof(FroatPixel) + 128.0; }
+// A kernel image of dimension n, with the map node and image object around it,
+// and its layout for the gather: per row offset within reach (at most n) and
+// orientation, four channel rows of at most n + 1 + 16 doubles.
+double KernelBytes(double n) {
+    const double image = n * n * sizeof(FroatPixel) + 128.0;
+    const double lanes = 2.0 * (n + 1.0) * 4.0 * (n + 17.0) * sizeof(double);
+    return image + lanes;
+}
 
 }  // namespace
 
@@ -62,5 +68,7 @@ double BlurTableBytes(double largestBlur, double pixelCount) {
     double counted = 0.0;
     for (double j = highest; j >= 3.0 && counted < pixelCount; j -= 1.0, counted += 1.0)
         kernels += KernelBytes(Dimension(j / 3.0));
-    return distanceTable + scratch + kernels;
+    // The distance table twice (as given and padded per row), and the tables
+    // of the first pass's J, which keep within 32 MiB.
+    return 2.0 * distanceTable + scratch + kernels + 32.0 * 1024 * 1024;
 }
