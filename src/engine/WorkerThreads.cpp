@@ -41,35 +41,41 @@ void CBlurEngine::RunGatherPass() {
     std::atomic<int> doneRows{0};
     std::mutex doneMutex;
     std::condition_variable allDone;
-    auto worker = [&] {
-        for (;;) {
-            int row;
-            {
-                std::lock_guard<std::mutex> lock(rowMutex);
-                row = ClaimRow();
-            }
-            // No waiting row is left: the rows still claimed belong to others.
-            if (row < 0) return;
-            GatherRow(row);
-            {
-                std::lock_guard<std::mutex> lock(rowMutex);
-                rowStates[static_cast<std::size_t>(row)].store(kRowDone);
-            }
-            if (doneRows.fetch_add(1) + 1 == rows) {
-                std::lock_guard<std::mutex> lock(doneMutex);
-                allDone.notify_all();
-            }
-        }
+    WorkerFailure failure;
+    auto markDone = [&] {
+        std::lock_guard<std::mutex> lock(doneMutex);
+        allDone.notify_all();
     };
-    std::vector<std::thread> workers;
-    workers.reserve(static_cast<std::size_t>(threadCount));
-    for (int i = 0; i < threadCount; ++i) workers.emplace_back(worker);
+    auto worker = [&] {
+        failure.Guard([&] {
+            for (;;) {
+                int row;
+                {
+                    std::lock_guard<std::mutex> lock(rowMutex);
+                    row = failure.Failed() ? kAllRowsDone : ClaimRow();
+                }
+                // No waiting row is left: the rows still claimed belong to others.
+                if (row < 0) return;
+                GatherRow(row);
+                {
+                    std::lock_guard<std::mutex> lock(rowMutex);
+                    rowStates[static_cast<std::size_t>(row)].store(kRowDone);
+                }
+                if (doneRows.fetch_add(1) + 1 == rows) markDone();
+            }
+        });
+        // A failed row is never done: wake the progress loop to stop it.
+        if (failure.Failed()) markDone();
+    };
+    std::vector<std::thread> workers = StartThreads(threadCount, worker);
+    // Without any worker thread this one gathers every row itself.
+    if (workers.empty()) worker();
 
     std::uint32_t lastPrint = clock();
     int done = 0;
     for (;;) {
         done = doneRows.load();
-        if (done >= rows) break;
+        if (done >= rows || failure.Failed()) break;
         const std::uint32_t now = clock();
         if (ElapsedMs(lastPrint, now) > 1000) {
             std::printf("state... %3.0f%%\n", static_cast<double>(done) / rows * 100.0);
@@ -77,7 +83,12 @@ void CBlurEngine::RunGatherPass() {
             lastPrint = now;
         }
         std::unique_lock<std::mutex> lock(doneMutex);
-        allDone.wait_for(lock, std::chrono::milliseconds(1), [&] { return doneRows.load() >= rows; });
+        allDone.wait_for(lock, std::chrono::milliseconds(1),
+                         [&] { return doneRows.load() >= rows || failure.Failed(); });
+    }
+    if (failure.Failed()) {
+        for (std::thread& thread : workers) thread.join();
+        failure.RethrowIfFailed();
     }
     // A picture without rows is complete at once.
     const double percent = rows > 0 ? static_cast<double>(done) / rows * 100.0 : 100.0;
