@@ -110,7 +110,7 @@ Figures RunOnce(const std::string& dir, const Case& c, bool literal, int threads
         engine.zNear = c.zNear;
         engine.zFar = c.zFar;
         // As the program does: the compact inputs, the result as bytes.
-        SetSourceFromBytes(engine, colour.width, colour.height, colour.rgba.data());
+        SetSourceFromBytes(engine, colour.width, colour.height, std::move(colour.rgba));
         colour.Release();
         SetDepthChannelFromBytes(engine, f.width, f.height, depth.rgba.data());
         depth.Release();

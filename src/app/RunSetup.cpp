@@ -121,7 +121,7 @@ SetupReport PrepareRun(CBlurEngine& engine, InputFile (&inputs)[3], double budge
     const std::size_t pixelCount = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
     // The engine's compact inputs: the same values as its float images,
     // without ever holding those.
-    SetSourceFromBytes(engine, w, h, colourImage.rgba.data());
+    SetSourceFromBytes(engine, w, h, std::move(colourImage.rgba));
     colourImage.Release();
 
     const int depthWidth = depthIsRgbe ? depthRgbe.width : depthImage.width;

@@ -111,11 +111,17 @@ void CBlurEngine::Setup() {
     blurs.assign(count, 0.0);
     rowMaxBlur_.assign(static_cast<std::size_t>(height_), 0.0);
     largestBlur = 0.0;
+    // Neighbouring pixels mostly share a depth: reuse the last blur for it.
+    double lastDepth = 0.0, lastBlur = BlurFromDepth(0.0, blurSize, focus, zNear, zFar, maxBlur);
     for (int y = 0; y < height_; ++y) {
         double rowMax = 0.0;
         for (int x = 0; x < width_; ++x) {
             const std::size_t i = Index(x, y);
-            const double v = BlurFromDepth(depths[i], blurSize, focus, zNear, zFar, maxBlur);
+            if (!(depths[i] == lastDepth)) {
+                lastDepth = depths[i];
+                lastBlur = BlurFromDepth(lastDepth, blurSize, focus, zNear, zFar, maxBlur);
+            }
+            const double v = lastBlur;
             blurs[i] = v;
             if (v > largestBlur) largestBlur = v;
             if (v > rowMax) rowMax = v;

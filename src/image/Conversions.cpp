@@ -38,6 +38,15 @@ void SetSourceFromBytes(CBlurEngine& engine, int width, int height, const unsign
     engine.compactSource = true;
 }
 
+void SetSourceFromBytes(CBlurEngine& engine, int width, int height, std::vector<unsigned char>&& bytes) {
+    engine.source.Clear();
+    engine.sourceBytes = std::move(bytes);
+    engine.sourceBytes.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+    engine.compactWidth = width;
+    engine.compactHeight = height;
+    engine.compactSource = true;
+}
+
 void SetDepthChannelFromBytes(CBlurEngine& engine, int width, int height, const unsigned char* bytes) {
     const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     const double* fraction = ByteFractions();

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <vector>
 
 class CBlurEngine;
 struct FroatPixel;
@@ -20,6 +21,8 @@ void SetLensFromBytes(CBlurEngine& engine, unsigned char* bytes);
 // the float images: the source as its bytes, the depth as its first channel.
 // The results are the same as through the float images.
 void SetSourceFromBytes(CBlurEngine& engine, int width, int height, const unsigned char* bytes);
+// The same, taking over a buffer of exactly width x height x 4 bytes.
+void SetSourceFromBytes(CBlurEngine& engine, int width, int height, std::vector<unsigned char>&& bytes);
 void SetDepthChannelFromBytes(CBlurEngine& engine, int width, int height, const unsigned char* bytes);
 void SetDepthChannelFromValues(CBlurEngine& engine, const double* values, int width, int height);
 
