@@ -143,6 +143,7 @@ private:
                                 kRowPad + half];
     }
     void BuildKernelLanes();
+    void WindowsOfRow(int y, double* low, double* high, double* centreDepth, int& windowLow, int& windowHigh) const;
     void Setup();
     void TakeSource();
     void FillExposureTables();

@@ -32,16 +32,8 @@ void CBlurEngine::GatherRow(int y) {
 
     const std::size_t row = Index(0, y);
     int windowLow = 0, windowHigh = 0;
-    for (int x = 0; x < w; ++x) {
-        int n = KernelDimension(reachThirds[row + x] / 3.0);
-        if (n > kernelSize) n = kernelSize;
-        lowAt[x] = -(n / 2);
-        highAt[x] = -(n / 2) + n - 1;
-        centreDepth[kRowPad + x] = depths[row + x];
-        centreSpread[kRowPad + x] = spreads[row + x];
-        windowLow = std::min(windowLow, -(n / 2));
-        windowHigh = std::max(windowHigh, -(n / 2) + n - 1);
-    }
+    WindowsOfRow(y, lowAt, highAt, &centreDepth[kRowPad], windowLow, windowHigh);
+    for (int x = 0; x < w; ++x) centreSpread[kRowPad + x] = spreads[row + x];
 
     GatherRowJob job;
     job.width = w;

@@ -92,15 +92,7 @@ void CBlurEngine::FirstPassRow(int y) {
 
     const std::size_t row = Index(0, y);
     int windowLow = 0, windowHigh = 0;
-    for (int x = 0; x < w; ++x) {
-        int n = KernelDimension(reachThirds[row + x] / 3.0);
-        if (n > kernelSize) n = kernelSize;
-        lowAt[x] = -(n / 2);
-        highAt[x] = -(n / 2) + n - 1;
-        centreDepth[kRowPad + x] = depths[row + x];
-        windowLow = std::min(windowLow, -(n / 2));
-        windowHigh = std::max(windowHigh, -(n / 2) + n - 1);
-    }
+    WindowsOfRow(y, lowAt, highAt, &centreDepth[kRowPad], windowLow, windowHigh);
 
     SpreadRowJob job;
     job.width = w;
@@ -146,6 +138,26 @@ void CBlurEngine::FirstPassRow(int y) {
         spreads[row + x] = count > 0 ? RoundUpThird(sums[kRowPad + x] / count) : 1.0;
     }
     ClaimKernels(y);
+}
+
+// The window of every pixel of row y: offsets low .. high in both axes (the
+// window of dimension KernelDimension(reach), at most kernelSize, reaches one
+// further up and left when even), the pixel's depth, and the extremes of the
+// offsets over the row.
+void CBlurEngine::WindowsOfRow(int y, double* low, double* high, double* centreDepth, int& windowLow,
+                               int& windowHigh) const {
+    const std::size_t row = Index(0, y);
+    windowLow = 0;
+    windowHigh = 0;
+    for (int x = 0; x < width_; ++x) {
+        int n = KernelDimension(reachThirds[row + x] / 3.0);
+        if (n > kernelSize) n = kernelSize;
+        low[x] = -(n / 2);
+        high[x] = -(n / 2) + n - 1;
+        centreDepth[x] = depths[row + x];
+        windowLow = std::min(windowLow, -(n / 2));
+        windowHigh = std::max(windowHigh, -(n / 2) + n - 1);
+    }
 }
 
 // One kernel per distinct spread: the first row to meet a spread claims its key
