@@ -144,6 +144,10 @@ private:
     }
     void BuildKernelLanes();
     void WindowsOfRow(int y, double* low, double* high, double* centreDepth, int& windowLow, int& windowHigh) const;
+    void StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& lastSourceRow);
+    // Sets the source row v (for target row y) in job, with the sources to
+    // visit: all of them, or only those reaching beyond their own row.
+    void PickSources(RowJob& job, int y, int v, bool everyColumn) const;
     void Setup();
     void TakeSource();
     void FillExposureTables();

@@ -14,63 +14,36 @@
 // pixel's sums are formed exactly as a window scan forms them.
 void CBlurEngine::GatherRow(int y) {
     const int w = width_;
-    const int h = height_;
-    const std::size_t padded = static_cast<std::size_t>(w) + 2 * kRowPad;
-    const double none = std::numeric_limits<double>::quiet_NaN();
-    thread_local std::vector<double> low, high, rowLow, rowHigh, centreDepth, centreSpread, totals;
-    low.assign(padded, 1.0);
-    high.assign(padded, -1.0);
-    rowLow.assign(padded, 1.0);
-    rowHigh.assign(padded, -1.0);
-    centreDepth.assign(padded, none);
-    centreSpread.assign(padded, none);
-    totals.assign(padded * 8, 0.0);
-    double* const lowAt = &low[kRowPad];
-    double* const highAt = &high[kRowPad];
-    double* const rowLowAt = &rowLow[kRowPad];
-    double* const rowHighAt = &rowHigh[kRowPad];
-
-    const std::size_t row = Index(0, y);
-    int windowLow = 0, windowHigh = 0;
-    WindowsOfRow(y, lowAt, highAt, &centreDepth[kRowPad], windowLow, windowHigh);
-    for (int x = 0; x < w; ++x) centreSpread[kRowPad + x] = spreads[row + x];
-
     GatherRowJob job;
-    job.width = w;
+    int v0, v1;
+    StartTargetRow(y, job, v0, v1);
+    const std::size_t row = Index(0, y);
+    const std::size_t padded = static_cast<std::size_t>(w) + 2 * kRowPad;
+    thread_local std::vector<double> centreSpread, totals;
+    centreSpread.assign(padded, std::numeric_limits<double>::quiet_NaN());
+    totals.assign(padded * 8, 0.0);
+    for (int x = 0; x < w; ++x) centreSpread[kRowPad + x] = spreads[row + x];
     job.kernelLanes = kernelLanes_.data();
-    job.low = lowAt;
-    job.high = highAt;
-    job.rowLow = rowLowAt;
-    job.rowHigh = rowHighAt;
-    job.centreDepth = &centreDepth[kRowPad];
     job.centreSpread = &centreSpread[kRowPad];
+    job.colourExposure = exposureTable_;
+    job.alphaExposure = alphaExposureTable_;
     for (int c = 0; c < 4; ++c) {
         job.sums[c] = &totals[padded * static_cast<std::size_t>(c) + kRowPad];
         job.weights[c] = &totals[padded * static_cast<std::size_t>(4 + c) + kRowPad];
     }
 
-    const int v0 = std::max(0, y + windowLow);
-    const int v1 = std::min(h - 1, y + windowHigh);
     for (int v = v0; v <= v1; ++v) {
         const int dy = v - y;
         // A spread not above the doubled row distance covers nothing in this row.
         if (!(rowMaxSpread_[static_cast<std::size_t>(v)] > 2.0 * std::abs(dy))) continue;
         const std::size_t sourceRow = Index(0, v);
-        job.dy = dy;
         job.spreadRow = &spreads[sourceRow];
         job.depthRow = &depths[sourceRow];
         job.kernelIdRow = &kernelIds[sourceRow];
         job.inFrontRow = &inFront[sourceRow];
         job.exposureRow = sourceIsBytes_ ? nullptr : &exposure.pixelData[sourceRow];
         job.sourceByteRow = sourceIsBytes_ ? &sourceBytes[sourceRow * 4] : nullptr;
-        job.colourExposure = exposureTable_;
-        job.alphaExposure = alphaExposureTable_;
-        const bool everyColumn = dy == 0 || width_ > 65535;
-        job.columns = everyColumn ? nullptr : activeColumns_.data() + activeStart_[static_cast<std::size_t>(v)];
-        job.columnCount = everyColumn ? w
-                                      : static_cast<int>(activeStart_[static_cast<std::size_t>(v) + 1] -
-                                                         activeStart_[static_cast<std::size_t>(v)]);
-        job.distance = DistanceRow(dy);
+        PickSources(job, y, v, dy == 0);
         gatherRow_(job);
     }
     visitCount_ += job.visits;

@@ -48,14 +48,27 @@ static inline double LaneAttenuatedBlur(double b, double w) {
     return b * (1.0 - m * m);
 }
 
-// The first pass for one target row against one source row.
-struct SpreadRowJob {
+// What both passes need for one target row against one source row.
+struct RowJob {
     int width = 0;
     // The sources to visit, left to right: columnCount entries of columns,
     // or every pixel of the row when columns is null.
     const std::uint16_t* columns = nullptr;
     int columnCount = 0;
-    int dy = 0;
+    int dy = 0;                        // source row - target row
+    const double* distance = nullptr;  // doubled distances of this dy, element dx
+    // Padded per-target arrays, element x: the window's offset range, and
+    // the dx range of the window for this dy (filled by the job; empty where
+    // dy is outside the window).
+    const double* low = nullptr;
+    const double* high = nullptr;
+    double* rowLow = nullptr;
+    double* rowHigh = nullptr;
+    const double* centreDepth = nullptr;
+};
+
+// The first pass for one target row against one source row.
+struct SpreadRowJob : RowJob {
     int half = 0;                     // kernelSize / 2
     bool anyNonPositiveBlur = false;  // a blur <= 0 can give J >= 1 anywhere
     const double* blurRow = nullptr;
@@ -67,25 +80,12 @@ struct SpreadRowJob {
     const int* tableWidths = nullptr;
     std::size_t tableRowLength = 0;
     std::size_t tableRowCentre = 0;
-    const double* distance = nullptr;  // doubled distances of this dy, element dx
-    // Padded per-target arrays, element x: the window's offset range, and
-    // the dx range of the window for this dy (filled by the job; empty where
-    // dy is outside the window).
-    const double* low = nullptr;
-    const double* high = nullptr;
-    double* rowLow = nullptr;
-    double* rowHigh = nullptr;
-    const double* centreDepth = nullptr;
-    double* sums = nullptr;
+    double* sums = nullptr;    // padded, element x
     double* counts = nullptr;
 };
 
 // The gather for one target row against one source row.
-struct GatherRowJob {
-    int width = 0;
-    const std::uint16_t* columns = nullptr;  // as in SpreadRowJob
-    int columnCount = 0;
-    int dy = 0;
+struct GatherRowJob : RowJob {
     const double* spreadRow = nullptr;
     const double* depthRow = nullptr;
     const std::uint32_t* kernelIdRow = nullptr;
@@ -96,14 +96,8 @@ struct GatherRowJob {
     const unsigned char* sourceByteRow = nullptr;
     const double* colourExposure = nullptr;
     const double* alphaExposure = nullptr;
-    const KernelLanes* kernelLanes = nullptr;     // per kernel id
-    const double* distance = nullptr;             // doubled distances of this dy, element dx
-    // Padded per-target arrays, element x (as in SpreadRowJob).
-    const double* low = nullptr;
-    const double* high = nullptr;
-    double* rowLow = nullptr;
-    double* rowHigh = nullptr;
-    const double* centreDepth = nullptr;
+    const KernelLanes* kernelLanes = nullptr;  // per kernel id
+    // Padded per-target arrays, element x.
     const double* centreSpread = nullptr;
     double* sums[4] = {};
     double* weights[4] = {};

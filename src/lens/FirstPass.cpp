@@ -71,93 +71,45 @@ void CBlurEngine::ComputeExposureRow(int y) {
 // the pixel's window, so every sum is formed as a window scan would form it.
 void CBlurEngine::FirstPassRow(int y) {
     const int w = width_;
-    const int h = height_;
-    const int half = kernelSize / 2;
-    // Per pixel of the row, with kRowPad entries on either side that take no part.
-    const std::size_t padded = static_cast<std::size_t>(w) + 2 * kRowPad;
-    thread_local std::vector<double> low, high, rowLow, rowHigh, centreDepth, sums, counts;
-    low.assign(padded, 1.0);
-    high.assign(padded, -1.0);
-    rowLow.assign(padded, 1.0);
-    rowHigh.assign(padded, -1.0);
-    centreDepth.assign(padded, std::numeric_limits<double>::quiet_NaN());
-    sums.assign(padded, 0.0);
-    counts.assign(padded, 0.0);
-    double* const lowAt = &low[kRowPad];
-    double* const highAt = &high[kRowPad];
-    double* const rowLowAt = &rowLow[kRowPad];
-    double* const rowHighAt = &rowHigh[kRowPad];
-
     ComputeExposureRow(y);
 
-    const std::size_t row = Index(0, y);
-    int windowLow = 0, windowHigh = 0;
-    WindowsOfRow(y, lowAt, highAt, &centreDepth[kRowPad], windowLow, windowHigh);
-
     SpreadRowJob job;
-    job.width = w;
-    job.half = half;
+    int v0, v1;
+    StartTargetRow(y, job, v0, v1);
+    const std::size_t padded = static_cast<std::size_t>(w) + 2 * kRowPad;
+    thread_local std::vector<double> sums, counts;
+    sums.assign(padded, 0.0);
+    counts.assign(padded, 0.0);
+    job.half = kernelSize / 2;
     job.anyNonPositiveBlur = hasNonPositiveBlur_;
     job.tableValues = spreadTables_.Values();
     job.tableWidths = spreadTables_.Widths();
     job.tableRowLength = spreadTables_.RowLength();
     job.tableRowCentre = spreadTables_.RowCentre();
-    job.low = lowAt;
-    job.high = highAt;
-    job.rowLow = rowLowAt;
-    job.rowHigh = rowHighAt;
-    job.centreDepth = &centreDepth[kRowPad];
     job.sums = &sums[kRowPad];
     job.counts = &counts[kRowPad];
 
-    const int v0 = std::max(0, y + windowLow);
-    const int v1 = std::min(h - 1, y + windowHigh);
     for (int v = v0; v <= v1; ++v) {
         const int dy = v - y;
         // A positive blur not above the doubled row distance has J <= 0 there.
         if (!(rowMaxBlur_[static_cast<std::size_t>(v)] > 2.0 * std::abs(dy)) && !hasNonPositiveBlur_) continue;
         const std::size_t sourceRow = Index(0, v);
-        job.dy = dy;
         job.blurRow = &blurs[sourceRow];
         job.depthRow = &depths[sourceRow];
         job.tableIds = &spreadTables_.ids[sourceRow];
         // Away from its own row a pixel counts only where its blur is above 2
         // (or below zero, which may count anywhere).
-        const bool everyColumn = dy == 0 || hasNonPositiveBlur_ || width_ > 65535;
-        job.columns = everyColumn ? nullptr : activeColumns_.data() + activeStart_[static_cast<std::size_t>(v)];
-        job.columnCount = everyColumn ? w
-                                      : static_cast<int>(activeStart_[static_cast<std::size_t>(v) + 1] -
-                                                         activeStart_[static_cast<std::size_t>(v)]);
-        job.distance = DistanceRow(dy);
+        PickSources(job, y, v, dy == 0 || hasNonPositiveBlur_);
         spreadRow_(job);
     }
 
+    const std::size_t row = Index(0, y);
     for (int x = 0; x < w; ++x) {
         // With every blur below 1 nothing contributes: the pixel keeps a spread of 1.
         const int count = static_cast<int>(counts[kRowPad + x]);
         spreads[row + x] = count > 0 ? RoundUpThird(sums[kRowPad + x] / count) : 1.0;
     }
     ClaimKernels(y);
-}
-
-// The window of every pixel of row y: offsets low .. high in both axes (the
-// window of dimension KernelDimension(reach), at most kernelSize, reaches one
-// further up and left when even), the pixel's depth, and the extremes of the
-// offsets over the row.
-void CBlurEngine::WindowsOfRow(int y, double* low, double* high, double* centreDepth, int& windowLow,
-                               int& windowHigh) const {
-    const std::size_t row = Index(0, y);
-    windowLow = 0;
-    windowHigh = 0;
-    for (int x = 0; x < width_; ++x) {
-        int n = KernelDimension(reachThirds[row + x] / 3.0);
-        if (n > kernelSize) n = kernelSize;
-        low[x] = -(n / 2);
-        high[x] = -(n / 2) + n - 1;
-        centreDepth[x] = depths[row + x];
-        windowLow = std::min(windowLow, -(n / 2));
-        windowHigh = std::max(windowHigh, -(n / 2) + n - 1);
-    }
 }
 
 // One kernel per distinct spread: the first row to meet a spread claims its key

@@ -12,7 +12,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // --- TGA -----------------------------------------------------------------
 
-struct TgaSpec {
+struct TgaLayout {
     int width = 5;
     int height = 4;
     int bits = 24;
@@ -70,38 +70,38 @@ Bytes EncodeRle(const Bytes& pixels, int p) {
     return out;
 }
 
-Bytes MakeTga(const TgaSpec& spec, int picture) {
-    const int p = spec.bits / 8;
-    Bytes stored = spec.flat ? Bytes(static_cast<std::size_t>(spec.width) * spec.height * p, 200)
-                             : StoredPixels(picture, spec.width, spec.height, p);
-    if (!spec.topLeft) {  // bottom row first in the file
+Bytes MakeTga(const TgaLayout& layout, int picture) {
+    const int p = layout.bits / 8;
+    Bytes stored = layout.flat ? Bytes(static_cast<std::size_t>(layout.width) * layout.height * p, 200)
+                             : StoredPixels(picture, layout.width, layout.height, p);
+    if (!layout.topLeft) {  // bottom row first in the file
         Bytes flipped;
-        const std::size_t row = static_cast<std::size_t>(spec.width) * p;
-        for (int y = spec.height - 1; y >= 0; --y)
+        const std::size_t row = static_cast<std::size_t>(layout.width) * p;
+        for (int y = layout.height - 1; y >= 0; --y)
             flipped.insert(flipped.end(), stored.begin() + y * row, stored.begin() + (y + 1) * row);
         stored = flipped;
     }
-    int type = spec.type;
-    if (type < 0) type = spec.bits == 8 ? (spec.runLength ? 11 : 3) : (spec.runLength ? 10 : 2);
+    int type = layout.type;
+    if (type < 0) type = layout.bits == 8 ? (layout.runLength ? 11 : 3) : (layout.runLength ? 10 : 2);
     Bytes file(18, 0);
-    file[0] = static_cast<std::uint8_t>(spec.idLength);
-    file[1] = spec.mapEntries > 0 ? 1 : 0;
+    file[0] = static_cast<std::uint8_t>(layout.idLength);
+    file[1] = layout.mapEntries > 0 ? 1 : 0;
     file[2] = static_cast<std::uint8_t>(type);
-    file[5] = static_cast<std::uint8_t>(spec.mapEntries & 0xFF);
-    file[6] = static_cast<std::uint8_t>(spec.mapEntries >> 8);
-    file[7] = spec.mapEntries > 0 ? static_cast<std::uint8_t>(spec.mapBits) : 0;
-    file[12] = static_cast<std::uint8_t>(spec.width & 0xFF);
-    file[13] = static_cast<std::uint8_t>(spec.width >> 8);
-    file[14] = static_cast<std::uint8_t>(spec.height & 0xFF);
-    file[15] = static_cast<std::uint8_t>(spec.height >> 8);
-    file[16] = static_cast<std::uint8_t>(spec.bits);
-    file[17] = static_cast<std::uint8_t>((spec.topLeft ? 0x20 : 0) | (spec.bits == 32 ? 8 : 0));
-    for (int i = 0; i < spec.idLength; ++i) file.push_back(static_cast<std::uint8_t>('A' + i % 26));
-    const int mapBytes = spec.mapEntries * ((spec.mapBits + 7) / 8);
+    file[5] = static_cast<std::uint8_t>(layout.mapEntries & 0xFF);
+    file[6] = static_cast<std::uint8_t>(layout.mapEntries >> 8);
+    file[7] = layout.mapEntries > 0 ? static_cast<std::uint8_t>(layout.mapBits) : 0;
+    file[12] = static_cast<std::uint8_t>(layout.width & 0xFF);
+    file[13] = static_cast<std::uint8_t>(layout.width >> 8);
+    file[14] = static_cast<std::uint8_t>(layout.height & 0xFF);
+    file[15] = static_cast<std::uint8_t>(layout.height >> 8);
+    file[16] = static_cast<std::uint8_t>(layout.bits);
+    file[17] = static_cast<std::uint8_t>((layout.topLeft ? 0x20 : 0) | (layout.bits == 32 ? 8 : 0));
+    for (int i = 0; i < layout.idLength; ++i) file.push_back(static_cast<std::uint8_t>('A' + i % 26));
+    const int mapBytes = layout.mapEntries * ((layout.mapBits + 7) / 8);
     for (int i = 0; i < mapBytes; ++i) file.push_back(static_cast<std::uint8_t>(i * 7));
-    const Bytes body = spec.runLength ? EncodeRle(stored, p) : stored;
+    const Bytes body = layout.runLength ? EncodeRle(stored, p) : stored;
     file.insert(file.end(), body.begin(), body.end());
-    if (spec.footer) {
+    if (layout.footer) {
         file.insert(file.end(), 8, 0);
         const char signature[] = "TRUEVISION-XFILE.";
         file.insert(file.end(), signature, signature + sizeof signature);
@@ -161,7 +161,7 @@ void RgbePixel(int picture, int width, int x, int y, std::uint8_t& m, std::uint8
     }
 }
 
-struct RgbeSpec {
+struct RgbeLayout {
     int width = 9;
     int height = 3;
     bool crlf = false;
@@ -170,23 +170,23 @@ struct RgbeSpec {
     const char* resolution = nullptr;  // default "-Y h +X w"
 };
 
-Bytes MakeRgbe(const RgbeSpec& spec, int picture) {
-    const std::string end = spec.crlf ? "\r\n" : "\n";
-    std::string text = std::string("#?") + spec.program + end + "# made for the fuzzers" + end + "FORMAT=" +
-                       spec.format + end + "EXPOSURE=1.0" + end + end;
-    text += spec.resolution ? std::string(spec.resolution)
-                            : "-Y " + std::to_string(spec.height) + " +X " + std::to_string(spec.width);
+Bytes MakeRgbe(const RgbeLayout& layout, int picture) {
+    const std::string end = layout.crlf ? "\r\n" : "\n";
+    std::string text = std::string("#?") + layout.program + end + "# made for the fuzzers" + end + "FORMAT=" +
+                       layout.format + end + "EXPOSURE=1.0" + end + end;
+    text += layout.resolution ? std::string(layout.resolution)
+                            : "-Y " + std::to_string(layout.height) + " +X " + std::to_string(layout.width);
     text += end;
     Bytes file(text.begin(), text.end());
-    for (int y = 0; y < spec.height; ++y) {
+    for (int y = 0; y < layout.height; ++y) {
         file.push_back(2);
         file.push_back(2);
-        file.push_back(static_cast<std::uint8_t>(spec.width >> 8));
-        file.push_back(static_cast<std::uint8_t>(spec.width & 0xFF));
+        file.push_back(static_cast<std::uint8_t>(layout.width >> 8));
+        file.push_back(static_cast<std::uint8_t>(layout.width & 0xFF));
         Bytes planes[4];
-        for (int x = 0; x < spec.width; ++x) {
+        for (int x = 0; x < layout.width; ++x) {
             std::uint8_t m, e;
-            RgbePixel(picture, spec.width, x, y, m, e);
+            RgbePixel(picture, layout.width, x, y, m, e);
             planes[0].push_back(m);
             planes[1].push_back(m);
             planes[2].push_back(m);
@@ -200,80 +200,80 @@ Bytes MakeRgbe(const RgbeSpec& spec, int picture) {
 // --- Driver inputs -----------------------------------------------------------
 
 Bytes GreyLens(int width, int height) {
-    TgaSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.bits = 8;
-    spec.runLength = true;
-    spec.flat = true;
-    return MakeTga(spec, 3);
+    TgaLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.bits = 8;
+    layout.runLength = true;
+    layout.flat = true;
+    return MakeTga(layout, 3);
 }
 
 Bytes GreyDepth(int width, int height) {
-    TgaSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.bits = 8;
-    return MakeTga(spec, 1);
+    TgaLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.bits = 8;
+    return MakeTga(layout, 1);
 }
 
 Bytes Colour(int width, int height) {
-    TgaSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.bits = 32;
-    spec.runLength = true;
-    return MakeTga(spec, 2);
+    TgaLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.bits = 32;
+    layout.runLength = true;
+    return MakeTga(layout, 2);
 }
 
 Bytes RgbeDepth(int width, int height, int picture) {
-    RgbeSpec spec;
-    spec.width = width;
-    spec.height = height;
-    return MakeRgbe(spec, picture);
+    RgbeLayout layout;
+    layout.width = width;
+    layout.height = height;
+    return MakeRgbe(layout, picture);
 }
 
 }  // namespace
 
 std::vector<Seed> TgaSeeds() {
     std::vector<Seed> seeds;
-    auto add = [&seeds](const char* name, const TgaSpec& spec, int expect, int picture) {
-        seeds.push_back({name, MakeTga(spec, picture), expect, expect ? picture * 100 + spec.bits : -1});
+    auto add = [&seeds](const char* name, const TgaLayout& layout, int expect, int picture) {
+        seeds.push_back({name, MakeTga(layout, picture), expect, expect ? picture * 100 + layout.bits : -1});
     };
     for (const int bits : {8, 24, 32}) {
         for (const bool runLength : {false, true}) {
             for (const bool topLeft : {false, true}) {
-                TgaSpec spec;
-                spec.bits = bits;
-                spec.runLength = runLength;
-                spec.topLeft = topLeft;
-                spec.width = 23;
-                spec.height = 7;
+                TgaLayout layout;
+                layout.bits = bits;
+                layout.runLength = runLength;
+                layout.topLeft = topLeft;
+                layout.width = 23;
+                layout.height = 7;
                 std::string label = (bits == 8 ? "grey8" : bits == 24 ? "rgb24" : "rgba32") +
                                     std::string(runLength ? "_rle" : "_raw") + (topLeft ? "_topleft" : "_bottomleft");
-                seeds.push_back({label, MakeTga(spec, 1), 1, 100 + bits});
-                spec.idLength = 39;
-                seeds.push_back({label + "_id39", MakeTga(spec, 1), 1, 100 + bits});
-                spec.idLength = 0;
-                spec.mapEntries = 3;
-                spec.mapBits = bits == 32 ? 32 : 24;
-                seeds.push_back({label + "_colourmap", MakeTga(spec, 1), 1, 100 + bits});
-                spec.mapEntries = 0;
-                spec.footer = true;
-                seeds.push_back({label + "_footer", MakeTga(spec, 1), 1, 100 + bits});
+                seeds.push_back({label, MakeTga(layout, 1), 1, 100 + bits});
+                layout.idLength = 39;
+                seeds.push_back({label + "_id39", MakeTga(layout, 1), 1, 100 + bits});
+                layout.idLength = 0;
+                layout.mapEntries = 3;
+                layout.mapBits = bits == 32 ? 32 : 24;
+                seeds.push_back({label + "_colourmap", MakeTga(layout, 1), 1, 100 + bits});
+                layout.mapEntries = 0;
+                layout.footer = true;
+                seeds.push_back({label + "_footer", MakeTga(layout, 1), 1, 100 + bits});
             }
         }
     }
-    TgaSpec spec;
-    spec.width = 200;  // run packets of 128 and raw packets of 128
-    spec.height = 3;
-    spec.bits = 32;
-    spec.runLength = true;
-    add("rgba32_rle_long_rows", spec, 1, 2);
-    spec.runLength = false;
-    add("rgba32_raw_long_rows", spec, 1, 2);
+    TgaLayout layout;
+    layout.width = 200;  // run packets of 128 and raw packets of 128
+    layout.height = 3;
+    layout.bits = 32;
+    layout.runLength = true;
+    add("rgba32_rle_long_rows", layout, 1, 2);
+    layout.runLength = false;
+    add("rgba32_raw_long_rows", layout, 1, 2);
 
-    TgaSpec odd;
+    TgaLayout odd;
     odd.bits = 24;
     odd.type = 3;  // true colour read as uncompressed whatever the type
     add("rgb24_type3", odd, 1, 0);
@@ -289,7 +289,7 @@ std::vector<Seed> TgaSeeds() {
     odd.mapEntries = 4;
     add("grey8_type1_refused", odd, 0, 0);
 
-    TgaSpec full;
+    TgaLayout full;
     full.bits = 32;
     full.runLength = true;
     seeds.push_back({"rgba32_rle_truncated", Cut(MakeTga(full, 4), 3), 0, -1});
@@ -297,9 +297,9 @@ std::vector<Seed> TgaSeeds() {
     seeds.push_back({"rgba32_raw_truncated", Cut(MakeTga(full, 4), 1), 0, -1});
     full.idLength = 200;
     seeds.push_back({"rgba32_id_past_end", Cut(MakeTga(full, 4), 4 * 5 * 4 + 100), 0, -1});
-    seeds.push_back({"header_only", Cut(MakeTga(TgaSpec(), 0), 5 * 4 * 3), 0, -1});
-    seeds.push_back({"short_header", Cut(MakeTga(TgaSpec(), 0), 5 * 4 * 3 + 1), 0, -1});
-    Bytes huge = MakeTga(TgaSpec(), 0);
+    seeds.push_back({"header_only", Cut(MakeTga(TgaLayout(), 0), 5 * 4 * 3), 0, -1});
+    seeds.push_back({"short_header", Cut(MakeTga(TgaLayout(), 0), 5 * 4 * 3 + 1), 0, -1});
+    Bytes huge = MakeTga(TgaLayout(), 0);
     huge[12] = huge[13] = huge[14] = huge[15] = 0xFF;
     seeds.push_back({"huge_header_small_file", huge, 0, -1});
     return seeds;
@@ -307,53 +307,53 @@ std::vector<Seed> TgaSeeds() {
 
 std::vector<Seed> RgbeSeeds() {
     std::vector<Seed> seeds;
-    auto add = [&seeds](const std::string& name, const RgbeSpec& spec, int picture, int expect) {
-        const int id = picture * 1000000 + spec.width * 1000 + spec.height;
-        seeds.push_back({name, MakeRgbe(spec, picture), expect, expect ? id : -1});
+    auto add = [&seeds](const std::string& name, const RgbeLayout& layout, int picture, int expect) {
+        const int id = picture * 1000000 + layout.width * 1000 + layout.height;
+        seeds.push_back({name, MakeRgbe(layout, picture), expect, expect ? id : -1});
     };
-    RgbeSpec plain;
+    RgbeLayout plain;
     add("ramp_lf", plain, 0, 1);
-    RgbeSpec crlf;
+    RgbeLayout crlf;
     crlf.crlf = true;
     add("ramp_crlf", crlf, 0, 1);
-    RgbeSpec wide;
+    RgbeLayout wide;
     wide.width = 300;  // literals of 128 and runs that end at the scanline end
     wide.height = 2;
     add("literal128_run_to_end", wide, 1, 1);
-    RgbeSpec extreme;
+    RgbeLayout extreme;
     extreme.width = 17;
     extreme.height = 5;
     add("extreme_exponents", extreme, 2, 1);
-    RgbeSpec one;
+    RgbeLayout one;
     one.width = one.height = 1;
     add("one_pixel", one, 2, 1);
 
-    RgbeSpec program = plain;
+    RgbeLayout program = plain;
     program.program = "RGBE";
     add("program_rgbe_refused", program, 0, 0);
-    RgbeSpec format = plain;
+    RgbeLayout format = plain;
     format.format = "32-bit_rle_xyze";
     add("format_xyze_refused", format, 0, 0);
-    RgbeSpec xFirst = plain;
+    RgbeLayout xFirst = plain;
     xFirst.resolution = "+X 9 -Y 3";
     add("x_before_y_refused", xFirst, 0, 0);
-    RgbeSpec bottomUp = plain;
+    RgbeLayout bottomUp = plain;
     bottomUp.resolution = "+Y 3 +X 9";
     add("plus_y", bottomUp, 0, 1);
     const std::string longText(64, 'R');
-    RgbeSpec longProgram = plain;
+    RgbeLayout longProgram = plain;
     longProgram.program = longText.c_str();
     add("program_over_63_refused", longProgram, 0, 0);
 
     seeds.push_back({"truncated_scanline", Cut(MakeRgbe(plain, 0), 3), 0, -1});
-    RgbeSpec headerOnly = plain;
+    RgbeLayout headerOnly = plain;
     headerOnly.resolution = "-Y 3 +X 9";
     headerOnly.height = 0;  // no scanline follows
     add("header_only", headerOnly, 0, 0);
     Bytes overrun = MakeRgbe(one, 2);  // a run of 2 in a scanline of 1
     overrun[overrun.size() - 8] = 130;
     seeds.push_back({"run_past_scanline_end", overrun, 0, -1});
-    RgbeSpec huge = plain;
+    RgbeLayout huge = plain;
     huge.resolution = "-Y 3 +X 2000000000";
     add("huge_width_refused", huge, 0, 0);
     return seeds;

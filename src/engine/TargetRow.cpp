@@ -1,0 +1,62 @@
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+#include "engine/BlurEngine.h"
+
+// The window of every pixel of row y: offsets low .. high in both axes (the
+// window of dimension KernelDimension(reach), at most kernelSize, reaches one
+// further up and left when even), the pixel's depth, and the extremes of the
+// offsets over the row.
+void CBlurEngine::WindowsOfRow(int y, double* low, double* high, double* centreDepth, int& windowLow,
+                               int& windowHigh) const {
+    const std::size_t row = Index(0, y);
+    windowLow = 0;
+    windowHigh = 0;
+    for (int x = 0; x < width_; ++x) {
+        int n = KernelDimension(reachThirds[row + x] / 3.0);
+        if (n > kernelSize) n = kernelSize;
+        low[x] = -(n / 2);
+        high[x] = -(n / 2) + n - 1;
+        centreDepth[x] = depths[row + x];
+        windowLow = std::min(windowLow, -(n / 2));
+        windowHigh = std::max(windowHigh, -(n / 2) + n - 1);
+    }
+}
+
+// Sets job up for the target row y: its windows and padded arrays, and the
+// rows of sources its windows reach.
+void CBlurEngine::StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& lastSourceRow) {
+    // Per pixel of the row, with kRowPad entries on either side that take no part.
+    const std::size_t padded = static_cast<std::size_t>(width_) + 2 * kRowPad;
+    thread_local std::vector<double> low, high, rowLow, rowHigh, centreDepth;
+    low.assign(padded, 1.0);
+    high.assign(padded, -1.0);
+    rowLow.assign(padded, 1.0);
+    rowHigh.assign(padded, -1.0);
+    centreDepth.assign(padded, std::numeric_limits<double>::quiet_NaN());
+    int windowLow = 0, windowHigh = 0;
+    WindowsOfRow(y, &low[kRowPad], &high[kRowPad], &centreDepth[kRowPad], windowLow, windowHigh);
+    job.width = width_;
+    job.low = &low[kRowPad];
+    job.high = &high[kRowPad];
+    job.rowLow = &rowLow[kRowPad];
+    job.rowHigh = &rowHigh[kRowPad];
+    job.centreDepth = &centreDepth[kRowPad];
+    firstSourceRow = std::max(0, y + windowLow);
+    lastSourceRow = std::min(height_ - 1, y + windowHigh);
+}
+
+void CBlurEngine::PickSources(RowJob& job, int y, int v, bool everyColumn) const {
+    job.dy = v - y;
+    job.distance = DistanceRow(job.dy);
+    // The active lists hold 16-bit columns; wider rows are visited whole.
+    if (everyColumn || width_ > 65535) {
+        job.columns = nullptr;
+        job.columnCount = width_;
+        return;
+    }
+    const std::size_t first = activeStart_[static_cast<std::size_t>(v)];
+    job.columns = activeColumns_.data() + first;
+    job.columnCount = static_cast<int>(activeStart_[static_cast<std::size_t>(v) + 1] - first);
+}
