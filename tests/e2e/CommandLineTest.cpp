@@ -6,25 +6,14 @@
 #include <vector>
 
 #include "e2e/SmallScene.h"
+#include "support/UsageText.h"
 
 namespace {
 
 using e2e::SmallScene;
 using testfiles::RunResult;
 
-const std::string kUsage =
-    "\n"
-    " -i image_file     def=\"image.tga\"\n"
-    " -z zbuffer_file   def=\"zbuffer.tga\"\n"
-    " -l lens_file      def=\"lens.tga\"\n"
-    " -o output_file    def=\"out.tga\"\n"
-    " -s blur_size(pix) def=\"16.0\"\n"
-    " -k strong         def=\"1.035\"\n"
-    " -c focas(m)       def=\"0.5\"\n"
-    " -n z near(m)      def=\"0.0\"\n"
-    " -f z far(m)       def=\"1.0\"\n"
-    " -r zbuffer reverse\n"
-    "\n";
+const std::string kUsage = kUsageText;
 
 const std::string kDefaultLoadFailures =
     "zbuffer load failed!! _ zbuffer.tga\n"

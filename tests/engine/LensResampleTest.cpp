@@ -8,6 +8,7 @@
 #include "lens/LensResample.h"
 #include "oracle/LiteralBlur.h"
 #include "oracle/LiteralLens.h"
+#include "support/ImageMean.h"
 #include "support/Scenes.h"
 
 namespace {
@@ -30,21 +31,6 @@ std::string KernelDifference(const CImageFroat& engine, const CImageFroat& oracl
             if (!SamePixel(engine.PixelAt(x, y), oracle.PixelAt(x, y)))
                 return "pixel (" + std::to_string(x) + ", " + std::to_string(y) + ")";
     return "";
-}
-
-FroatPixel Mean(const CImageFroat& image, int x0, int y0, int x1, int y1) {
-    FroatPixel sum;
-    int count = 0;
-    for (int y = y0; y <= y1; y++)
-        for (int x = x0; x <= x1; x++) {
-            const FroatPixel& p = image.PixelAt(x, y);
-            sum.r += p.r;
-            sum.g += p.g;
-            sum.b += p.b;
-            sum.a += p.a;
-            count++;
-        }
-    return FroatPixel{sum.r / count, sum.g / count, sum.b / count, sum.a / count};
 }
 
 // Mean of the lens over canvas columns c0..c1 and rows k0..k1, the canvas

@@ -5,22 +5,11 @@
 #include <vector>
 
 #include "app/CmdLineOption.h"
+#include "support/UsageText.h"
 
 namespace {
 
-const char kUsage[] =
-    "\n"
-    " -i image_file     def=\"image.tga\"\n"
-    " -z zbuffer_file   def=\"zbuffer.tga\"\n"
-    " -l lens_file      def=\"lens.tga\"\n"
-    " -o output_file    def=\"out.tga\"\n"
-    " -s blur_size(pix) def=\"16.0\"\n"
-    " -k strong         def=\"1.035\"\n"
-    " -c focas(m)       def=\"0.5\"\n"
-    " -n z near(m)      def=\"0.0\"\n"
-    " -f z far(m)       def=\"1.0\"\n"
-    " -r zbuffer reverse\n"
-    "\n";
+const char* const kUsage = kUsageText;
 
 // Parses the arguments (the program name is added) and returns the holder
 // together with whatever it printed.
