@@ -116,7 +116,6 @@ public:
     std::map<double, CImageFroat> kernels;
     std::vector<double> distanceTable;
     std::vector<std::atomic<int>> rowStates;
-    int nextRow = 0;
     std::mutex kernelMutex;
     std::mutex rowMutex;
     int kernelSize = 3;

@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <set>
 
 #include "engine/BlurEngine.h"
