@@ -42,6 +42,9 @@ struct Figures {
 };
 
 using Clock = std::chrono::steady_clock;
+
+// Widest lanes the fast engine may use (0: what the processor offers).
+int maxLanes = 0;
 double Ms(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
 
 unsigned long long Fnv(const unsigned char* p, std::size_t n) {
@@ -68,14 +71,14 @@ Figures RunOnce(const std::string& dir, const Case& c, bool literal, int threads
     }
     f.width = colour.width;
     f.height = colour.height;
-    std::vector<unsigned char> out;
+    LargeArray<unsigned char> out;
     if (literal) {
         BlurInput input;
         input.width = colour.width;
         input.height = colour.height;
-        input.colour = colour.rgba;
-        input.depthBytes = depth.rgba;
-        input.lens = lens.rgba;
+        input.colour.assign(colour.rgba.begin(), colour.rgba.end());
+        input.depthBytes.assign(depth.rgba.begin(), depth.rgba.end());
+        input.lens.assign(lens.rgba.begin(), lens.rgba.end());
         input.options.blurSize = c.blurSize;
         input.options.focus = c.focus;
         input.options.zNear = c.zNear;
@@ -100,10 +103,12 @@ Figures RunOnce(const std::string& dir, const Case& c, bool literal, int threads
         f.visits = static_cast<double>(blur.windowVisits);
         f.contributions = static_cast<double>(blur.contributions);
         for (const auto& k : blur.kernels) f.kernelBytes += k.second.pixelData.size() * sizeof(FroatPixel);
-        out = blur.ToBytes();
+        const std::vector<unsigned char> bytes = blur.ToBytes();
+        out.assign(bytes.begin(), bytes.end());
     } else {
         CBlurEngine engine;
         engine.threadCountOverride = threads;
+        engine.maxLanes = maxLanes;
         engine.blurSize = c.blurSize;
         engine.maxBlur = 5.0 * c.blurSize;
         engine.focus = c.focus;
@@ -134,7 +139,7 @@ Figures RunOnce(const std::string& dir, const Case& c, bool literal, int threads
     CTGAImage file;
     file.Encode(f.width, f.height, out.data());
     const std::string path = "/tmp/dof_bench_" + std::to_string(getpid()) + ".tga";
-    WriteFileAtomically(path, file.fileBytes.get(), file.fileSize);
+    WriteFileAtomically(path, file.fileBytes.data(), file.fileSize);
     std::remove(path.c_str());
     const auto end = Clock::now();
     f.writeMs = Ms(writeStart, end);
@@ -203,9 +208,10 @@ int main(int argc, char** argv) {
         else if (a == "--runs") runs = std::max(1, std::atoi(next()));
         else if (a == "--literal-runs") literalRuns = std::max(0, std::atoi(next()));
         else if (a == "--threads") threads = std::atoi(next());
+        else if (a == "--lanes") maxLanes = std::atoi(next());
         else if (a == "--case") only = next();
         else {
-            std::printf("usage: dof_bench [--scenes DIR] [--runs N] [--literal-runs N] [--threads N] [--case NAME]\n");
+            std::printf("usage: dof_bench [--scenes DIR] [--runs N] [--literal-runs N] [--threads N] [--lanes N] [--case NAME]\n");
             return 0;
         }
     }

@@ -141,13 +141,13 @@ int RunUnguarded(int argc, const char* const* argv) {
 
     bool written;
     {
-        std::vector<unsigned char> bytes;
+        LargeArray<unsigned char> bytes;
         bytes.swap(engine->resultBytes);
         engine.reset();
         CTGAImage file;
         written = bytes.size() == static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4 &&
                   file.Encode(w, h, bytes.data()) &&
-                  WriteFileAtomically(options.outputFile, file.fileBytes.get(), file.fileSize);
+                  WriteFileAtomically(options.outputFile, file.fileBytes.data(), file.fileSize);
     }
     if (!written) {
         std::printf("output save failed!! _ %s\n", options.outputFile.c_str());

@@ -74,7 +74,7 @@ void CBlurEngine::TakeSource() {
     if (sourceIsBytes_) {
         source.Clear();
     } else {
-        std::vector<unsigned char>().swap(sourceBytes);
+        LargeArray<unsigned char>().swap(sourceBytes);
         sourceCopy_ = std::move(source);
         source.Clear();
     }

@@ -9,6 +9,7 @@
 #include "engine/Clock.h"
 #include "engine/Rounding.h"
 #include "image/FroatImage.h"
+#include "image/LargeArray.h"
 #include "engine/RowKernels.h"
 #include "lens/SpreadTables.h"
 
@@ -85,7 +86,7 @@ public:
     // resultBytes (R, G, B, A, top row first, each channel x 256 truncated)
     // and result stays empty.
     bool resultAsBytes = false;
-    std::vector<unsigned char> resultBytes;
+    LargeArray<unsigned char> resultBytes;
 
     // Inputs in compact form instead of source and depth (see Conversions.h).
     bool compactSource = false;
@@ -105,13 +106,13 @@ public:
     // Working state, one entry per pixel in row-major order.
     CImageFroat exposure;                 // strong^(255 c) per colour channel, 255 a; only
                                           // when the source is not bytes (else from tables)
-    std::vector<double> depths;           // the depth image's r channel
-    std::vector<double> blurs;            // each pixel's own blur, during the first pass
-    std::vector<std::int32_t> reachThirds;  // largest blur around the pixel, rounded up, times 3
-    std::vector<double> spreads;          // the footprint the pixel's light is spread with
-    std::vector<std::uint32_t> kernelIds; // the pixel's kernel, in key order of kernels
-    std::vector<std::uint8_t> inFront;    // the pixel's distance is at or before the focus
-    std::vector<unsigned char> sourceBytes;  // the source as bytes, when it came from bytes
+    LargeArray<double> depths;            // the depth image's r channel
+    LargeArray<double> blurs;             // each pixel's own blur, during the first pass
+    LargeArray<std::int32_t> reachThirds;  // largest blur around the pixel, rounded up, times 3
+    LargeArray<double> spreads;           // the footprint the pixel's light is spread with
+    LargeArray<std::uint32_t> kernelIds; // the pixel's kernel, in key order of kernels
+    LargeArray<std::uint8_t> inFront;     // the pixel's distance is at or before the focus
+    LargeArray<unsigned char> sourceBytes;  // the source as bytes, when it came from bytes
 
     std::map<double, CImageFroat> kernels;
     std::vector<double> distanceTable;
@@ -173,7 +174,7 @@ private:
     std::vector<KernelLanes> kernelLanes_;            // per kernel, as the gather reads it
     // Per row, the columns of the pixels that reach beyond their own row,
     // left to right: row y's are activeColumns_[activeStart_[y] .. activeStart_[y + 1]).
-    std::vector<std::uint16_t> activeColumns_;
+    LargeArray<std::uint16_t> activeColumns_;
     std::vector<std::size_t> activeStart_;
     void ListActiveColumns(const std::function<bool(std::size_t)>& reachesOtherRows);
     SpreadRowFunction spreadRow_ = nullptr;

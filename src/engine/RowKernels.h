@@ -174,9 +174,22 @@ void SpreadSourceRow(SpreadRowJob& job) {
             const double* j = tableValues + tableRow * tableRowLength + tableRowCentre;
             const int x0 = u - r > 0 ? u - r : 0;
             const int x1 = u + r < w - 1 ? u + r : w - 1;
+            if (x0 == x1) {
+                // A lone target (mostly the source itself): the same tests, one lane.
+                const double jx = j[x0 - u];
+                const int dx = u - x0;
+                if (rowLow[x0] <= dx && dx <= rowHigh[x0] && dn <= centreDepth[x0] && 0.0 < jx) {
+                    sums[x0] = sums[x0] + jx;
+                    counts[x0] = counts[x0] + 1.0;
+                }
+                continue;
+            }
+            // Lanes start on a multiple of the lane count, so that successive
+            // sources update the same aligned groups of targets.
+            const int xa = x0 - (x0 & (L::kCount - 1));
             const typename L::V dnv = L::Splat(dn);
-            typename L::V dxv = L::Sub(L::Splat(u - x0), lanes);
-            for (int x = x0; x <= x1; x += L::kCount, dxv = L::Sub(dxv, step)) {
+            typename L::V dxv = L::Sub(L::Splat(u - xa), lanes);
+            for (int x = xa; x <= x1; x += L::kCount, dxv = L::Sub(dxv, step)) {
                 // J is symmetric in dx: J(u - x) = J(x - u).
                 const typename L::V jv = L::Load(j + (x - u));
                 const typename L::M inWindow =
@@ -268,22 +281,48 @@ void GatherSourceRow(GatherRowJob& job) {
         const double* lg = KernelLaneRow(kernel, orientation, dy, 1);
         const double* lb = KernelLaneRow(kernel, orientation, dy, 2);
         const double* la = KernelLaneRow(kernel, orientation, dy, 3);
-        typename L::V xr, xg, xb, xa;
+        double er, eg, eb, ea;
         if (exposureRow) {
             const FroatPixel& xp = exposureRow[u];
-            xr = L::Splat(xp.r), xg = L::Splat(xp.g), xb = L::Splat(xp.b), xa = L::Splat(xp.a);
+            er = xp.r, eg = xp.g, eb = xp.b, ea = xp.a;
         } else {
             const unsigned char* b = sourceByteRow + 4 * u;
-            xr = L::Splat(colourExposure[b[0]]), xg = L::Splat(colourExposure[b[1]]);
-            xb = L::Splat(colourExposure[b[2]]), xa = L::Splat(alphaExposure[b[3]]);
+            er = colourExposure[b[0]], eg = colourExposure[b[1]];
+            eb = colourExposure[b[2]], ea = alphaExposure[b[3]];
         }
-        const typename L::V nd = L::Splat(depthRow[u]);
+        const double ndepth = depthRow[u];
         const int x0 = u - r > 0 ? u - r : 0;
         const int x1 = u + r < w - 1 ? u + r : w - 1;
         visits += static_cast<std::uint64_t>(x1 - x0 + 1);
-        typename L::V dxv = L::Sub(L::Splat(u - x0), lanes);
+        if (x0 == x1) {
+            // A lone target (mostly the source itself): the same tests, one lane.
+            const int e = x0 - u;
+            const int dx = -e;
+            if (rowLow[x0] <= dx && dx <= rowHigh[x0] &&
+                (ndepth <= centreDepth[x0] || distance[e] < centreSpread[x0])) {
+                ++contributions;
+                sumR[x0] = sumR[x0] + lr[e] * er;
+                sumG[x0] = sumG[x0] + lg[e] * eg;
+                sumB[x0] = sumB[x0] + lb[e] * eb;
+                sumA[x0] = sumA[x0] + la[e] * ea;
+                weightR[x0] = weightR[x0] + lr[e];
+                weightG[x0] = weightG[x0] + lg[e];
+                weightB[x0] = weightB[x0] + lb[e];
+                weightA[x0] = weightA[x0] + la[e];
+            }
+            continue;
+        }
+        const typename L::V xr = L::Splat(er), xg = L::Splat(eg), xb = L::Splat(eb), xa = L::Splat(ea);
+        const typename L::V nd = L::Splat(ndepth);
+        // Lanes start on a multiple of the lane count, so that successive
+        // sources update the same aligned groups of targets.
+        const int xs = x0 - (x0 & (L::kCount - 1));
+        typename L::V dxv = L::Sub(L::Splat(u - xs), lanes);
         unsigned lastBits = 0;
-        for (int x = x0; x <= x1; x += L::kCount, dxv = L::Sub(dxv, step)) {
+        // Lanes before x0 are outside the span: the kernel is 0 there, but
+        // the mask may hold, so they are left out of the count.
+        unsigned counted = ~0u << (x0 - xs);
+        for (int x = xs; x <= x1; x += L::kCount, dxv = L::Sub(dxv, step)) {
             const int e = x - u;
             const typename L::M inWindow =
                 L::Both(L::LessEqual(L::Load(rowLow + x), dxv), L::LessEqual(dxv, L::Load(rowHigh + x)));
@@ -291,7 +330,8 @@ void GatherSourceRow(GatherRowJob& job) {
             const typename L::M visible = L::Either(L::LessEqual(nd, L::Load(centreDepth + x)),
                                                     L::Less(L::Load(distance + e), L::Load(centreSpread + x)));
             const typename L::M take = L::Both(inWindow, visible);
-            lastBits = L::Bits(take);
+            lastBits = L::Bits(take) & counted;
+            counted = ~0u;
             contributions += static_cast<std::uint64_t>(__builtin_popcount(lastBits));
             // Kernel values are 0 past the span, and masked lanes add +0.0.
             const typename L::V kr = L::Select(take, L::Load(lr + e));
@@ -308,7 +348,7 @@ void GatherSourceRow(GatherRowJob& job) {
             L::Store(weightA + x, L::Add(L::Load(weightA + x), ka));
         }
         // The last step's lanes past x1 were counted but are no pairs.
-        const int used = (x1 - x0 + 1) % L::kCount;
+        const int used = (x1 - xs + 1) % L::kCount;
         if (used != 0) contributions -= static_cast<std::uint64_t>(__builtin_popcount(lastBits >> used));
     }
     job.visits += visits;

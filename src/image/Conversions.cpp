@@ -38,7 +38,7 @@ void SetSourceFromBytes(CBlurEngine& engine, int width, int height, const unsign
     engine.compactSource = true;
 }
 
-void SetSourceFromBytes(CBlurEngine& engine, int width, int height, std::vector<unsigned char>&& bytes) {
+void SetSourceFromBytes(CBlurEngine& engine, int width, int height, LargeArray<unsigned char>&& bytes) {
     engine.source.Clear();
     engine.sourceBytes = std::move(bytes);
     engine.sourceBytes.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);

@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "image/LargeArray.h"
+
 class CBlurEngine;
 struct FroatPixel;
 
@@ -22,7 +24,7 @@ void SetLensFromBytes(CBlurEngine& engine, unsigned char* bytes);
 // The results are the same as through the float images.
 void SetSourceFromBytes(CBlurEngine& engine, int width, int height, const unsigned char* bytes);
 // The same, taking over a buffer of exactly width x height x 4 bytes.
-void SetSourceFromBytes(CBlurEngine& engine, int width, int height, std::vector<unsigned char>&& bytes);
+void SetSourceFromBytes(CBlurEngine& engine, int width, int height, LargeArray<unsigned char>&& bytes);
 void SetDepthChannelFromBytes(CBlurEngine& engine, int width, int height, const unsigned char* bytes);
 void SetDepthChannelFromValues(CBlurEngine& engine, const double* values, int width, int height);
 

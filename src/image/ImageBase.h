@@ -3,6 +3,8 @@
 #include <memory>
 #include <vector>
 
+#include "image/LargeArray.h"
+
 // Abstract image codec: decodes a whole file held in memory into 8-bit
 // R, G, B, A pixels, top row first.
 class CImageBase {
@@ -30,5 +32,5 @@ public:
     std::unique_ptr<unsigned char[]> fileData;
     int width = 0;
     int height = 0;
-    std::vector<unsigned char> rgba;
+    LargeArray<unsigned char> rgba;
 };

@@ -144,7 +144,7 @@ bool CImageTga::Decode(const unsigned char* data, std::size_t size) {
 
 void CImageTga::Release() {
     fileData.reset();
-    std::vector<unsigned char>().swap(rgba);
+    LargeArray<unsigned char>().swap(rgba);
     width = 0;
     height = 0;
 }

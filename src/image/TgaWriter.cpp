@@ -15,8 +15,8 @@ std::size_t CTGAImage::EncodedSize(int width, int height) {
 bool CTGAImage::Encode(int width, int height, const unsigned char* pixels) {
     if (width < 0 || height < 0 || width > 65535 || height > 65535) return false;
     const std::size_t size = EncodedSize(width, height);
-    std::unique_ptr<unsigned char[]> file(new unsigned char[size]);
-    unsigned char* out = file.get();
+    LargeArray<unsigned char> file(size);
+    unsigned char* out = file.data();
     std::memset(out, 0, kHeaderSize);
     out[2] = 2;
     out[12] = static_cast<unsigned char>(width & 0xff);
@@ -37,7 +37,7 @@ bool CTGAImage::Encode(int width, int height, const unsigned char* pixels) {
     }
     std::memset(d, 0, kFooterSize);
     std::memcpy(d + 8, kSignature, 15);
-    fileBytes = std::move(file);
+    fileBytes.swap(file);
     fileSize = size;
     return true;
 }

@@ -2,6 +2,8 @@
 #include <cstddef>
 #include <memory>
 
+#include "image/LargeArray.h"
+
 // Encodes 8-bit R, G, B, A pixels (top row first) into a complete 32-bit
 // uncompressed, bottom-up TGA file in memory, with a 26-byte footer.
 class CTGAImage {
@@ -10,7 +12,7 @@ public:
     CTGAImage(const CTGAImage&) = delete;
     CTGAImage& operator=(const CTGAImage&) = delete;
     virtual ~CTGAImage() {
-        fileBytes.reset();
+        LargeArray<unsigned char>().swap(fileBytes);
         fileSize = 0;
     }
 
@@ -21,6 +23,6 @@ public:
     // The size of the file that Encode makes for a width x height picture.
     static std::size_t EncodedSize(int width, int height);
 
-    std::unique_ptr<unsigned char[]> fileBytes;
+    LargeArray<unsigned char> fileBytes;
     std::size_t fileSize = 0;
 };

@@ -10,35 +10,36 @@
 #include "lens/SpreadTables.h"
 
 // Reach of every pixel: the largest blur in the K x K window around it (at
-// least 1), as a running maximum along the rows and then along the columns.
+// least 1), rounded up to thirds. Rounding up to thirds keeps the order of
+// values, so the maximum is taken of the rounded numerators: a running
+// maximum along the rows and then along the columns.
 void CBlurEngine::ComputeReaches() {
     const int w = width_;
     const int h = height_;
     const int k = kernelSize;
     const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-    std::vector<double> rowMax(count);
-    reachThirds.assign(count, 0);
+    // ceil(3 max(m, 1)); a blur that is not a number never wins, like 1.
+    constexpr std::int32_t kLeast = 3;
+    LargeArray<std::int32_t> rowMax(count);
+    reachThirds.resize(count);
     ForEachRowParallel(h, threadCount, [&](int y) {
-        std::vector<double> prefix, suffix;
+        thread_local std::vector<std::int32_t> thirds, prefix, suffix;
+        thirds.resize(static_cast<std::size_t>(w));
         const std::size_t row = static_cast<std::size_t>(y) * w;
-        SlidingMax(&blurs[row], &rowMax[row], w, k, k / 2, 1, 1, 1, prefix, suffix);
+        for (int x = 0; x < w; ++x) {
+            const double b = blurs[row + x];
+            thirds[static_cast<std::size_t>(x)] = b > 1.0 ? static_cast<std::int32_t>(std::ceil(3.0 * b)) : kLeast;
+        }
+        SlidingMax(thirds.data(), &rowMax[row], w, k, k / 2, 1, 1, 1, kLeast, prefix, suffix);
     });
     constexpr int kStripe = 64;
     const int stripes = (w + kStripe - 1) / kStripe;
     ForEachRowParallel(stripes, threadCount, [&](int stripe) {
-        std::vector<double> prefix, suffix;
+        thread_local std::vector<std::int32_t> prefix, suffix;
         const int x0 = stripe * kStripe;
         const std::size_t lanes = static_cast<std::size_t>(std::min(kStripe, w - x0));
-        std::vector<double> largest(static_cast<std::size_t>(h) * lanes);
-        SlidingMax(&rowMax[static_cast<std::size_t>(x0)], largest.data(), h, k, k / 2, static_cast<std::size_t>(w),
-                   lanes, lanes, prefix, suffix);
-        // reach = RoundUpThird(max(m, 1)) = ceil(3 max(m, 1)) / 3, kept as its numerator.
-        for (int y = 0; y < h; ++y) {
-            for (std::size_t l = 0; l < lanes; ++l) {
-                const double m = largest[static_cast<std::size_t>(y) * lanes + l];
-                reachThirds[Index(x0 + static_cast<int>(l), y)] = static_cast<std::int32_t>(std::ceil(3.0 * (m > 1.0 ? m : 1.0)));
-            }
-        }
+        SlidingMax(&rowMax[static_cast<std::size_t>(x0)], &reachThirds[static_cast<std::size_t>(x0)], h, k, k / 2,
+                   static_cast<std::size_t>(w), static_cast<std::size_t>(w), lanes, kLeast, prefix, suffix);
     });
 }
 
@@ -143,6 +144,6 @@ void CBlurEngine::RunFirstPass() {
     spreadTables_.Build(blurs, kernelSize / 2, [this](int dy) { return DistanceRow(dy); }, std::size_t{32} << 20);
     ForEachRowParallel(height_, threadCount, [this](int y) { FirstPassRow(y); });
     spreadTables_.Clear();
-    std::vector<double>().swap(blurs);
-    std::vector<std::uint16_t>().swap(activeColumns_);
+    LargeArray<double>().swap(blurs);
+    LargeArray<std::uint16_t>().swap(activeColumns_);
 }

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <unordered_map>
 
-void SpreadTables::Build(const std::vector<double>& blurs, int half,
+void SpreadTables::Build(const LargeArray<double>& blurs, int half,
                          const std::function<const double*(int)>& distanceRow, std::size_t budgetBytes) {
     half_ = half;
     const std::size_t rows = static_cast<std::size_t>(half + 1);
@@ -58,7 +58,7 @@ void SpreadTables::Build(const std::vector<double>& blurs, int half,
 }
 
 void SpreadTables::Clear() {
-    std::vector<std::uint16_t>().swap(ids);
+    LargeArray<std::uint16_t>().swap(ids);
     std::vector<double>().swap(values_);
     std::vector<int>().swap(widths_);
 }

@@ -3,6 +3,8 @@
 #include <functional>
 #include <vector>
 
+#include "image/LargeArray.h"
+
 // The attenuated blur J = B (1 - M^2), M = 1 - (B - w) / B, of a neighbour
 // with blur B at doubled distance w, tabulated per distinct positive blur
 // value: one row per |dy| holding dx = -half..half (J depends on dx^2 and
@@ -13,12 +15,12 @@
 class SpreadTables {
 public:
     static constexpr std::uint16_t kNoTable = 0xffff;
-    static constexpr int kPad = 4;
+    static constexpr int kPad = 8;
 
     // Tabulates the distinct values of blurs for offsets 0..half, up to a
     // memory budget; pixels whose blur did not fit get kNoTable.
     // distanceRow(dy) gives the doubled distances of row offset dy, element dx.
-    void Build(const std::vector<double>& blurs, int half, const std::function<const double*(int)>& distanceRow,
+    void Build(const LargeArray<double>& blurs, int half, const std::function<const double*(int)>& distanceRow,
                std::size_t budgetBytes);
 
     // Row |dy| of table id; element dx (-half <= dx <= half) is J there.
@@ -27,7 +29,7 @@ public:
     }
     int Width(std::uint16_t id, int ady) const { return widths_[static_cast<std::size_t>(id) * (half_ + 1) + ady]; }
 
-    std::vector<std::uint16_t> ids;  // per pixel
+    LargeArray<std::uint16_t> ids;  // per pixel
 
     void Clear();
 

@@ -232,7 +232,7 @@ TEST(TgaWriter, OnePixelFileIsExactly48Bytes) {
     const char signature[] = "TRUEVISON_TARGA";
     expected.insert(expected.end(), signature, signature + 15);
     expected.insert(expected.end(), {0, 0, 0});
-    EXPECT_EQ(Bytes(writer.fileBytes.get(), writer.fileBytes.get() + writer.fileSize), expected);
+    EXPECT_EQ(Bytes(writer.fileBytes.data(), writer.fileBytes.data() + writer.fileSize), expected);
 }
 
 TEST(TgaWriter, WritesBottomUpWithHeaderAndFooterAndReadsBack) {
@@ -242,7 +242,7 @@ TEST(TgaWriter, WritesBottomUpWithHeaderAndFooterAndReadsBack) {
     const std::size_t size = 44 + 4 * 300 * 7;
     ASSERT_EQ(writer.fileSize, size);
     ASSERT_EQ(CTGAImage::EncodedSize(300, 7), size);
-    const Bytes file(writer.fileBytes.get(), writer.fileBytes.get() + writer.fileSize);
+    const Bytes file(writer.fileBytes.data(), writer.fileBytes.data() + writer.fileSize);
     EXPECT_EQ(file[12], 300 & 0xff);
     EXPECT_EQ(file[13], 300 >> 8);
     EXPECT_EQ(file[14], 7);

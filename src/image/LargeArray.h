@@ -1,0 +1,32 @@
+#pragma once
+// Storage for the big per-pixel arrays of a run. Touching new memory one
+// small page at a time is a large share of a run's time (every page is a
+// fault), so blocks of a megabyte or more are mapped on their own, aligned to
+// and advised for huge pages. Smaller blocks come from operator new, as do
+// all blocks in sanitizer builds, which keep their checks on every array.
+#include <cstddef>
+#include <new>
+#include <vector>
+
+void* AllocateLarge(std::size_t bytes);
+void FreeLarge(void* block, std::size_t bytes);
+
+template <class T>
+struct LargeAllocator {
+    typedef T value_type;
+    LargeAllocator() = default;
+    template <class U>
+    LargeAllocator(const LargeAllocator<U>&) noexcept {}
+    T* allocate(std::size_t count) {
+        if (count > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+        return static_cast<T*>(AllocateLarge(count * sizeof(T)));
+    }
+    void deallocate(T* block, std::size_t count) noexcept { FreeLarge(block, count * sizeof(T)); }
+    template <class U>
+    bool operator==(const LargeAllocator<U>&) const noexcept { return true; }
+    template <class U>
+    bool operator!=(const LargeAllocator<U>&) const noexcept { return false; }
+};
+
+template <class T>
+using LargeArray = std::vector<T, LargeAllocator<T>>;
