@@ -184,12 +184,9 @@ void SpreadSourceRow(SpreadRowJob& job) {
                 }
                 continue;
             }
-            // Lanes start on a multiple of the lane count, so that successive
-            // sources update the same aligned groups of targets.
-            const int xa = x0 - (x0 & (L::kCount - 1));
             const typename L::V dnv = L::Splat(dn);
-            typename L::V dxv = L::Sub(L::Splat(u - xa), lanes);
-            for (int x = xa; x <= x1; x += L::kCount, dxv = L::Sub(dxv, step)) {
+            typename L::V dxv = L::Sub(L::Splat(u - x0), lanes);
+            for (int x = x0; x <= x1; x += L::kCount, dxv = L::Sub(dxv, step)) {
                 // J is symmetric in dx: J(u - x) = J(x - u).
                 const typename L::V jv = L::Load(j + (x - u));
                 const typename L::M inWindow =
@@ -314,15 +311,9 @@ void GatherSourceRow(GatherRowJob& job) {
         }
         const typename L::V xr = L::Splat(er), xg = L::Splat(eg), xb = L::Splat(eb), xa = L::Splat(ea);
         const typename L::V nd = L::Splat(ndepth);
-        // Lanes start on a multiple of the lane count, so that successive
-        // sources update the same aligned groups of targets.
-        const int xs = x0 - (x0 & (L::kCount - 1));
-        typename L::V dxv = L::Sub(L::Splat(u - xs), lanes);
+        typename L::V dxv = L::Sub(L::Splat(u - x0), lanes);
         unsigned lastBits = 0;
-        // Lanes before x0 are outside the span: the kernel is 0 there, but
-        // the mask may hold, so they are left out of the count.
-        unsigned counted = ~0u << (x0 - xs);
-        for (int x = xs; x <= x1; x += L::kCount, dxv = L::Sub(dxv, step)) {
+        for (int x = x0; x <= x1; x += L::kCount, dxv = L::Sub(dxv, step)) {
             const int e = x - u;
             const typename L::M inWindow =
                 L::Both(L::LessEqual(L::Load(rowLow + x), dxv), L::LessEqual(dxv, L::Load(rowHigh + x)));
@@ -330,8 +321,7 @@ void GatherSourceRow(GatherRowJob& job) {
             const typename L::M visible = L::Either(L::LessEqual(nd, L::Load(centreDepth + x)),
                                                     L::Less(L::Load(distance + e), L::Load(centreSpread + x)));
             const typename L::M take = L::Both(inWindow, visible);
-            lastBits = L::Bits(take) & counted;
-            counted = ~0u;
+            lastBits = L::Bits(take);
             contributions += static_cast<std::uint64_t>(__builtin_popcount(lastBits));
             // Kernel values are 0 past the span, and masked lanes add +0.0.
             const typename L::V kr = L::Select(take, L::Load(lr + e));
@@ -348,7 +338,7 @@ void GatherSourceRow(GatherRowJob& job) {
             L::Store(weightA + x, L::Add(L::Load(weightA + x), ka));
         }
         // The last step's lanes past x1 were counted but are no pairs.
-        const int used = (x1 - xs + 1) % L::kCount;
+        const int used = (x1 - x0 + 1) % L::kCount;
         if (used != 0) contributions -= static_cast<std::uint64_t>(__builtin_popcount(lastBits >> used));
     }
     job.visits += visits;
