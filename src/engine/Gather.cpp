@@ -24,6 +24,9 @@ void CBlurEngine::GatherRow(int y) {
     totals.assign(padded * 8, 0.0);
     for (int x = 0; x < w; ++x) centreSpread[kRowPad + x] = spreads[row + x];
     job.kernelLanes = kernelLanes_.data();
+    thread_local std::vector<GatherSource> sources;
+    sources.resize(static_cast<std::size_t>(w));
+    job.sources = sources.data();
     job.centreSpread = &centreSpread[kRowPad];
     job.colourExposure = exposureTable_;
     job.alphaExposure = alphaExposureTable_;

@@ -3,8 +3,10 @@
 // one row of neighbours ("sources"). Every source adds to the targets that it
 // reaches; sources come left to right and rows of sources top to bottom,
 // which is the order of each target's window, so every per-target sum is
-// formed in window order. Targets are handled several at a time, each lane
-// keeping its own sums.
+// formed in window order. Targets are handled in blocks of several lanes,
+// each lane keeping its own sums, and a block adds all its sources one after
+// another in registers, so that no sum waits on memory between two sources
+// (see SweepBlocks).
 //
 // The templates are built once per lane width, the wider one in a unit of its
 // own compiled for those instructions; so that no shared inline function is
@@ -48,6 +50,13 @@ static inline double LaneAttenuatedBlur(double b, double w) {
     return b * (1.0 - m * m);
 }
 
+// Working space of a job, owned by the caller (the templates never
+// allocate): two lists of source indices, each with room for width entries.
+struct BlockScratch {
+    int* active = nullptr;
+    int* survivors = nullptr;
+};
+
 // What both passes need for one target row against one source row.
 struct RowJob {
     int width = 0;
@@ -58,13 +67,25 @@ struct RowJob {
     int dy = 0;                        // source row - target row
     const double* distance = nullptr;  // doubled distances of this dy, element dx
     // Padded per-target arrays, element x: the window's offset range, and
-    // the dx range of the window for this dy (filled by the job; empty where
-    // dy is outside the window).
+    // the dx range of the window for this dy (filled by the job, over the
+    // blocks it touches; empty where dy is outside the window).
     const double* low = nullptr;
     const double* high = nullptr;
     double* rowLow = nullptr;
     double* rowHigh = nullptr;
     const double* centreDepth = nullptr;
+    BlockScratch scratch;
+};
+
+// A source of the first pass that reaches the target row: its targets
+// x0 .. x1 and its J row (element x - u), or null when J is computed per
+// target (a blur without a table, or a blur <= 0).
+struct SpreadSource {
+    const double* j;
+    double depth;
+    double column;  // u
+    double blur;
+    int u, x0, x1;
 };
 
 // The first pass for one target row against one source row.
@@ -82,6 +103,19 @@ struct SpreadRowJob : RowJob {
     std::size_t tableRowCentre = 0;
     double* sums = nullptr;    // padded, element x
     double* counts = nullptr;
+    SpreadSource* sources = nullptr;  // room for width
+};
+
+// A source of the gather that reaches the target row: its targets x0 .. x1,
+// its kernel rows (channel c at kernel + c * stride, element x - u), its
+// exposure and depth.
+struct GatherSource {
+    const double* kernel;
+    std::size_t stride;
+    double exposure[4];
+    double depth;
+    double column;  // u
+    int x0, x1;
 };
 
 // The gather for one target row against one source row.
@@ -101,6 +135,7 @@ struct GatherRowJob : RowJob {
     const double* centreSpread = nullptr;
     double* sums[4] = {};
     double* weights[4] = {};
+    GatherSource* sources = nullptr;  // room for width
     std::uint64_t visits = 0;
     std::uint64_t contributions = 0;
 };
@@ -113,13 +148,14 @@ SpreadRowFunction ChooseSpreadRow(int maxLanes);
 GatherRowFunction ChooseGatherRow(int maxLanes);
 
 // rowLow, rowHigh = low, high where low <= dy <= high, else the empty range
-// (1, -1), for x = 0 .. width - 1 (whole lanes; the arrays are padded).
+// (1, -1), for x = begin .. end - 1 (whole lanes; the arrays are padded).
 template <class L>
-void WindowRangeForRow(const double* low, const double* high, double dy, double* rowLow, double* rowHigh, int width) {
+void WindowRangeForRow(const double* low, const double* high, double dy, double* rowLow, double* rowHigh, int begin,
+                       int end) {
     const typename L::V dyv = L::Splat(dy);
     const typename L::V one = L::Splat(1.0);
     const typename L::V minusOne = L::Splat(-1.0);
-    for (int x = 0; x < width; x += L::kCount) {
+    for (int x = begin; x < end; x += L::kCount) {
         const typename L::V lo = L::Load(low + x);
         const typename L::V hi = L::Load(high + x);
         const typename L::M in = L::Both(L::LessEqual(lo, dyv), L::LessEqual(dyv, hi));
@@ -129,19 +165,60 @@ void WindowRangeForRow(const double* low, const double* high, double dy, double*
     }
 }
 
+// Goes through the blocks of lanes (x = block * L::kCount) that the sources'
+// targets x0 .. x1 touch, left to right, and through the sources of each
+// block in source order: open(x) starts a block, visit(source, x) adds one
+// source to it, close(x) ends it. A source is taken up at the first block
+// that its targets touch, unless an earlier source starts further right;
+// then it is taken up late, and late(source, x) adds it, at once and in
+// memory, to each of its blocks already closed. Every block thereby still
+// receives its sources in source order: those taken up in time were all
+// taken up (and so are all listed) before the late ones, which come in
+// source order too.
+template <class L, class S, class Open, class Visit, class Close, class Late>
+void SweepBlocks(const S* sources, int count, BlockScratch& scratch, Open open, Visit visit, Close close,
+                 Late late) {
+    int* active = scratch.active;
+    int* survivors = scratch.survivors;
+    int activeCount = 0;
+    int next = 0;
+    int block = sources[0].x0 / L::kCount;
+    while (next < count || activeCount > 0) {
+        if (activeCount == 0 && sources[next].x0 / L::kCount > block) block = sources[next].x0 / L::kCount;
+        while (next < count && sources[next].x0 / L::kCount <= block) {
+            const S& s = sources[next];
+            const int last = s.x1 / L::kCount;
+            for (int b = s.x0 / L::kCount; b < block && b <= last; ++b) late(s, b * L::kCount);
+            if (last >= block) active[activeCount++] = next;
+            ++next;
+        }
+        if (activeCount == 0) continue;
+        const int x = block * L::kCount;
+        open(x);
+        int kept = 0;
+        for (int k = 0; k < activeCount; ++k) {
+            const S& s = sources[active[k]];
+            visit(s, x);
+            survivors[kept] = active[k];
+            kept += s.x1 >= x + L::kCount ? 1 : 0;
+        }
+        close(x);
+        int* swap = active;
+        active = survivors;
+        survivors = swap;
+        activeCount = kept;
+        ++block;
+    }
+}
+
 template <class L>
 void SpreadSourceRow(SpreadRowJob& job) {
-    WindowRangeForRow<L>(job.low, job.high, job.dy, job.rowLow, job.rowHigh, job.width);
     const int w = job.width;
     const int dy = job.dy;
     const int ady = dy < 0 ? -dy : dy;
     const int half = job.half;
     // A positive blur not above the doubled row distance has J <= 0 there.
     const double minimum = 2.0 * ady;
-    const typename L::V lanes = L::Indices();
-    const typename L::V zeros = L::Splat(0.0);
-    const typename L::V ones = L::Splat(1.0);
-    const typename L::V step = L::Splat(L::kCount);
     // Local copies: the stores below may alias anything, so fields of job
     // would be read again after each of them.
     const std::uint16_t* const columns = job.columns;
@@ -153,54 +230,32 @@ void SpreadSourceRow(SpreadRowJob& job) {
     const std::size_t tableRowLength = job.tableRowLength;
     const std::size_t tableRowCentre = job.tableRowCentre;
     const double* const distance = job.distance;
-    const double* const rowLow = job.rowLow;
-    const double* const rowHigh = job.rowHigh;
+    double* const rowLow = job.rowLow;
+    double* const rowHigh = job.rowHigh;
     const double* const centreDepth = job.centreDepth;
     double* const sums = job.sums;
     double* const counts = job.counts;
-    const int sources = columns ? job.columnCount : w;
-    for (int k = 0; k < sources; ++k) {
+    SpreadSource* const found = job.sources;
+    const int candidates = columns ? job.columnCount : w;
+
+    // The sources that reach this row, with their targets.
+    int count = 0;
+    int firstX = w, lastX = -1;
+    for (int k = 0; k < candidates; ++k) {
         const int u = columns ? columns[k] : k;
         const double b = blurRow[u];
-        const double dn = depthRow[u];
         const std::uint16_t id = tableIds[u];
+        int r;
+        const double* j = nullptr;
         if (b > minimum && id != kNoSpreadTable) {
             // Tabulated: exactly the offsets |dx| <= r have J >= 1, and J is 0
             // past them, so lanes beyond the span add nothing.
             const std::size_t tableRow = static_cast<std::size_t>(id) * static_cast<std::size_t>(half + 1) +
                                          static_cast<std::size_t>(ady);
-            const int r = tableWidths[tableRow];
+            r = tableWidths[tableRow];
             if (r < 0) continue;
-            const double* j = tableValues + tableRow * tableRowLength + tableRowCentre;
-            const int x0 = u - r > 0 ? u - r : 0;
-            const int x1 = u + r < w - 1 ? u + r : w - 1;
-            if (x0 == x1) {
-                // A lone target (mostly the source itself): the same tests, one lane.
-                const double jx = j[x0 - u];
-                const int dx = u - x0;
-                if (rowLow[x0] <= dx && dx <= rowHigh[x0] && dn <= centreDepth[x0] && 0.0 < jx) {
-                    sums[x0] = sums[x0] + jx;
-                    counts[x0] = counts[x0] + 1.0;
-                }
-                continue;
-            }
-            const typename L::V dnv = L::Splat(dn);
-            typename L::V dxv = L::Sub(L::Splat(u - x0), lanes);
-            for (int x = x0; x <= x1; x += L::kCount, dxv = L::Sub(dxv, step)) {
-                // J is symmetric in dx: J(u - x) = J(x - u).
-                const typename L::V jv = L::Load(j + (x - u));
-                const typename L::M inWindow =
-                    L::Both(L::LessEqual(L::Load(rowLow + x), dxv), L::LessEqual(dxv, L::Load(rowHigh + x)));
-                const typename L::M take =
-                    L::Both(inWindow, L::Both(L::LessEqual(dnv, L::Load(centreDepth + x)), L::Less(zeros, jv)));
-                // Masked lanes add +0.0, which leaves a sum of positive terms unchanged.
-                L::Store(sums + x, L::Add(L::Load(sums + x), L::Select(take, jv)));
-                L::Store(counts + x, L::Add(L::Load(counts + x), L::Select(take, ones)));
-            }
-            continue;
-        }
-        int r;
-        if (b > minimum) {
+            j = tableValues + tableRow * tableRowLength + tableRowCentre;
+        } else if (b > minimum) {
             // J >= 1 needs w < B: a disc of diameter B, with a pixel to spare.
             const double halfB = b * 0.5;
             const double room = halfB * halfB - static_cast<double>(dy) * dy;
@@ -213,33 +268,100 @@ void SpreadSourceRow(SpreadRowJob& job) {
         } else {
             continue;
         }
-        const int x0 = u - r > 0 ? u - r : 0;
-        const int x1 = u + r < w - 1 ? u + r : w - 1;
-        for (int x = x0; x <= x1; ++x) {
-            const int dx = u - x;
-            if (dx < rowLow[x] || dx > rowHigh[x]) continue;
-            if (!(dn <= centreDepth[x])) continue;
-            const double jx = LaneAttenuatedBlur(b, distance[dx]);
+        SpreadSource& s = found[count++];
+        s.j = j;
+        s.depth = depthRow[u];
+        s.column = static_cast<double>(u);
+        s.blur = b;
+        s.u = u;
+        s.x0 = u - r > 0 ? u - r : 0;
+        s.x1 = u + r < w - 1 ? u + r : w - 1;
+        if (s.x0 < firstX) firstX = s.x0;
+        if (s.x1 > lastX) lastX = s.x1;
+    }
+    if (count == 0) return;
+    WindowRangeForRow<L>(job.low, job.high, job.dy, rowLow, rowHigh, firstX - firstX % L::kCount, lastX + 1);
+
+    const typename L::V lanes = L::Indices();
+    const typename L::V zeros = L::Splat(0.0);
+    const typename L::V ones = L::Splat(1.0);
+    // One source on the targets x .. x + L::kCount - 1 of its span, one at a
+    // time, in memory: for J computed per target.
+    auto addComputed = [&](const SpreadSource& s, int x) {
+        const int t0 = s.x0 > x ? s.x0 : x;
+        const int t1 = s.x1 < x + L::kCount - 1 ? s.x1 : x + L::kCount - 1;
+        for (int t = t0; t <= t1; ++t) {
+            const int dx = s.u - t;
+            if (dx < rowLow[t] || dx > rowHigh[t]) continue;
+            if (!(s.depth <= centreDepth[t])) continue;
+            const double jx = LaneAttenuatedBlur(s.blur, distance[dx]);
             if (jx >= 1.0) {
-                sums[x] = sums[x] + jx;
-                counts[x] = counts[x] + 1.0;
+                sums[t] = sums[t] + jx;
+                counts[t] = counts[t] + 1.0;
             }
         }
-    }
+    };
+    // One tabulated source on the block x, whose targets are xv and whose
+    // window ranges and depths are low, high and depth.
+    auto addTabulated = [&](const SpreadSource& s, int x, typename L::V xv, typename L::V low, typename L::V high,
+                            typename L::V depth, typename L::V& sum, typename L::V& n) {
+        // J is symmetric in dx: J(u - x) = J(x - u).
+        const typename L::V jv = L::Load(s.j + (x - s.u));
+        const typename L::V dxv = L::Sub(L::Splat(s.column), xv);
+        const typename L::M inWindow = L::Both(L::LessEqual(low, dxv), L::LessEqual(dxv, high));
+        const typename L::M take =
+            L::Both(inWindow, L::Both(L::LessEqual(L::Splat(s.depth), depth), L::Less(zeros, jv)));
+        // Masked lanes add +0.0, which leaves a sum of positive terms unchanged.
+        sum = L::Add(sum, L::Select(take, jv));
+        n = L::Add(n, L::Select(take, ones));
+    };
+    typename L::V xv, low, high, depth, sum, n;
+    SweepBlocks<L>(
+        found, count, job.scratch,
+        [&](int x) {
+            xv = L::Add(L::Splat(static_cast<double>(x)), lanes);
+            low = L::Load(rowLow + x);
+            high = L::Load(rowHigh + x);
+            depth = L::Load(centreDepth + x);
+            sum = L::Load(sums + x);
+            n = L::Load(counts + x);
+        },
+        [&](const SpreadSource& s, int x) {
+            if (s.j != nullptr) {
+                addTabulated(s, x, xv, low, high, depth, sum, n);
+                return;
+            }
+            L::Store(sums + x, sum);
+            L::Store(counts + x, n);
+            addComputed(s, x);
+            sum = L::Load(sums + x);
+            n = L::Load(counts + x);
+        },
+        [&](int x) {
+            L::Store(sums + x, sum);
+            L::Store(counts + x, n);
+        },
+        [&](const SpreadSource& s, int x) {
+            if (s.j == nullptr) {
+                addComputed(s, x);
+                return;
+            }
+            typename L::V lateSum = L::Load(sums + x);
+            typename L::V lateN = L::Load(counts + x);
+            addTabulated(s, x, L::Add(L::Splat(static_cast<double>(x)), lanes), L::Load(rowLow + x),
+                         L::Load(rowHigh + x), L::Load(centreDepth + x), lateSum, lateN);
+            L::Store(sums + x, lateSum);
+            L::Store(counts + x, lateN);
+        });
 }
 
 template <class L>
 void GatherSourceRow(GatherRowJob& job) {
-    WindowRangeForRow<L>(job.low, job.high, job.dy, job.rowLow, job.rowHigh, job.width);
     const int w = job.width;
     const int dy = job.dy;
     const int ady = dy < 0 ? -dy : dy;
     // A spread not above the doubled row distance covers nothing in this row.
     const double minimum = 2.0 * ady;
-    const typename L::V lanes = L::Indices();
-    const typename L::V step = L::Splat(L::kCount);
-    std::uint64_t visits = 0;
-    std::uint64_t contributions = 0;
     // Local copies: the stores below may alias anything, so fields of job
     // would be read again after each of them.
     const std::uint16_t* const columns = job.columns;
@@ -253,94 +375,97 @@ void GatherSourceRow(GatherRowJob& job) {
     const double* const alphaExposure = job.alphaExposure;
     const KernelLanes* const kernelLanes = job.kernelLanes;
     const double* const distance = job.distance;
-    const double* const rowLow = job.rowLow;
-    const double* const rowHigh = job.rowHigh;
+    double* const rowLow = job.rowLow;
+    double* const rowHigh = job.rowHigh;
     const double* const centreDepth = job.centreDepth;
     const double* const centreSpread = job.centreSpread;
-    double* const sumR = job.sums[0];
-    double* const sumG = job.sums[1];
-    double* const sumB = job.sums[2];
-    double* const sumA = job.sums[3];
-    double* const weightR = job.weights[0];
-    double* const weightG = job.weights[1];
-    double* const weightB = job.weights[2];
-    double* const weightA = job.weights[3];
-    const int sources = columns ? job.columnCount : w;
-    for (int k = 0; k < sources; ++k) {
+    GatherSource* const found = job.sources;
+    const int candidates = columns ? job.columnCount : w;
+
+    // The sources that reach this row, with their targets.
+    std::uint64_t visits = 0;
+    int count = 0;
+    int firstX = w, lastX = -1;
+    for (int k = 0; k < candidates; ++k) {
         const int u = columns ? columns[k] : k;
         if (!(spreadRow[u] > minimum)) continue;
         const KernelLanes& kernel = kernelLanes[kernelIdRow[u]];
         if (ady > kernel.reach) continue;
         const int r = kernel.span[ady];
         if (r < 0) continue;
-        const int orientation = inFrontRow[u] != 0 ? 1 : 0;
-        const double* lr = KernelLaneRow(kernel, orientation, dy, 0);
-        const double* lg = KernelLaneRow(kernel, orientation, dy, 1);
-        const double* lb = KernelLaneRow(kernel, orientation, dy, 2);
-        const double* la = KernelLaneRow(kernel, orientation, dy, 3);
-        double er, eg, eb, ea;
+        GatherSource& s = found[count++];
+        s.kernel = KernelLaneRow(kernel, inFrontRow[u] != 0 ? 1 : 0, dy, 0);
+        s.stride = static_cast<std::size_t>(kernel.stride);
         if (exposureRow) {
             const FroatPixel& xp = exposureRow[u];
-            er = xp.r, eg = xp.g, eb = xp.b, ea = xp.a;
+            s.exposure[0] = xp.r, s.exposure[1] = xp.g, s.exposure[2] = xp.b, s.exposure[3] = xp.a;
         } else {
             const unsigned char* b = sourceByteRow + 4 * u;
-            er = colourExposure[b[0]], eg = colourExposure[b[1]];
-            eb = colourExposure[b[2]], ea = alphaExposure[b[3]];
+            s.exposure[0] = colourExposure[b[0]], s.exposure[1] = colourExposure[b[1]];
+            s.exposure[2] = colourExposure[b[2]], s.exposure[3] = alphaExposure[b[3]];
         }
-        const double ndepth = depthRow[u];
-        const int x0 = u - r > 0 ? u - r : 0;
-        const int x1 = u + r < w - 1 ? u + r : w - 1;
-        visits += static_cast<std::uint64_t>(x1 - x0 + 1);
-        if (x0 == x1) {
-            // A lone target (mostly the source itself): the same tests, one lane.
-            const int e = x0 - u;
-            const int dx = -e;
-            if (rowLow[x0] <= dx && dx <= rowHigh[x0] &&
-                (ndepth <= centreDepth[x0] || distance[e] < centreSpread[x0])) {
-                ++contributions;
-                sumR[x0] = sumR[x0] + lr[e] * er;
-                sumG[x0] = sumG[x0] + lg[e] * eg;
-                sumB[x0] = sumB[x0] + lb[e] * eb;
-                sumA[x0] = sumA[x0] + la[e] * ea;
-                weightR[x0] = weightR[x0] + lr[e];
-                weightG[x0] = weightG[x0] + lg[e];
-                weightB[x0] = weightB[x0] + lb[e];
-                weightA[x0] = weightA[x0] + la[e];
-            }
-            continue;
-        }
-        const typename L::V xr = L::Splat(er), xg = L::Splat(eg), xb = L::Splat(eb), xa = L::Splat(ea);
-        const typename L::V nd = L::Splat(ndepth);
-        typename L::V dxv = L::Sub(L::Splat(u - x0), lanes);
-        unsigned lastBits = 0;
-        for (int x = x0; x <= x1; x += L::kCount, dxv = L::Sub(dxv, step)) {
-            const int e = x - u;
-            const typename L::M inWindow =
-                L::Both(L::LessEqual(L::Load(rowLow + x), dxv), L::LessEqual(dxv, L::Load(rowHigh + x)));
-            // Not behind the target, or inside the target's own spread.
-            const typename L::M visible = L::Either(L::LessEqual(nd, L::Load(centreDepth + x)),
-                                                    L::Less(L::Load(distance + e), L::Load(centreSpread + x)));
-            const typename L::M take = L::Both(inWindow, visible);
-            lastBits = L::Bits(take);
-            contributions += static_cast<std::uint64_t>(__builtin_popcount(lastBits));
-            // Kernel values are 0 past the span, and masked lanes add +0.0.
-            const typename L::V kr = L::Select(take, L::Load(lr + e));
-            const typename L::V kg = L::Select(take, L::Load(lg + e));
-            const typename L::V kb = L::Select(take, L::Load(lb + e));
-            const typename L::V ka = L::Select(take, L::Load(la + e));
-            L::Store(sumR + x, L::Add(L::Load(sumR + x), L::Mul(kr, xr)));
-            L::Store(sumG + x, L::Add(L::Load(sumG + x), L::Mul(kg, xg)));
-            L::Store(sumB + x, L::Add(L::Load(sumB + x), L::Mul(kb, xb)));
-            L::Store(sumA + x, L::Add(L::Load(sumA + x), L::Mul(ka, xa)));
-            L::Store(weightR + x, L::Add(L::Load(weightR + x), kr));
-            L::Store(weightG + x, L::Add(L::Load(weightG + x), kg));
-            L::Store(weightB + x, L::Add(L::Load(weightB + x), kb));
-            L::Store(weightA + x, L::Add(L::Load(weightA + x), ka));
-        }
-        // The last step's lanes past x1 were counted but are no pairs.
-        const int used = (x1 - x0 + 1) % L::kCount;
-        if (used != 0) contributions -= static_cast<std::uint64_t>(__builtin_popcount(lastBits >> used));
+        s.depth = depthRow[u];
+        s.column = static_cast<double>(u);
+        s.x0 = u - r > 0 ? u - r : 0;
+        s.x1 = u + r < w - 1 ? u + r : w - 1;
+        visits += static_cast<std::uint64_t>(s.x1 - s.x0 + 1);
+        if (s.x0 < firstX) firstX = s.x0;
+        if (s.x1 > lastX) lastX = s.x1;
     }
+    if (count == 0) return;
+    WindowRangeForRow<L>(job.low, job.high, job.dy, rowLow, rowHigh, firstX - firstX % L::kCount, lastX + 1);
+
+    const typename L::V lanes = L::Indices();
+    std::uint64_t contributions = 0;
+    double* const sums[8] = {job.sums[0], job.sums[1], job.sums[2], job.sums[3],
+                             job.weights[0], job.weights[1], job.weights[2], job.weights[3]};
+    // The targets of one block and the sums of their window so far.
+    struct Block {
+        typename L::V xv, low, high, depth, spread;
+        typename L::V acc[8];  // sums r, g, b, a, then weights r, g, b, a
+    };
+    auto load = [&](Block& block, int x) {
+        block.xv = L::Add(L::Splat(static_cast<double>(x)), lanes);
+        block.low = L::Load(rowLow + x);
+        block.high = L::Load(rowHigh + x);
+        block.depth = L::Load(centreDepth + x);
+        block.spread = L::Load(centreSpread + x);
+        for (int c = 0; c < 8; ++c) block.acc[c] = L::Load(sums[c] + x);
+    };
+    auto store = [&](const Block& block, int x) {
+        for (int c = 0; c < 8; ++c) L::Store(sums[c] + x, block.acc[c]);
+    };
+    auto add = [&](const GatherSource& s, int x, Block& block) {
+        const int e = x - static_cast<int>(s.column);
+        const double* const kernel = s.kernel + e;
+        const typename L::V dxv = L::Sub(L::Splat(s.column), block.xv);
+        const typename L::M inWindow = L::Both(L::LessEqual(block.low, dxv), L::LessEqual(dxv, block.high));
+        // Not behind the target, or inside the target's own spread.
+        const typename L::M visible = L::Either(L::LessEqual(L::Splat(s.depth), block.depth),
+                                                L::Less(L::Load(distance + e), block.spread));
+        const typename L::M take = L::Both(inWindow, visible);
+        // Lanes outside x0 .. x1 read a kernel value of 0; they are no pairs.
+        const int lo = s.x0 > x ? s.x0 - x : 0;
+        const int hi = s.x1 < x + L::kCount - 1 ? s.x1 - x : L::kCount - 1;
+        const unsigned spanBits = ((2u << hi) - 1u) & ~((1u << lo) - 1u);
+        contributions += static_cast<std::uint64_t>(__builtin_popcount(L::Bits(take) & spanBits));
+        // Kernel values are 0 past the span, and masked lanes add +0.0.
+        for (int c = 0; c < 4; ++c) {
+            const typename L::V k = L::Select(take, L::Load(kernel + static_cast<std::size_t>(c) * s.stride));
+            block.acc[c] = L::Add(block.acc[c], L::Mul(k, L::Splat(s.exposure[c])));
+            block.acc[4 + c] = L::Add(block.acc[4 + c], k);
+        }
+    };
+    Block current;
+    SweepBlocks<L>(
+        found, count, job.scratch, [&](int x) { load(current, x); },
+        [&](const GatherSource& s, int x) { add(s, x, current); }, [&](int x) { store(current, x); },
+        [&](const GatherSource& s, int x) {
+            Block late;
+            load(late, x);
+            add(s, x, late);
+            store(late, x);
+        });
     job.visits += visits;
     job.contributions += contributions;
 }

@@ -4,6 +4,11 @@
 
 #include "engine/BlurEngine.h"
 
+namespace {
+// Each thread's working space for the lists of sources of its jobs.
+thread_local std::vector<int> active, survivors;
+}  // namespace
+
 // The window of every pixel of row y: offsets low .. high in both axes (the
 // window of dimension KernelDimension(reach), at most kernelSize, reaches one
 // further up and left when even), the pixel's depth, and the extremes of the
@@ -45,6 +50,11 @@ void CBlurEngine::StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& l
     job.centreDepth = &centreDepth[kRowPad];
     firstSourceRow = std::max(0, y + windowLow);
     lastSourceRow = std::min(height_ - 1, y + windowHigh);
+
+    active.resize(static_cast<std::size_t>(width_));
+    survivors.resize(static_cast<std::size_t>(width_));
+    job.scratch.active = active.data();
+    job.scratch.survivors = survivors.data();
 }
 
 void CBlurEngine::PickSources(RowJob& job, int y, int v, bool everyColumn) const {

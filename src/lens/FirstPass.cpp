@@ -88,6 +88,9 @@ void CBlurEngine::FirstPassRow(int y) {
     job.tableRowCentre = spreadTables_.RowCentre();
     job.sums = &sums[kRowPad];
     job.counts = &counts[kRowPad];
+    thread_local std::vector<SpreadSource> sources;
+    sources.resize(static_cast<std::size_t>(w));
+    job.sources = sources.data();
 
     for (int v = v0; v <= v1; ++v) {
         const int dy = v - y;
