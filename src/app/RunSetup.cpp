@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <future>
+#include <system_error>
 #include <vector>
 
 #include "app/CmdLineOption.h"
@@ -106,9 +108,24 @@ SetupReport PrepareRun(CBlurEngine& engine, InputFile (&inputs)[3], double budge
     CImageTga lensImage;
     RgbeImage depthRgbe;
     bool depthIsRgbe = false;
-    report.loaded[kDepthInput] = LoadDepth(inputs[kDepthInput], depthRgbe, depthImage, depthIsRgbe);
-    report.loaded[kColourInput] = LoadTga(inputs[kColourInput], colourImage);
-    report.loaded[kLensInput] = LoadTga(inputs[kLensInput], lensImage);
+    {
+        // The depth decodes beside the colour and the lens. The future is
+        // declared last, so that it waits for the decoding before anything
+        // it uses goes away.
+        std::future<bool> depthLoaded;
+        try {
+            depthLoaded = std::async(std::launch::async, [&inputs, &depthRgbe, &depthImage, &depthIsRgbe] {
+                return LoadDepth(inputs[kDepthInput], depthRgbe, depthImage, depthIsRgbe);
+            });
+        } catch (const std::system_error&) {
+            // No thread to spare: one after the other.
+        }
+        report.loaded[kColourInput] = LoadTga(inputs[kColourInput], colourImage);
+        report.loaded[kLensInput] = LoadTga(inputs[kLensInput], lensImage);
+        report.loaded[kDepthInput] = depthLoaded.valid()
+                                         ? depthLoaded.get()
+                                         : LoadDepth(inputs[kDepthInput], depthRgbe, depthImage, depthIsRgbe);
+    }
     if (!report.loaded[0] || !report.loaded[1] || !report.loaded[2]) {
         report.status = SetupStatus::kLoadFailed;
         return report;

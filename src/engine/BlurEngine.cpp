@@ -7,15 +7,18 @@
 
 #include "engine/DepthBlur.h"
 
-double CBlurEngine::DepthBlur(int x, int y) const {
-    if (!compactDepth) return BlurFromDepth(depth.PixelAt(x, y).r, blurSize, focus, zNear, zFar, maxBlur);
+double CBlurEngine::DepthBlur(int x, int y) const { return BlurOfDepth(DepthAt(x, y)); }
+
+double CBlurEngine::DepthAt(int x, int y) const {
+    if (!compactDepth) return depth.PixelAt(x, y).r;
     // The compact depth, read with the same clamping as PixelAt.
     const int w = compactWidth, h = compactHeight;
     x = x < 0 ? 0 : (x >= w ? w - 1 : x);
     y = y < 0 ? 0 : (y >= h ? h - 1 : y);
-    const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x);
-    return BlurFromDepth(depths[i], blurSize, focus, zNear, zFar, maxBlur);
+    return depths[static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)];
 }
+
+double CBlurEngine::BlurOfDepth(double d) const { return BlurFromDepth(d, blurSize, focus, zNear, zFar, maxBlur); }
 
 // The blurs are released after the first pass; they follow from the depth.
 double CBlurEngine::BlurAt(int x, int y) const {

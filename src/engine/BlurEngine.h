@@ -42,6 +42,9 @@ public:
 
     // The blur size of pixel (x, y) from its depth (before Run releases depth).
     double DepthBlur(int x, int y) const;
+    // The depth value of a pixel (clamped like PixelAt), and the blur of a depth value.
+    double DepthAt(int x, int y) const;
+    double BlurOfDepth(double d) const;
 
     // The two passes, one row at a time; safe to run concurrently for different rows.
     void FirstPassRow(int y);

@@ -40,6 +40,19 @@ void* AllocateLarge(std::size_t bytes) {
     return block;
 }
 
+void AdviseHugePages(void* block, std::size_t bytes) {
+#ifdef MADV_HUGEPAGE
+    if (!MappedOnItsOwn(bytes)) return;
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t first = (start + kHugePage - 1) & ~static_cast<std::uintptr_t>(kHugePage - 1);
+    const std::uintptr_t end = (start + bytes) & ~static_cast<std::uintptr_t>(kHugePage - 1);
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)bytes;
+#endif
+}
+
 void FreeLarge(void* block, std::size_t bytes) {
     if (block == nullptr) return;
     if (!MappedOnItsOwn(bytes)) {
@@ -51,4 +64,5 @@ void FreeLarge(void* block, std::size_t bytes) {
 #else
 void* AllocateLarge(std::size_t bytes) { return ::operator new(bytes); }
 void FreeLarge(void* block, std::size_t) { ::operator delete(block); }
+void AdviseHugePages(void*, std::size_t) {}
 #endif

@@ -10,6 +10,9 @@
 
 void* AllocateLarge(std::size_t bytes);
 void FreeLarge(void* block, std::size_t bytes);
+// Advises huge pages for the untouched buffer of bytes at block, made
+// elsewhere (such as a whole file's buffer), where it spans whole huge pages.
+void AdviseHugePages(void* block, std::size_t bytes);
 
 template <class T>
 struct LargeAllocator {
