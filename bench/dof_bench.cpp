@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "app/FileIo.h"
+#include "app/RunSetup.h"
+#include "engine/ResourceLimits.h"
 #include "engine/BlurEngine.h"
 #include "image/Conversions.h"
 #include "image/RgbeImage.h"
@@ -53,6 +55,11 @@ unsigned long long Fnv(const unsigned char* p, std::size_t n) {
     return h;
 }
 
+[[noreturn]] void CannotLoad(const std::string& dir, const Case& c) {
+    std::fprintf(stderr, "cannot load the scene %s from %s\n", c.name, dir.c_str());
+    std::exit(1);
+}
+
 bool LoadTga(const std::string& path, CImageTga& image) {
     std::unique_ptr<unsigned char[]> data;
     std::size_t size = 0;
@@ -63,16 +70,14 @@ bool LoadTga(const std::string& path, CImageTga& image) {
 Figures RunOnce(const std::string& dir, const Case& c, bool literal, int threads) {
     Figures f;
     const auto start = Clock::now();
-    CImageTga colour, depth, lens;
-    if (!LoadTga(dir + "/" + c.colour, colour) || !LoadTga(dir + "/" + c.depth, depth) ||
-        !LoadTga(dir + "/" + c.lens, lens)) {
-        std::fprintf(stderr, "cannot load the scene %s from %s\n", c.name, dir.c_str());
-        std::exit(1);
-    }
-    f.width = colour.width;
-    f.height = colour.height;
     LargeArray<unsigned char> out;
     if (literal) {
+        CImageTga colour, depth, lens;
+        if (!LoadTga(dir + "/" + c.colour, colour) || !LoadTga(dir + "/" + c.depth, depth) ||
+            !LoadTga(dir + "/" + c.lens, lens))
+            CannotLoad(dir, c);
+        f.width = colour.width;
+        f.height = colour.height;
         BlurInput input;
         input.width = colour.width;
         input.height = colour.height;
@@ -114,16 +119,16 @@ Figures RunOnce(const std::string& dir, const Case& c, bool literal, int threads
         engine.focus = c.focus;
         engine.zNear = c.zNear;
         engine.zFar = c.zFar;
-        // As the program does: the compact inputs, the result as bytes.
-        SetSourceFromBytes(engine, colour.width, colour.height, std::move(colour.rgba));
-        colour.Release();
-        SetDepthChannelFromBytes(engine, f.width, f.height, depth.rgba.data());
-        depth.Release();
+        // As the program does: the files read whole, decoded, checked and
+        // handed over in compact form; the result as bytes.
+        const std::string paths[3] = {dir + "/" + c.depth, dir + "/" + c.colour, dir + "/" + c.lens};
+        InputFile inputs[3];
+        for (int i = 0; i < 3; ++i) inputs[i].read = ReadWholeFile(paths[i], inputs[i].data, inputs[i].size);
+        const SetupReport report = PrepareRun(engine, inputs, MemoryBudget());
+        if (report.status != SetupStatus::kReady) CannotLoad(dir, c);
+        f.width = report.width;
+        f.height = report.height;
         engine.resultAsBytes = true;
-        std::vector<unsigned char> lensBytes(256 * 256 * 4);
-        lens.CopyRGBA(lensBytes.data());
-        SetLensFromBytes(engine, lensBytes.data());
-        lens.Release();
         f.loadMs = Ms(start, Clock::now());
         std::fflush(stdout);
         engine.Run();

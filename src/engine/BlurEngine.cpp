@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "engine/DepthBlur.h"
+#include "engine/RowPool.h"
 
 double CBlurEngine::DepthBlur(int x, int y) const { return BlurOfDepth(DepthAt(x, y)); }
 
@@ -143,10 +144,10 @@ void CBlurEngine::LinkKernels() {
     BuildKernelLanes();
     std::map<double, std::uint32_t> ids;
     for (const auto& entry : kernels) ids.emplace(entry.first, static_cast<std::uint32_t>(ids.size()));
-    kernelIds.assign(spreads.size(), 0);
-    inFront.assign(spreads.size(), 0);
+    kernelIds.resize(spreads.size());
+    inFront.resize(spreads.size());
     rowMaxSpread_.assign(static_cast<std::size_t>(height_), 0.0);
-    for (int y = 0; y < height_; ++y) {
+    ForEachRowParallel(height_, threadCount, [&](int y) {
         double lastSpread = -1.0;
         std::uint32_t lastId = 0;
         double rowMax = 0.0;
@@ -162,9 +163,11 @@ void CBlurEngine::LinkKernels() {
             inFront[i] = ((zFar - zNear) * depths[i] + zNear <= focus) ? 1 : 0;
         }
         rowMaxSpread_[static_cast<std::size_t>(y)] = rowMax;
-    }
+    });
     // A spread covers another row only where it passes the reach test at |dy| = 1.
-    ListActiveColumns([this](std::size_t i) { return kernelLanes_[kernelIds[i]].reach >= 1; });
+    ListActiveColumns([](const CBlurEngine& engine, std::size_t i) {
+        return engine.kernelLanes_[engine.kernelIds[i]].reach >= 1;
+    });
 }
 
 // Every kernel laid out as the gather reads it (see KernelLanes): for each
@@ -225,14 +228,26 @@ void CBlurEngine::BuildKernelLanes() {
     }
 }
 
-void CBlurEngine::ListActiveColumns(const std::function<bool(std::size_t)>& reachesOtherRows) {
-    activeColumns_.clear();
+void CBlurEngine::ListActiveColumns(bool (*reachesOtherRows)(const CBlurEngine&, std::size_t)) {
     activeStart_.assign(static_cast<std::size_t>(height_) + 1, 0);
-    for (int y = 0; y < height_; ++y) {
-        for (int x = 0; x < width_; ++x)
-            if (reachesOtherRows(Index(x, y))) activeColumns_.push_back(static_cast<std::uint16_t>(x));
-        activeStart_[static_cast<std::size_t>(y) + 1] = activeColumns_.size();
+    // The lists hold 16-bit columns; wider rows are always visited whole.
+    if (width_ > 65535) {
+        activeColumns_.clear();
+        return;
     }
+    // Counted row by row, then listed row by row at the counted places.
+    ForEachRowParallel(height_, threadCount, [&](int y) {
+        std::size_t count = 0;
+        for (int x = 0; x < width_; ++x) count += reachesOtherRows(*this, Index(x, y)) ? 1 : 0;
+        activeStart_[static_cast<std::size_t>(y) + 1] = count;
+    });
+    for (int y = 0; y < height_; ++y) activeStart_[static_cast<std::size_t>(y) + 1] += activeStart_[static_cast<std::size_t>(y)];
+    activeColumns_.resize(activeStart_.back());
+    ForEachRowParallel(height_, threadCount, [&](int y) {
+        std::uint16_t* out = activeColumns_.data() + activeStart_[static_cast<std::size_t>(y)];
+        for (int x = 0; x < width_; ++x)
+            if (reachesOtherRows(*this, Index(x, y))) *out++ = static_cast<std::uint16_t>(x);
+    });
 }
 
 namespace {

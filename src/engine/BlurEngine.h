@@ -179,7 +179,7 @@ private:
     // left to right: row y's are activeColumns_[activeStart_[y] .. activeStart_[y + 1]).
     LargeArray<std::uint16_t> activeColumns_;
     std::vector<std::size_t> activeStart_;
-    void ListActiveColumns(const std::function<bool(std::size_t)>& reachesOtherRows);
+    void ListActiveColumns(bool (*reachesOtherRows)(const CBlurEngine&, std::size_t));
     SpreadRowFunction spreadRow_ = nullptr;
     GatherRowFunction gatherRow_ = nullptr;
     double exposureTable_[256] = {};      // strong^(255 b / 255) per byte

@@ -142,7 +142,7 @@ void CBlurEngine::RunFirstPass() {
     hasNonPositiveBlur_ = false;
     for (const double b : blurs)
         if (b <= 0.0) hasNonPositiveBlur_ = true;
-    if (width_ <= 65535) ListActiveColumns([this](std::size_t i) { return blurs[i] > 2.0; });
+    ListActiveColumns([](const CBlurEngine& engine, std::size_t i) { return engine.blurs[i] > 2.0; });
     // Tables of J for up to 32 MB of distinct blurs; others are computed as met.
     spreadTables_.Build(blurs, kernelSize / 2, [this](int dy) { return DistanceRow(dy); }, std::size_t{32} << 20);
     ForEachRowParallel(height_, threadCount, [this](int y) { FirstPassRow(y); });
