@@ -86,6 +86,7 @@ struct SpreadSource {
     double column;  // u
     double blur;
     int u, x0, x1;
+    int firstBlock, lastBlock;  // the blocks of x0 and x1
 };
 
 // The first pass for one target row against one source row.
@@ -115,7 +116,9 @@ struct GatherSource {
     double exposure[4];
     double depth;
     double column;  // u
-    int x0, x1;
+    double first, last;  // x0 and x1
+    int u;
+    int firstBlock, lastBlock;  // the blocks of x0 and x1
 };
 
 // The gather for one target row against one source row.
@@ -182,14 +185,13 @@ void SweepBlocks(const S* sources, int count, BlockScratch& scratch, Open open, 
     int* survivors = scratch.survivors;
     int activeCount = 0;
     int next = 0;
-    int block = sources[0].x0 / L::kCount;
+    int block = sources[0].firstBlock;
     while (next < count || activeCount > 0) {
-        if (activeCount == 0 && sources[next].x0 / L::kCount > block) block = sources[next].x0 / L::kCount;
-        while (next < count && sources[next].x0 / L::kCount <= block) {
+        if (activeCount == 0 && sources[next].firstBlock > block) block = sources[next].firstBlock;
+        while (next < count && sources[next].firstBlock <= block) {
             const S& s = sources[next];
-            const int last = s.x1 / L::kCount;
-            for (int b = s.x0 / L::kCount; b < block && b <= last; ++b) late(s, b * L::kCount);
-            if (last >= block) active[activeCount++] = next;
+            for (int b = s.firstBlock; b < block && b <= s.lastBlock; ++b) late(s, b * L::kCount);
+            if (s.lastBlock >= block) active[activeCount++] = next;
             ++next;
         }
         if (activeCount == 0) continue;
@@ -197,10 +199,11 @@ void SweepBlocks(const S* sources, int count, BlockScratch& scratch, Open open, 
         open(x);
         int kept = 0;
         for (int k = 0; k < activeCount; ++k) {
-            const S& s = sources[active[k]];
+            const int index = active[k];
+            const S& s = sources[index];
             visit(s, x);
-            survivors[kept] = active[k];
-            kept += s.x1 >= x + L::kCount ? 1 : 0;
+            survivors[kept] = index;
+            kept += s.lastBlock > block ? 1 : 0;
         }
         close(x);
         int* swap = active;
@@ -276,6 +279,8 @@ void SpreadSourceRow(SpreadRowJob& job) {
         s.u = u;
         s.x0 = u - r > 0 ? u - r : 0;
         s.x1 = u + r < w - 1 ? u + r : w - 1;
+        s.firstBlock = s.x0 / L::kCount;
+        s.lastBlock = s.x1 / L::kCount;
         if (s.x0 < firstX) firstX = s.x0;
         if (s.x1 > lastX) lastX = s.x1;
     }
@@ -406,23 +411,35 @@ void GatherSourceRow(GatherRowJob& job) {
         }
         s.depth = depthRow[u];
         s.column = static_cast<double>(u);
-        s.x0 = u - r > 0 ? u - r : 0;
-        s.x1 = u + r < w - 1 ? u + r : w - 1;
-        visits += static_cast<std::uint64_t>(s.x1 - s.x0 + 1);
-        if (s.x0 < firstX) firstX = s.x0;
-        if (s.x1 > lastX) lastX = s.x1;
+        s.u = u;
+        const int x0 = u - r > 0 ? u - r : 0;
+        const int x1 = u + r < w - 1 ? u + r : w - 1;
+        s.first = static_cast<double>(x0);
+        s.last = static_cast<double>(x1);
+        s.firstBlock = x0 / L::kCount;
+        s.lastBlock = x1 / L::kCount;
+        visits += static_cast<std::uint64_t>(x1 - x0 + 1);
+        if (x0 < firstX) firstX = x0;
+        if (x1 > lastX) lastX = x1;
     }
     if (count == 0) return;
     WindowRangeForRow<L>(job.low, job.high, job.dy, rowLow, rowHigh, firstX - firstX % L::kCount, lastX + 1);
 
     const typename L::V lanes = L::Indices();
     std::uint64_t contributions = 0;
-    double* const sums[8] = {job.sums[0], job.sums[1], job.sums[2], job.sums[3],
-                             job.weights[0], job.weights[1], job.weights[2], job.weights[3]};
+    double* const sumR = job.sums[0];
+    double* const sumG = job.sums[1];
+    double* const sumB = job.sums[2];
+    double* const sumA = job.sums[3];
+    double* const weightR = job.weights[0];
+    double* const weightG = job.weights[1];
+    double* const weightB = job.weights[2];
+    double* const weightA = job.weights[3];
     // The targets of one block and the sums of their window so far.
     struct Block {
         typename L::V xv, low, high, depth, spread;
-        typename L::V acc[8];  // sums r, g, b, a, then weights r, g, b, a
+        typename L::V sr, sg, sb, sa;  // sums
+        typename L::V wr, wg, wb, wa;  // weights
     };
     auto load = [&](Block& block, int x) {
         block.xv = L::Add(L::Splat(static_cast<double>(x)), lanes);
@@ -430,31 +447,43 @@ void GatherSourceRow(GatherRowJob& job) {
         block.high = L::Load(rowHigh + x);
         block.depth = L::Load(centreDepth + x);
         block.spread = L::Load(centreSpread + x);
-        for (int c = 0; c < 8; ++c) block.acc[c] = L::Load(sums[c] + x);
+        block.sr = L::Load(sumR + x), block.sg = L::Load(sumG + x);
+        block.sb = L::Load(sumB + x), block.sa = L::Load(sumA + x);
+        block.wr = L::Load(weightR + x), block.wg = L::Load(weightG + x);
+        block.wb = L::Load(weightB + x), block.wa = L::Load(weightA + x);
     };
     auto store = [&](const Block& block, int x) {
-        for (int c = 0; c < 8; ++c) L::Store(sums[c] + x, block.acc[c]);
+        L::Store(sumR + x, block.sr), L::Store(sumG + x, block.sg);
+        L::Store(sumB + x, block.sb), L::Store(sumA + x, block.sa);
+        L::Store(weightR + x, block.wr), L::Store(weightG + x, block.wg);
+        L::Store(weightB + x, block.wb), L::Store(weightA + x, block.wa);
     };
     auto add = [&](const GatherSource& s, int x, Block& block) {
-        const int e = x - static_cast<int>(s.column);
+        const int e = x - s.u;
         const double* const kernel = s.kernel + e;
         const typename L::V dxv = L::Sub(L::Splat(s.column), block.xv);
-        const typename L::M inWindow = L::Both(L::LessEqual(block.low, dxv), L::LessEqual(dxv, block.high));
+        // Within the target's window, and a target of this source (x0 .. x1).
+        const typename L::M inWindow =
+            L::Both(L::Both(L::LessEqual(block.low, dxv), L::LessEqual(dxv, block.high)),
+                    L::Both(L::LessEqual(L::Splat(s.first), block.xv), L::LessEqual(block.xv, L::Splat(s.last))));
         // Not behind the target, or inside the target's own spread.
         const typename L::M visible = L::Either(L::LessEqual(L::Splat(s.depth), block.depth),
                                                 L::Less(L::Load(distance + e), block.spread));
         const typename L::M take = L::Both(inWindow, visible);
-        // Lanes outside x0 .. x1 read a kernel value of 0; they are no pairs.
-        const int lo = s.x0 > x ? s.x0 - x : 0;
-        const int hi = s.x1 < x + L::kCount - 1 ? s.x1 - x : L::kCount - 1;
-        const unsigned spanBits = ((2u << hi) - 1u) & ~((1u << lo) - 1u);
-        contributions += static_cast<std::uint64_t>(__builtin_popcount(L::Bits(take) & spanBits));
-        // Kernel values are 0 past the span, and masked lanes add +0.0.
-        for (int c = 0; c < 4; ++c) {
-            const typename L::V k = L::Select(take, L::Load(kernel + static_cast<std::size_t>(c) * s.stride));
-            block.acc[c] = L::Add(block.acc[c], L::Mul(k, L::Splat(s.exposure[c])));
-            block.acc[4 + c] = L::Add(block.acc[4 + c], k);
-        }
+        contributions += static_cast<std::uint64_t>(__builtin_popcount(L::Bits(take)));
+        // Masked lanes add +0.0.
+        const typename L::V kr = L::Select(take, L::Load(kernel));
+        const typename L::V kg = L::Select(take, L::Load(kernel + s.stride));
+        const typename L::V kb = L::Select(take, L::Load(kernel + 2 * s.stride));
+        const typename L::V ka = L::Select(take, L::Load(kernel + 3 * s.stride));
+        block.sr = L::Add(block.sr, L::Mul(kr, L::Splat(s.exposure[0])));
+        block.sg = L::Add(block.sg, L::Mul(kg, L::Splat(s.exposure[1])));
+        block.sb = L::Add(block.sb, L::Mul(kb, L::Splat(s.exposure[2])));
+        block.sa = L::Add(block.sa, L::Mul(ka, L::Splat(s.exposure[3])));
+        block.wr = L::Add(block.wr, kr);
+        block.wg = L::Add(block.wg, kg);
+        block.wb = L::Add(block.wb, kb);
+        block.wa = L::Add(block.wa, ka);
     };
     Block current;
     SweepBlocks<L>(
