@@ -83,10 +83,12 @@ struct RowJob {
 struct SpreadSource {
     const double* j;
     double depth;
-    double column;  // u
     double blur;
     int u, x0, x1;
     int firstBlock, lastBlock;  // the blocks of x0 and x1
+    // A run of count neighbouring sources u .. u + count - 1 with the same J
+    // row and depth, each reaching span targets either side (tabulated only).
+    int count, span;
 };
 
 // The first pass for one target row against one source row.
@@ -271,16 +273,31 @@ void SpreadSourceRow(SpreadRowJob& job) {
         } else {
             continue;
         }
+        const double dn = depthRow[u];
+        const int x1 = u + r < w - 1 ? u + r : w - 1;
+        if (j != nullptr && count > 0) {
+            // The next source of a run: its blur has the same J row, and its
+            // depth is the same.
+            SpreadSource& run = found[count - 1];
+            if (run.j == j && run.u + run.count == u && run.depth == dn) {
+                ++run.count;
+                run.x1 = x1;
+                run.lastBlock = x1 / L::kCount;
+                if (x1 > lastX) lastX = x1;
+                continue;
+            }
+        }
         SpreadSource& s = found[count++];
         s.j = j;
-        s.depth = depthRow[u];
-        s.column = static_cast<double>(u);
+        s.depth = dn;
         s.blur = b;
         s.u = u;
         s.x0 = u - r > 0 ? u - r : 0;
-        s.x1 = u + r < w - 1 ? u + r : w - 1;
+        s.x1 = x1;
         s.firstBlock = s.x0 / L::kCount;
         s.lastBlock = s.x1 / L::kCount;
+        s.count = 1;
+        s.span = r;
         if (s.x0 < firstX) firstX = s.x0;
         if (s.x1 > lastX) lastX = s.x1;
     }
@@ -306,19 +323,25 @@ void SpreadSourceRow(SpreadRowJob& job) {
             }
         }
     };
-    // One tabulated source on the block x, whose targets are xv and whose
-    // window ranges and depths are low, high and depth.
+    // One run of tabulated sources on the block x, whose targets are xv and
+    // whose window ranges and depths are low, high and depth; only the
+    // sources that reach the block are taken, one after another.
     auto addTabulated = [&](const SpreadSource& s, int x, typename L::V xv, typename L::V low, typename L::V high,
                             typename L::V depth, typename L::V& sum, typename L::V& n) {
-        // J is symmetric in dx: J(u - x) = J(x - u).
-        const typename L::V jv = L::Load(s.j + (x - s.u));
-        const typename L::V dxv = L::Sub(L::Splat(s.column), xv);
-        const typename L::M inWindow = L::Both(L::LessEqual(low, dxv), L::LessEqual(dxv, high));
-        const typename L::M take =
-            L::Both(inWindow, L::Both(L::LessEqual(L::Splat(s.depth), depth), L::Less(zeros, jv)));
-        // Masked lanes add +0.0, which leaves a sum of positive terms unchanged.
-        sum = L::Add(sum, L::Select(take, jv));
-        n = L::Add(n, L::Select(take, ones));
+        const int first = x - s.span - s.u > 0 ? x - s.span - s.u : 0;
+        const int reached = x + L::kCount - 1 + s.span - s.u;
+        const int last = reached < s.count - 1 ? reached : s.count - 1;
+        const typename L::M notBehind = L::LessEqual(L::Splat(s.depth), depth);
+        typename L::V dxv = L::Sub(L::Splat(static_cast<double>(s.u + first)), xv);
+        for (int i = first; i <= last; ++i, dxv = L::Add(dxv, ones)) {
+            // J is symmetric in dx: J(u - x) = J(x - u).
+            const typename L::V jv = L::Load(s.j + (x - s.u - i));
+            const typename L::M inWindow = L::Both(L::LessEqual(low, dxv), L::LessEqual(dxv, high));
+            const typename L::M take = L::Both(inWindow, L::Both(notBehind, L::Less(zeros, jv)));
+            // Masked lanes add +0.0, which leaves a sum of positive terms unchanged.
+            sum = L::Add(sum, L::Select(take, jv));
+            n = L::Add(n, L::Select(take, ones));
+        }
     };
     typename L::V xv, low, high, depth, sum, n;
     SweepBlocks<L>(
