@@ -165,9 +165,8 @@ void CBlurEngine::LinkKernels() {
         rowMaxSpread_[static_cast<std::size_t>(y)] = rowMax;
     });
     // A spread covers another row only where it passes the reach test at |dy| = 1.
-    ListActiveColumns([](const CBlurEngine& engine, std::size_t i) {
-        return engine.kernelLanes_[engine.kernelIds[i]].reach >= 1;
-    });
+    ListSourceRuns([](const CBlurEngine& engine, std::size_t i) { return engine.kernelLanes_[engine.kernelIds[i]].reach >= 1; },
+                   [](const CBlurEngine&, std::size_t, std::size_t) { return false; });
 }
 
 // Every kernel laid out as the gather reads it (see KernelLanes): for each
@@ -228,25 +227,43 @@ void CBlurEngine::BuildKernelLanes() {
     }
 }
 
-void CBlurEngine::ListActiveColumns(bool (*reachesOtherRows)(const CBlurEngine&, std::size_t)) {
-    activeStart_.assign(static_cast<std::size_t>(height_) + 1, 0);
+void CBlurEngine::ListSourceRuns(bool (*reachesOtherRows)(const CBlurEngine&, std::size_t),
+                                 bool (*sameRun)(const CBlurEngine&, std::size_t, std::size_t)) {
+    runStart_.assign(static_cast<std::size_t>(height_) + 1, 0);
     // The lists hold 16-bit columns; wider rows are always visited whole.
     if (width_ > 65535) {
-        activeColumns_.clear();
+        sourceRuns_.clear();
         return;
     }
+    // Row y's runs, each passed to add(start, count).
+    auto forEachRun = [&](int y, auto add) {
+        int start = -1, count = 0;
+        for (int x = 0; x < width_; ++x) {
+            const std::size_t i = Index(x, y);
+            if (!reachesOtherRows(*this, i)) continue;
+            if (start >= 0 && start + count == x && count < 65535 && sameRun(*this, i - 1, i)) {
+                ++count;
+                continue;
+            }
+            if (start >= 0) add(start, count);
+            start = x;
+            count = 1;
+        }
+        if (start >= 0) add(start, count);
+    };
     // Counted row by row, then listed row by row at the counted places.
     ForEachRowParallel(height_, threadCount, [&](int y) {
-        std::size_t count = 0;
-        for (int x = 0; x < width_; ++x) count += reachesOtherRows(*this, Index(x, y)) ? 1 : 0;
-        activeStart_[static_cast<std::size_t>(y) + 1] = count;
+        std::size_t runs = 0;
+        forEachRun(y, [&](int, int) { ++runs; });
+        runStart_[static_cast<std::size_t>(y) + 1] = runs;
     });
-    for (int y = 0; y < height_; ++y) activeStart_[static_cast<std::size_t>(y) + 1] += activeStart_[static_cast<std::size_t>(y)];
-    activeColumns_.resize(activeStart_.back());
+    for (int y = 0; y < height_; ++y) runStart_[static_cast<std::size_t>(y) + 1] += runStart_[static_cast<std::size_t>(y)];
+    sourceRuns_.resize(runStart_.back());
     ForEachRowParallel(height_, threadCount, [&](int y) {
-        std::uint16_t* out = activeColumns_.data() + activeStart_[static_cast<std::size_t>(y)];
-        for (int x = 0; x < width_; ++x)
-            if (reachesOtherRows(*this, Index(x, y))) *out++ = static_cast<std::uint16_t>(x);
+        ColumnRun* out = sourceRuns_.data() + runStart_[static_cast<std::size_t>(y)];
+        forEachRun(y, [&](int start, int count) {
+            *out++ = ColumnRun{static_cast<std::uint16_t>(start), static_cast<std::uint16_t>(count)};
+        });
     });
 }
 

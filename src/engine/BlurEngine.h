@@ -175,11 +175,14 @@ private:
     std::vector<std::vector<int>> kernelSpans_;       // per kernel: largest covered |dx| per |dy|
     std::vector<std::vector<double>> kernelLaneValues_;
     std::vector<KernelLanes> kernelLanes_;            // per kernel, as the gather reads it
-    // Per row, the columns of the pixels that reach beyond their own row,
-    // left to right: row y's are activeColumns_[activeStart_[y] .. activeStart_[y + 1]).
-    LargeArray<std::uint16_t> activeColumns_;
-    std::vector<std::size_t> activeStart_;
-    void ListActiveColumns(bool (*reachesOtherRows)(const CBlurEngine&, std::size_t));
+    // Per row, the pixels that reach beyond their own row, left to right, in
+    // runs of neighbours: row y's are sourceRuns_[runStart_[y] .. runStart_[y + 1]).
+    LargeArray<ColumnRun> sourceRuns_;
+    std::vector<std::size_t> runStart_;
+    // Lists the pixels i with reachesOtherRows(i); a pixel joins the run of
+    // its left neighbour when sameRun(left, i).
+    void ListSourceRuns(bool (*reachesOtherRows)(const CBlurEngine&, std::size_t),
+                        bool (*sameRun)(const CBlurEngine&, std::size_t, std::size_t));
     SpreadRowFunction spreadRow_ = nullptr;
     GatherRowFunction gatherRow_ = nullptr;
     double exposureTable_[256] = {};      // strong^(255 b / 255) per byte

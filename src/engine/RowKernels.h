@@ -57,13 +57,20 @@ struct BlockScratch {
     int* survivors = nullptr;
 };
 
+// Columns start .. start + count - 1 of a row. In the first pass the
+// columns of a run have the same blur and depth.
+struct ColumnRun {
+    std::uint16_t start;
+    std::uint16_t count;
+};
+
 // What both passes need for one target row against one source row.
 struct RowJob {
     int width = 0;
-    // The sources to visit, left to right: columnCount entries of columns,
-    // or every pixel of the row when columns is null.
-    const std::uint16_t* columns = nullptr;
-    int columnCount = 0;
+    // The sources to visit, left to right: runCount runs of neighbouring
+    // columns, or every pixel of the row on its own when runs is null.
+    const ColumnRun* runs = nullptr;
+    int runCount = 0;
     int dy = 0;                        // source row - target row
     const double* distance = nullptr;  // doubled distances of this dy, element dx
     // Padded per-target arrays, element x: the window's offset range, and
@@ -226,7 +233,7 @@ void SpreadSourceRow(SpreadRowJob& job) {
     const double minimum = 2.0 * ady;
     // Local copies: the stores below may alias anything, so fields of job
     // would be read again after each of them.
-    const std::uint16_t* const columns = job.columns;
+    const ColumnRun* const runs = job.runs;
     const double* const blurRow = job.blurRow;
     const double* const depthRow = job.depthRow;
     const std::uint16_t* const tableIds = job.tableIds;
@@ -241,13 +248,15 @@ void SpreadSourceRow(SpreadRowJob& job) {
     double* const sums = job.sums;
     double* const counts = job.counts;
     SpreadSource* const found = job.sources;
-    const int candidates = columns ? job.columnCount : w;
+    const int candidates = runs ? job.runCount : w;
 
     // The sources that reach this row, with their targets.
     int count = 0;
     int firstX = w, lastX = -1;
     for (int k = 0; k < candidates; ++k) {
-        const int u = columns ? columns[k] : k;
+        const int u = runs ? runs[k].start : k;
+        // Only sources with a J table come in runs of more than one.
+        const int n = runs ? runs[k].count : 1;
         const double b = blurRow[u];
         const std::uint16_t id = tableIds[u];
         int r;
@@ -274,13 +283,13 @@ void SpreadSourceRow(SpreadRowJob& job) {
             continue;
         }
         const double dn = depthRow[u];
-        const int x1 = u + r < w - 1 ? u + r : w - 1;
+        const int x1 = u + n - 1 + r < w - 1 ? u + n - 1 + r : w - 1;
         if (j != nullptr && count > 0) {
-            // The next source of a run: its blur has the same J row, and its
-            // depth is the same.
+            // The next sources of a run: their blur has the same J row, and
+            // their depth is the same.
             SpreadSource& run = found[count - 1];
             if (run.j == j && run.u + run.count == u && run.depth == dn) {
-                ++run.count;
+                run.count += n;
                 run.x1 = x1;
                 run.lastBlock = x1 / L::kCount;
                 if (x1 > lastX) lastX = x1;
@@ -296,7 +305,7 @@ void SpreadSourceRow(SpreadRowJob& job) {
         s.x1 = x1;
         s.firstBlock = s.x0 / L::kCount;
         s.lastBlock = s.x1 / L::kCount;
-        s.count = 1;
+        s.count = n;
         s.span = r;
         if (s.x0 < firstX) firstX = s.x0;
         if (s.x1 > lastX) lastX = s.x1;
@@ -392,7 +401,7 @@ void GatherSourceRow(GatherRowJob& job) {
     const double minimum = 2.0 * ady;
     // Local copies: the stores below may alias anything, so fields of job
     // would be read again after each of them.
-    const std::uint16_t* const columns = job.columns;
+    const ColumnRun* const runs = job.runs;
     const double* const spreadRow = job.spreadRow;
     const double* const depthRow = job.depthRow;
     const std::uint32_t* const kernelIdRow = job.kernelIdRow;
@@ -408,14 +417,14 @@ void GatherSourceRow(GatherRowJob& job) {
     const double* const centreDepth = job.centreDepth;
     const double* const centreSpread = job.centreSpread;
     GatherSource* const found = job.sources;
-    const int candidates = columns ? job.columnCount : w;
+    const int candidates = runs ? job.runCount : w;
 
-    // The sources that reach this row, with their targets.
+    // The sources that reach this row, with their targets (in runs of one).
     std::uint64_t visits = 0;
     int count = 0;
     int firstX = w, lastX = -1;
     for (int k = 0; k < candidates; ++k) {
-        const int u = columns ? columns[k] : k;
+        const int u = runs ? runs[k].start : k;
         if (!(spreadRow[u] > minimum)) continue;
         const KernelLanes& kernel = kernelLanes[kernelIdRow[u]];
         if (ady > kernel.reach) continue;

@@ -60,13 +60,13 @@ void CBlurEngine::StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& l
 void CBlurEngine::PickSources(RowJob& job, int y, int v, bool everyColumn) const {
     job.dy = v - y;
     job.distance = DistanceRow(job.dy);
-    // The active lists hold 16-bit columns; wider rows are visited whole.
+    // The run lists hold 16-bit columns; wider rows are visited whole.
     if (everyColumn || width_ > 65535) {
-        job.columns = nullptr;
-        job.columnCount = width_;
+        job.runs = nullptr;
+        job.runCount = width_;
         return;
     }
-    const std::size_t first = activeStart_[static_cast<std::size_t>(v)];
-    job.columns = activeColumns_.data() + first;
-    job.columnCount = static_cast<int>(activeStart_[static_cast<std::size_t>(v) + 1] - first);
+    const std::size_t first = runStart_[static_cast<std::size_t>(v)];
+    job.runs = sourceRuns_.data() + first;
+    job.runCount = static_cast<int>(runStart_[static_cast<std::size_t>(v) + 1] - first);
 }

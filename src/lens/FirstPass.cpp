@@ -142,11 +142,18 @@ void CBlurEngine::RunFirstPass() {
     hasNonPositiveBlur_ = false;
     for (const double b : blurs)
         if (b <= 0.0) hasNonPositiveBlur_ = true;
-    ListActiveColumns([](const CBlurEngine& engine, std::size_t i) { return engine.blurs[i] > 2.0; });
     // Tables of J for up to 32 MB of distinct blurs; others are computed as met.
     spreadTables_.Build(blurs, kernelSize / 2, [this](int dy) { return DistanceRow(dy); }, std::size_t{32} << 20);
+    // Neighbours with one J table and one depth add their J to the same
+    // targets alike, so they run together.
+    ListSourceRuns([](const CBlurEngine& engine, std::size_t i) { return engine.blurs[i] > 2.0; },
+                   [](const CBlurEngine& engine, std::size_t left, std::size_t i) {
+                       const std::uint16_t id = engine.spreadTables_.ids[i];
+                       return id != kNoSpreadTable && id == engine.spreadTables_.ids[left] &&
+                              engine.depths[i] == engine.depths[left];
+                   });
     ForEachRowParallel(height_, threadCount, [this](int y) { FirstPassRow(y); });
     spreadTables_.Clear();
     LargeArray<double>().swap(blurs);
-    LargeArray<std::uint16_t>().swap(activeColumns_);
+    LargeArray<ColumnRun>().swap(sourceRuns_);
 }
