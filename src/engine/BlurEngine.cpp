@@ -274,6 +274,8 @@ double MsSince(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 void CBlurEngine::Run() {
+    static std::atomic<std::uint64_t> runs{0};
+    runNumber_ = ++runs;
     stats = Stats{};
     visitCount_ = 0;
     contributionCount_ = 0;

@@ -162,6 +162,7 @@ private:
     void RunFirstPass();
     void RunGatherPass();
 
+    std::uint64_t runNumber_ = 0;         // distinct for every Run in the process
     SpreadTables spreadTables_;           // J per distinct blur, during the first pass
     bool hasNonPositiveBlur_ = false;
     int firstWaiting_ = 0;  // no row below it is waiting

@@ -18,9 +18,15 @@ void CBlurEngine::WindowsOfRow(int y, double* low, double* high, double* centreD
     const std::size_t row = Index(0, y);
     windowLow = 0;
     windowHigh = 0;
+    // Neighbouring pixels mostly share a reach, and so a window.
+    std::int32_t lastThirds = -1;
+    int n = 3;
     for (int x = 0; x < width_; ++x) {
-        int n = KernelDimension(reachThirds[row + x] / 3.0);
-        if (n > kernelSize) n = kernelSize;
+        if (reachThirds[row + x] != lastThirds) {
+            lastThirds = reachThirds[row + x];
+            n = KernelDimension(lastThirds / 3.0);
+            if (n > kernelSize) n = kernelSize;
+        }
         low[x] = -(n / 2);
         high[x] = -(n / 2) + n - 1;
         centreDepth[x] = depths[row + x];
@@ -35,11 +41,15 @@ void CBlurEngine::StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& l
     // Per pixel of the row, with kRowPad entries on either side that take no part.
     const std::size_t padded = static_cast<std::size_t>(width_) + 2 * kRowPad;
     thread_local std::vector<double> low, high, rowLow, rowHigh, centreDepth;
-    low.assign(padded, 1.0);
-    high.assign(padded, -1.0);
-    rowLow.assign(padded, 1.0);
-    rowHigh.assign(padded, -1.0);
-    centreDepth.assign(padded, std::numeric_limits<double>::quiet_NaN());
+    // WindowsOfRow fills every pixel's entries and the jobs fill rowLow and
+    // rowHigh before they read them; the pads keep what they get here.
+    if (low.size() != padded) {
+        low.assign(padded, 1.0);
+        high.assign(padded, -1.0);
+        rowLow.assign(padded, 1.0);
+        rowHigh.assign(padded, -1.0);
+        centreDepth.assign(padded, std::numeric_limits<double>::quiet_NaN());
+    }
     int windowLow = 0, windowHigh = 0;
     WindowsOfRow(y, &low[kRowPad], &high[kRowPad], &centreDepth[kRowPad], windowLow, windowHigh);
     job.width = width_;

@@ -117,12 +117,33 @@ void CBlurEngine::FirstPassRow(int y) {
 
 // One kernel per distinct spread: the first row to meet a spread claims its key
 // under the lock with an empty placeholder and resamples the lens outside it.
+// Each thread remembers the spreads it found claimed, so that it takes the
+// lock once per spread at most; spreads are multiples of 1/3, remembered by
+// their numerator.
 void CBlurEngine::ClaimKernels(int y) {
-    std::set<double> seenSpreads;
+    thread_local std::vector<unsigned char> known;
+    thread_local std::uint64_t knownFor = 0;
+    if (knownFor != runNumber_) {
+        known.clear();
+        knownFor = runNumber_;
+    }
+    std::set<double> seenSpreads;  // spreads that are not a numerator / 3
     const std::size_t row = Index(0, y);
+    double lastSpread = -1.0;
     for (int x = 0; x < width_; ++x) {
         const double spread = spreads[row + x];
-        if (!seenSpreads.insert(spread).second) continue;
+        if (spread == lastSpread) continue;
+        lastSpread = spread;
+        const double thirds = std::round(3.0 * spread);
+        const bool numbered = thirds >= 0.0 && thirds < 1e6 && thirds / 3.0 == spread;
+        const std::size_t j = numbered ? static_cast<std::size_t>(thirds) : 0;
+        if (numbered) {
+            if (j < known.size() && known[j]) continue;
+            if (j >= known.size()) known.resize(j + 1, 0);
+            known[j] = 1;
+        } else if (!seenSpreads.insert(spread).second) {
+            continue;
+        }
         {
             std::lock_guard<std::mutex> lock(kernelMutex);
             if (!kernels.emplace(spread, CImageFroat()).second) continue;
