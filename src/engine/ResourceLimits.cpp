@@ -47,22 +47,7 @@ double PixelBufferBytes(double width, double height) {
 }
 
 double LargestDepthBlur(const CBlurEngine& engine, int width, int height) {
-    double largest = 0.0;
-    for (int y = 0; y < height; ++y) {
-        // Neighbouring pixels mostly share a depth, and so a blur.
-        double lastDepth = 0.0, lastBlur = 0.0;
-        bool known = false;
-        for (int x = 0; x < width; ++x) {
-            const double depth = engine.DepthAt(x, y);
-            if (!known || !(depth == lastDepth)) {
-                lastDepth = depth;
-                lastBlur = engine.BlurOfDepth(depth);
-                known = true;
-            }
-            largest = std::max(largest, lastBlur);
-        }
-    }
-    return largest;
+    return engine.LargestBlurOfDepths(width, height);
 }
 
 double BlurTableBytes(double largestBlur, double pixelCount) {

@@ -32,7 +32,7 @@ void CImageFroat::SetFromRGBA8(int newWidth, int newHeight, const unsigned char*
 }
 
 void CImageFroat::Clear() {
-    std::vector<FroatPixel>().swap(pixelData);
+    LargeArray<FroatPixel>().swap(pixelData);
     width = 0;
     height = 0;
 }

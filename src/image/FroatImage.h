@@ -2,6 +2,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "image/LargeArray.h"
+
 // b / 255.0 for every byte b, computed once.
 const double* ByteFractions();
 
@@ -47,7 +49,7 @@ public:
     // Releases the pixels; the image becomes 0 x 0.
     void Clear();
 
-    std::vector<FroatPixel> pixelData;
+    LargeArray<FroatPixel> pixelData;
     int width = 0;
     int height = 0;
 };
