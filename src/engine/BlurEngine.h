@@ -3,10 +3,12 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "engine/Clock.h"
+#include "engine/ExposureBytes.h"
 #include "engine/Rounding.h"
 #include "image/FroatImage.h"
 #include "image/LargeArray.h"
@@ -164,6 +166,7 @@ private:
     void RunFirstPass();
     void RunGatherPass();
 
+    std::unique_ptr<ExposureBytes> colourBytes_;  // the gather's output bytes, with resultAsBytes
     std::uint64_t runNumber_ = 0;         // distinct for every Run in the process
     SpreadTables spreadTables_;           // J per distinct blur, during the first pass
     bool hasNonPositiveBlur_ = false;

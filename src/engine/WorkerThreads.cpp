@@ -1,6 +1,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <memory>
 #include <thread>
 
 #include "engine/BlurEngine.h"
@@ -30,9 +31,10 @@ int CBlurEngine::ClaimRow() {
 // progress: at most about once a second, and once more at the end.
 void CBlurEngine::RunGatherPass() {
     const int rows = height_;
-    if (resultAsBytes)
+    if (resultAsBytes) {
         resultBytes.assign(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 4, 0);
-    else
+        colourBytes_ = std::make_unique<ExposureBytes>(strong);
+    } else
         result.Resize(width_, height_, FroatPixel{});
     rowStates = std::vector<std::atomic<int>>(static_cast<std::size_t>(rows));
     for (std::atomic<int>& state : rowStates) state.store(kRowWaiting);

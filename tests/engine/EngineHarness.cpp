@@ -40,3 +40,25 @@ std::vector<unsigned char> EngineBytes(const CBlurEngine& engine, int width, int
 std::vector<unsigned char> EngineBlur(const BlurInput& input, int threads) {
     return EngineBytes(*RunEngine(input, threads), input.width, input.height);
 }
+
+std::vector<unsigned char> EngineBlurAsProgram(const BlurInput& input, int threads) {
+    CBlurEngine engine;
+    engine.strong = input.options.strong;
+    engine.zReverse = input.options.zReverse;
+    engine.blurSize = input.options.blurSize;
+    engine.focus = input.options.focus;
+    engine.zNear = input.options.zNear;
+    engine.zFar = input.options.zFar;
+    engine.maxBlur = 5.0 * input.options.blurSize;
+    engine.threadCountOverride = threads;
+    SetSourceFromBytes(engine, input.width, input.height, input.colour.data());
+    if (input.depthIsValues)
+        SetDepthChannelFromValues(engine, input.depthValues.data(), input.width, input.height);
+    else
+        SetDepthChannelFromBytes(engine, input.width, input.height, input.depthBytes.data());
+    std::vector<unsigned char> lens = input.lens;  // alpha replaced in place
+    SetLensFromBytes(engine, lens.data());
+    engine.resultAsBytes = true;
+    engine.Run();
+    return std::vector<unsigned char>(engine.resultBytes.begin(), engine.resultBytes.end());
+}

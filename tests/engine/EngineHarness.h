@@ -15,6 +15,8 @@ std::unique_ptr<CBlurEngine> RunEngine(const BlurInput& input, int threads);
 // The engine's result for a picture of width x height as R, G, B, A bytes,
 // top row first.
 std::vector<unsigned char> EngineBytes(const CBlurEngine& engine, int width, int height);
+// As the program runs it: compact inputs, and the result straight as bytes.
+std::vector<unsigned char> EngineBlurAsProgram(const BlurInput& input, int threads);
 
 // Runs the engine on input with the given number of threads and returns its bytes.
 std::vector<unsigned char> EngineBlur(const BlurInput& input, int threads);

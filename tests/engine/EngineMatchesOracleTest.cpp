@@ -114,6 +114,7 @@ TEST_P(EngineMatchesOracle, SameBytesWithAnyThreadCount) {
         EXPECT_EQ(engine->stats.contributions, oracle.contributions) << threads << " threads";
         EXPECT_EQ(engine->KernelCount(), oracle.kernels.size()) << threads << " threads";
     }
+    EXPECT_EQ(FirstDifference(EngineBlurAsProgram(input, 2), expected, input.width), "") << "as the program runs it";
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenes, EngineMatchesOracle, testing::ValuesIn(Cases()), CaseName);
