@@ -1,0 +1,39 @@
+// Arrays of any size hold what is stored in them; big ones start on a
+// huge-page boundary (outside sanitizer builds, which keep operator new).
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <numeric>
+
+#include "image/LargeArray.h"
+
+TEST(LargeArray, SmallAndBigArraysKeepTheirValuesAcrossGrowth) {
+    for (const std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{1000}, std::size_t{1} << 17,
+                                    (std::size_t{3} << 20) + 5}) {
+        LargeArray<double> values(count);
+        std::iota(values.begin(), values.end(), 0.0);
+        values.resize(count * 2 + 1, -1.0);
+        for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(values[i], static_cast<double>(i));
+        for (std::size_t i = count; i < values.size(); ++i) ASSERT_EQ(values[i], -1.0);
+        LargeArray<double> copy = values;
+        EXPECT_TRUE(copy == values);
+        LargeArray<double>().swap(values);
+        EXPECT_TRUE(values.empty());
+    }
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__) && defined(__linux__)
+TEST(LargeArray, BigArraysStartOnAHugePage) {
+    LargeArray<unsigned char> bytes(std::size_t{5} << 20, 7);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(bytes.data()) % (std::size_t{2} << 20), 0u);
+    EXPECT_EQ(bytes.back(), 7);
+}
+#endif
+
+TEST(LargeArray, AdviceOnAnyBufferLeavesItsBytesAlone) {
+    std::vector<unsigned char> buffer((std::size_t{6} << 20) + 123, 9);
+    AdviseHugePages(buffer.data(), buffer.size());
+    AdviseHugePages(buffer.data() + 1, 10);
+    AdviseHugePages(nullptr, 0);
+    for (const unsigned char b : buffer) ASSERT_EQ(b, 9);
+}
