@@ -26,7 +26,7 @@ double CBlurEngine::LargestBlurOfDepths(int width, int height) const {
     for (int y = 0; y < height; ++y) {
         // Neighbouring pixels mostly share a depth, and so a blur.
         const bool direct = compactDepth && width == compactWidth && height == compactHeight;
-        const double* row = direct ? &depths[static_cast<std::size_t>(y) * static_cast<std::size_t>(width)] : nullptr;
+        const double* row = direct ? depths.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) : nullptr;
         double lastDepth = 0.0, lastBlur = 0.0;
         bool known = false;
         for (int x = 0; x < width; ++x) {
