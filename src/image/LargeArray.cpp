@@ -21,6 +21,8 @@ bool MappedOnItsOwn(std::size_t bytes) { return bytes >= kLargeBlock && bytes <=
 std::size_t MappedSize(std::size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
 }  // namespace
 
+bool LargeBlocksAreMapped() { return true; }
+
 void* AllocateLarge(std::size_t bytes) {
     if (!MappedOnItsOwn(bytes)) return ::operator new(bytes);
     // Map one huge page more than needed and trim both ends, so that the
@@ -62,6 +64,7 @@ void FreeLarge(void* block, std::size_t bytes) {
     munmap(block, MappedSize(bytes));
 }
 #else
+bool LargeBlocksAreMapped() { return false; }
 void* AllocateLarge(std::size_t bytes) { return ::operator new(bytes); }
 void FreeLarge(void* block, std::size_t) { ::operator delete(block); }
 void AdviseHugePages(void*, std::size_t) {}

@@ -9,6 +9,8 @@
 #include <vector>
 
 void* AllocateLarge(std::size_t bytes);
+// Whether big blocks are mapped on their own here (not in sanitizer builds).
+bool LargeBlocksAreMapped();
 void FreeLarge(void* block, std::size_t bytes);
 // Advises huge pages for the untouched buffer of bytes at block, made
 // elsewhere (such as a whole file's buffer), where it spans whole huge pages.
