@@ -21,30 +21,9 @@ double CBlurEngine::DepthAt(int x, int y) const {
 
 double CBlurEngine::BlurOfDepth(double d) const { return BlurFromDepth(d, blurSize, focus, zNear, zFar, maxBlur); }
 
-double CBlurEngine::LargestBlurOfDepths(int width, int height) const {
-    double largest = 0.0;
-    for (int y = 0; y < height; ++y) {
-        // Neighbouring pixels mostly share a depth, and so a blur.
-        const bool direct = compactDepth && width == compactWidth && height == compactHeight;
-        const double* row = direct ? depths.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) : nullptr;
-        double lastDepth = 0.0, lastBlur = 0.0;
-        bool known = false;
-        for (int x = 0; x < width; ++x) {
-            const double d = row ? row[x] : DepthAt(x, y);
-            if (!known || !(d == lastDepth)) {
-                lastDepth = d;
-                lastBlur = BlurOfDepth(d);
-                known = true;
-            }
-            largest = std::max(largest, lastBlur);
-        }
-    }
-    return largest;
-}
-
 // The blurs are released after the first pass; they follow from the depth.
 double CBlurEngine::BlurAt(int x, int y) const {
-    return BlurFromDepth(depths[Index(x, y)], blurSize, focus, zNear, zFar, maxBlur);
+    return BlurOfDepth(depths[Index(x, y)]);
 }
 
 void CBlurEngine::FillDistanceTable() {
@@ -137,14 +116,14 @@ void CBlurEngine::Setup() {
     rowMaxBlur_.assign(static_cast<std::size_t>(height_), 0.0);
     largestBlur = 0.0;
     // Neighbouring pixels mostly share a depth: reuse the last blur for it.
-    double lastDepth = 0.0, lastBlur = BlurFromDepth(0.0, blurSize, focus, zNear, zFar, maxBlur);
+    double lastDepth = 0.0, lastBlur = BlurOfDepth(0.0);
     for (int y = 0; y < height_; ++y) {
         double rowMax = 0.0;
         for (int x = 0; x < width_; ++x) {
             const std::size_t i = Index(x, y);
             if (!(depths[i] == lastDepth)) {
                 lastDepth = depths[i];
-                lastBlur = BlurFromDepth(lastDepth, blurSize, focus, zNear, zFar, maxBlur);
+                lastBlur = BlurOfDepth(lastDepth);
             }
             const double v = lastBlur;
             blurs[i] = v;

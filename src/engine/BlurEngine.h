@@ -47,8 +47,6 @@ public:
     // The depth value of a pixel (clamped like PixelAt), and the blur of a depth value.
     double DepthAt(int x, int y) const;
     double BlurOfDepth(double d) const;
-    // The largest DepthBlur over width x height pixels (the size of the depth).
-    double LargestBlurOfDepths(int width, int height) const;
 
     // The two passes, one row at a time; safe to run concurrently for different rows.
     void FirstPassRow(int y);

@@ -64,31 +64,25 @@ void CBlurEngine::GatherRow(int y) {
             const FroatPixel& p = sourceCopy_.pixelData[row + x];
             own[0] = p.r, own[1] = p.g, own[2] = p.b, own[3] = p.a;
         }
-        if (resultAsBytes) {
-            unsigned char* d = &resultBytes[(row + x) * 4];
-            for (int c = 0; c < 4; ++c) {
-                const double sum = job.sums[c][x];
-                const double weight = job.weights[c][x];
-                if (weight == 0.0)
-                    d[c] = ChannelToByte(ClampChannel(own[c]));
-                else if (linear || c == 3)
-                    d[c] = ChannelToByte(ClampChannel((sum / weight) / 255.0));
-                else
-                    d[c] = colourBytes_->Byte(sum / weight);
-            }
-            continue;
-        }
+        // With resultAsBytes, straight to bytes; colour means through the table.
+        unsigned char* const d = resultAsBytes ? &resultBytes[(row + x) * 4] : nullptr;
         double out[4];
         for (int c = 0; c < 4; ++c) {
             const double sum = job.sums[c][x];
             const double weight = job.weights[c][x];
-            if (weight == 0.0)
+            if (weight == 0.0) {
                 out[c] = own[c];
-            else if (linear || c == 3)
+            } else if (linear || c == 3) {
                 out[c] = (sum / weight) / 255.0;
-            else
+            } else if (d) {
+                d[c] = colourBytes_->Byte(sum / weight);
+                continue;
+            } else {
                 out[c] = std::log(sum / weight) / lg / 255.0;
+            }
+            if (d) d[c] = ChannelToByte(ClampChannel(out[c]));
         }
+        if (d) continue;
         result.pixelData[row + x] = FroatPixel{out[0], out[1], out[2], out[3]};
         ClampPixel(x, y);
     }

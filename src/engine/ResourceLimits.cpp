@@ -47,7 +47,26 @@ double PixelBufferBytes(double width, double height) {
 }
 
 double LargestDepthBlur(const CBlurEngine& engine, int width, int height) {
-    return engine.LargestBlurOfDepths(width, height);
+    // The compact depth is read in place when it has the size asked for.
+    const bool direct = engine.compactDepth && width == engine.compactWidth && height == engine.compactHeight;
+    double largest = 0.0;
+    for (int y = 0; y < height; ++y) {
+        const double* row =
+            direct ? engine.depths.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) : nullptr;
+        // Neighbouring pixels mostly share a depth, and so a blur.
+        double lastDepth = 0.0, lastBlur = 0.0;
+        bool known = false;
+        for (int x = 0; x < width; ++x) {
+            const double d = row ? row[x] : engine.DepthAt(x, y);
+            if (!known || !(d == lastDepth)) {
+                lastDepth = d;
+                lastBlur = engine.BlurOfDepth(d);
+                known = true;
+            }
+            largest = std::max(largest, lastBlur);
+        }
+    }
+    return largest;
 }
 
 double BlurTableBytes(double largestBlur, double pixelCount) {

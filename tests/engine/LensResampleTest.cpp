@@ -36,18 +36,7 @@ std::string KernelDifference(const CImageFroat& engine, const CImageFroat& oracl
 // Mean of the lens over canvas columns c0..c1 and rows k0..k1, the canvas
 // holding the lens at offset pad and repeating its edges around it.
 FroatPixel CanvasMean(const CImageFroat& lens, int pad, int c0, int c1, int k0, int k1) {
-    FroatPixel sum;
-    int count = 0;
-    for (int k = k0; k <= k1; k++)
-        for (int c = c0; c <= c1; c++) {
-            const FroatPixel& p = lens.PixelAt(c - pad, k - pad);
-            sum.r += p.r;
-            sum.g += p.g;
-            sum.b += p.b;
-            sum.a += p.a;
-            count++;
-        }
-    return FroatPixel{sum.r / count, sum.g / count, sum.b / count, sum.a / count};
+    return Mean(lens, c0 - pad, k0 - pad, c1 - pad, k1 - pad);
 }
 
 void ExpectNear(const FroatPixel& a, const FroatPixel& b, const char* what) {
