@@ -11,15 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <string>
 #include <vector>
 
-#include "app/FileIo.h"
-#include "app/RunSetup.h"
-#include "engine/ResourceLimits.h"
-#include "engine/BlurEngine.h"
-#include "image/Conversions.h"
-#include "image/RgbeImage.h"
+#include <dof/dof.h>
+
+#include "api/ExactRun.h"
+#include "image/FileIo.h"
 #include "image/TgaImage.h"
 #include "image/TgaWriter.h"
 #include "oracle/LiteralBlur.h"
@@ -111,34 +110,37 @@ Figures RunOnce(const std::string& dir, const Case& c, bool literal, int threads
         const std::vector<unsigned char> bytes = blur.ToBytes();
         out.assign(bytes.begin(), bytes.end());
     } else {
-        CBlurEngine engine;
-        engine.threadCountOverride = threads;
-        engine.maxLanes = maxLanes;
-        engine.blurSize = c.blurSize;
-        engine.maxBlur = 5.0 * c.blurSize;
-        engine.focus = c.focus;
-        engine.zNear = c.zNear;
-        engine.zFar = c.zFar;
-        // As the program does: the files read whole, decoded, checked and
-        // handed over in compact form; the result as bytes.
-        const std::string paths[3] = {dir + "/" + c.depth, dir + "/" + c.colour, dir + "/" + c.lens};
-        InputFile inputs[3];
-        for (int i = 0; i < 3; ++i) inputs[i].read = ReadWholeFile(paths[i], inputs[i].data, inputs[i].size);
-        const SetupReport report = PrepareRun(engine, inputs, MemoryBudget());
-        if (report.status != SetupStatus::kReady) CannotLoad(dir, c);
-        f.width = report.width;
-        f.height = report.height;
-        engine.resultAsBytes = true;
+        // As the program does, through the library: the files read whole and
+        // decoded (the depth beside the others), the blur, the result.
+        std::future<dof::Result<dof::Image>> depthRead =
+            std::async(std::launch::async, [&] { return dof::ReadDepth(dir + "/" + c.depth); });
+        dof::Result<dof::Image> colour = dof::ReadImage(dir + "/" + c.colour);
+        dof::Result<dof::Image> lens = dof::ReadImage(dir + "/" + c.lens);
+        dof::Result<dof::Image> depth = depthRead.get();
+        if (!colour || !depth || !lens) CannotLoad(dir, c);
+        f.width = colour.value().Width();
+        f.height = colour.value().Height();
         f.loadMs = Ms(start, Clock::now());
-        std::fflush(stdout);
-        engine.Run();
-        f.setupMs = engine.stats.setupMs;
-        f.firstPassMs = engine.stats.firstPassMs;
-        f.gatherMs = engine.stats.gatherMs;
-        f.visits = static_cast<double>(engine.stats.windowVisits);
-        f.contributions = static_cast<double>(engine.stats.contributions);
-        f.kernelBytes = static_cast<double>(engine.stats.kernelBytes);
-        out.swap(engine.resultBytes);
+        dof::ExactParams params;
+        params.blurSize = c.blurSize;
+        params.focus = c.focus;
+        params.zNear = c.zNear;
+        params.zFar = c.zFar;
+        dof::RunOptions options;
+        options.threads = threads;
+        std::unique_ptr<CBlurEngine> engine;
+        dof::Result<dof::Image> result =
+            RunExact(colour.value(), depth.value(), lens.value(), params, options, maxLanes, &engine);
+        if (!result) CannotLoad(dir, c);
+        const CBlurEngine::Stats& stats = engine->GetStats();
+        f.setupMs = stats.setupMs;
+        f.firstPassMs = stats.firstPassMs;
+        f.gatherMs = stats.gatherMs;
+        f.visits = static_cast<double>(stats.windowVisits);
+        f.contributions = static_cast<double>(stats.contributions);
+        f.kernelBytes = static_cast<double>(stats.kernelBytes);
+        const dof::Image& image = result.value();
+        out.assign(image.Data(), image.Data() + image.ByteCount());
     }
     const auto writeStart = Clock::now();
     CTGAImage file;

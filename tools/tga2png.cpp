@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/FileIo.h"
+#include "image/FileIo.h"
 #include "image/TgaImage.h"
 
 namespace {

@@ -1,5 +1,6 @@
 #include "app/CmdLineOption.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -50,6 +51,20 @@ void CCmdLineOption::ParseArguments(int argc, const char* const* argv) {
 
 void CCmdLineOption::HandleSwitch(const char* argument) {
     if (argument[0] != '-') return;
+    if (argument[1] == '-') {
+        const std::string name(argument + 2);
+        if (action != Action::kRun) return;  // the first of --help and --version wins
+        if (name == "help") {
+            action = Action::kHelp;
+        } else if (name == "version") {
+            action = Action::kVersion;
+        } else if (name == "threads") {
+            pending = &CCmdLineOption::SetThreads;
+        } else if (name.compare(0, 8, "threads=") == 0) {
+            SetThreads(argument + 10);
+        }
+        return;
+    }
     switch (argument[1]) {
         case 'i': pending = &CCmdLineOption::SetImageFile; break;
         case 'z': pending = &CCmdLineOption::SetZbufferFile; break;
@@ -109,6 +124,37 @@ void CCmdLineOption::SetZNear(const char* argument) {
 void CCmdLineOption::SetZFar(const char* argument) {
     zFar = ParseNumber(argument);
     pending = &CCmdLineOption::HandleSwitch;
+}
+
+void CCmdLineOption::SetThreads(const char* argument) {
+    // A whole number from 0 (every processor) to 4096, and nothing else.
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(argument, &end, 10);
+    threadsValid = end != argument && *end == '\0' && errno == 0 && value >= 0 && value <= 4096 &&
+                   IsDigit(argument[0]);
+    threads = threadsValid ? static_cast<int>(value) : -1;
+    threadsText = argument;
+    pending = &CCmdLineOption::HandleSwitch;
+}
+
+dof::ExactParams CCmdLineOption::Params() const {
+    dof::ExactParams params;
+    params.blurSize = blurSize;
+    params.strong = strong;
+    params.focus = focus;
+    params.zNear = zNear;
+    params.zFar = zFar;
+    params.zReverse = zReverse;
+    return params;
+}
+
+void CCmdLineOption::PrintHelp() {
+    PrintUsage();
+    std::fputs(" --threads N       worker threads, 0 for every processor\n", stdout);
+    std::fputs(" --help            print this text and exit\n", stdout);
+    std::fputs(" --version         print the version and exit\n", stdout);
+    std::fputs("\n", stdout);
 }
 
 void CCmdLineOption::PrintUsage() {

@@ -1,8 +1,12 @@
 #pragma once
 #include <string>
 
+#include <dof/Blur.h>
+
 // The settings of one run, fed the command-line arguments one at a time.
-// Parsing never fails: what it does not understand it skips.
+// Parsing never fails: what it does not understand it skips. Switches of
+// one dash count by their second character alone; long options (--help,
+// --version, --threads N or --threads=N) by their whole name.
 class CCmdLineOption {
 public:
     CCmdLineOption() = default;
@@ -21,6 +25,9 @@ public:
     void SetZNear(const char* argument);
     void SetZFar(const char* argument);
     void PrintUsage();
+    // The usage text followed by the long options (--help).
+    void PrintHelp();
+    void SetThreads(const char* argument);
 
     // The longest decimal prefix (optional sign, digits with an optional
     // point, optional exponent) after leading white space; 0.0 without one.
@@ -41,4 +48,15 @@ public:
     bool zReverse = false;
     double zNear = 0.0;
     double zFar = 1.0;
+
+    // Long options (two dashes): what the run does instead of blurring, and
+    // the worker threads.
+    enum class Action { kRun, kHelp, kVersion };
+    Action action = Action::kRun;
+    int threads = -1;          // -1: the default, one per processor (one fewer above four)
+    std::string threadsText;   // --threads as given, when it is not a count
+    bool threadsValid = true;
+
+    // The blur's parameters.
+    dof::ExactParams Params() const;
 };

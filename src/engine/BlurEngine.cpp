@@ -3,36 +3,49 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 
 #include "engine/DepthBlur.h"
-#include "engine/RowPool.h"
+#include "engine/Rounding.h"
+#include "platform/ParallelFor.h"
 
-double CBlurEngine::DepthBlur(int x, int y) const { return BlurOfDepth(DepthAt(x, y)); }
+CBlurEngine::CBlurEngine(const dof::ExactParams& params, int threads, int maxLanes)
+    : params_(params), maxBlur_(params.MaxBlur()), threads_(threads > 0 ? threads : 1), maxLanes_(maxLanes) {}
 
-double CBlurEngine::DepthAt(int x, int y) const {
-    if (!compactDepth) return depth.PixelAt(x, y).r;
-    // The compact depth, read with the same clamping as PixelAt.
-    const int w = compactWidth, h = compactHeight;
-    x = x < 0 ? 0 : (x >= w ? w - 1 : x);
-    y = y < 0 ? 0 : (y >= h ? h - 1 : y);
-    return depths[static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)];
+double CBlurEngine::BlurOfDepth(double d) const {
+    return BlurFromDepth(d, params_.blurSize, params_.focus, params_.zNear, params_.zFar, maxBlur_);
 }
 
-double CBlurEngine::BlurOfDepth(double d) const { return BlurFromDepth(d, blurSize, focus, zNear, zFar, maxBlur); }
+double CBlurEngine::LargestBlur(const LargeArray<double>& depths) const {
+    double largest = 0.0;
+    // Neighbouring pixels mostly share a depth, and so a blur.
+    double lastDepth = 0.0, lastBlur = 0.0;
+    bool known = false;
+    for (const double d : depths) {
+        if (!known || !(d == lastDepth)) {
+            lastDepth = d;
+            lastBlur = BlurOfDepth(d);
+            known = true;
+        }
+        largest = std::max(largest, lastBlur);
+    }
+    return largest;
+}
 
-// The blurs are released after the first pass; they follow from the depth.
-double CBlurEngine::BlurAt(int x, int y) const {
-    return BlurOfDepth(depths[Index(x, y)]);
+bool CBlurEngine::ForEachRow(int rows, const std::function<void(int)>& work, RunMonitor& monitor,
+                             const dof::Stage* pass) {
+    return ParallelFor(rows, threads_, work, [&](int done) {
+        if (pass) monitor.PassReport(*pass, done, rows);
+        return !monitor.Stopped();
+    });
 }
 
 void CBlurEngine::FillDistanceTable() {
-    const int k = kernelSize;
+    const int k = kernelSize_;
     const int h = k / 2;
-    distanceTable.assign(static_cast<std::size_t>(k) * static_cast<std::size_t>(k), 0.0);
+    distanceTable_.assign(static_cast<std::size_t>(k) * static_cast<std::size_t>(k), 0.0);
     for (int dy = -h; dy <= -h + k - 1; ++dy)
         for (int dx = -h; dx <= -h + k - 1; ++dx)
-            distanceTable[static_cast<std::size_t>(h + dy) * k + (h + dx)] =
+            distanceTable_[static_cast<std::size_t>(h + dy) * k + (h + dx)] =
                 2.0 * std::sqrt(static_cast<double>(dx * dx + dy * dy));
 
     // The same distances for offsets -h..h in both axes, so that either sign
@@ -46,194 +59,57 @@ void CBlurEngine::FillDistanceTable() {
     }
 }
 
-// Keeps what the passes need of the source: its bytes when every channel is
-// a byte / 255 (as the driver fills it), so the exposure comes from a table
-// and the source itself can be released; a copy of it otherwise.
-void CBlurEngine::TakeSource() {
-    if (compactSource) {
-        sourceIsBytes_ = true;
-        FillExposureTables();
-        return;
-    }
-    const std::size_t count = source.pixelData.size();
-    sourceBytes.assign(count * 4, 0);
-    sourceIsBytes_ = true;
-    for (std::size_t i = 0; i < count && sourceIsBytes_; ++i) {
-        const double channels[4] = {source.pixelData[i].r, source.pixelData[i].g, source.pixelData[i].b,
-                                    source.pixelData[i].a};
-        for (int c = 0; c < 4; ++c) {
-            const double v = channels[c];
-            if (!(v >= 0.0 && v <= 1.0)) {
-                sourceIsBytes_ = false;
-                break;
-            }
-            const int b = static_cast<int>(v * 255.0 + 0.5);
-            if (b / 255.0 != v) {
-                sourceIsBytes_ = false;
-                break;
-            }
-            sourceBytes[4 * i + c] = static_cast<unsigned char>(b);
-        }
-    }
-    if (sourceIsBytes_) {
-        source.Clear();
-    } else {
-        LargeArray<unsigned char>().swap(sourceBytes);
-        sourceCopy_ = std::move(source);
-        source.Clear();
-    }
-    FillExposureTables();
-}
-
+// The exposure of a byte b: strong^(255 b / 255) for colour (b itself when
+// strong is 1: the mean is then linear), b for alpha.
 void CBlurEngine::FillExposureTables() {
-    const bool linear = strong == 1.0;
+    const bool linear = params_.strong == 1.0;
     for (int b = 0; b < 256; ++b) {
         const double c = b / 255.0;
-        exposureTable_[b] = linear ? c * 255.0 : std::pow(strong, c * 255.0);
+        exposureTable_[b] = linear ? c * 255.0 : std::pow(params_.strong, c * 255.0);
         alphaExposureTable_[b] = c * 255.0;
     }
+    colourBytes_ = std::make_unique<ExposureBytes>(params_.strong);
 }
 
+// Every pixel's blur, the largest of each row and of the picture, and the
+// window they imply.
 void CBlurEngine::Setup() {
-    const int w = compactSource ? compactWidth : source.width;
-    const int h = compactSource ? compactHeight : source.height;
-    width_ = w > 0 && h > 0 ? w : 0;
-    height_ = w > 0 && h > 0 ? h : 0;
-    threadCount = threadCountOverride > 0 ? threadCountOverride : ProcessorCount();
-    if (threadCountOverride <= 0 && threadCount > 4) threadCount -= 1;
-
-    // Take the depth channel and the source's bytes first and release the
-    // input images, so that they never coexist with the working arrays.
     const std::size_t count = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
-    if (!compactDepth) {
-        depths.assign(count, 0.0);
-        for (std::size_t i = 0; i < count; ++i) depths[i] = depth.pixelData[i].r;
-    }
-    depth.Clear();
-    TakeSource();
-
-    blurs.assign(count, 0.0);
+    blurs_.assign(count, 0.0);
     rowMaxBlur_.assign(static_cast<std::size_t>(height_), 0.0);
-    largestBlur = 0.0;
+    largestBlur_ = 0.0;
     // Neighbouring pixels mostly share a depth: reuse the last blur for it.
     double lastDepth = 0.0, lastBlur = BlurOfDepth(0.0);
     for (int y = 0; y < height_; ++y) {
         double rowMax = 0.0;
         for (int x = 0; x < width_; ++x) {
             const std::size_t i = Index(x, y);
-            if (!(depths[i] == lastDepth)) {
-                lastDepth = depths[i];
+            if (!(depths_[i] == lastDepth)) {
+                lastDepth = depths_[i];
                 lastBlur = BlurOfDepth(lastDepth);
             }
             const double v = lastBlur;
-            blurs[i] = v;
-            if (v > largestBlur) largestBlur = v;
+            blurs_[i] = v;
+            if (v > largestBlur_) largestBlur_ = v;
             if (v > rowMax) rowMax = v;
         }
         rowMaxBlur_[static_cast<std::size_t>(y)] = rowMax;
     }
-    kernelSize = KernelDimension(largestBlur);
+    kernelSize_ = KernelDimension(largestBlur_);
     FillDistanceTable();
-    std::printf("Init... size = %f\n", largestBlur);
-    std::fflush(stdout);
-    spreadRow_ = ChooseSpreadRow(maxLanes);
-    gatherRow_ = ChooseGatherRow(maxLanes);
+    FillExposureTables();
+    spreadRow_ = ChooseSpreadRow(maxLanes_);
+    gatherRow_ = ChooseGatherRow(maxLanes_);
 }
 
-void CBlurEngine::LinkKernels() {
-    BuildKernelLanes();
-    std::map<double, std::uint32_t> ids;
-    for (const auto& entry : kernels) ids.emplace(entry.first, static_cast<std::uint32_t>(ids.size()));
-    kernelIds.resize(spreads.size());
-    inFront.resize(spreads.size());
-    rowMaxSpread_.assign(static_cast<std::size_t>(height_), 0.0);
-    ForEachRowParallel(height_, threadCount, [&](int y) {
-        double lastSpread = -1.0;
-        std::uint32_t lastId = 0;
-        double rowMax = 0.0;
-        for (int x = 0; x < width_; ++x) {
-            const std::size_t i = Index(x, y);
-            const double spread = spreads[i];
-            if (spread != lastSpread) {
-                lastSpread = spread;
-                lastId = ids.at(spread);
-            }
-            kernelIds[i] = lastId;
-            if (spread > rowMax) rowMax = spread;
-            inFront[i] = ((zFar - zNear) * depths[i] + zNear <= focus) ? 1 : 0;
-        }
-        rowMaxSpread_[static_cast<std::size_t>(y)] = rowMax;
-    });
-    // A spread covers another row only where it passes the reach test at |dy| = 1.
-    ListSourceRuns([](const CBlurEngine& engine, std::size_t i) { return engine.kernelLanes_[engine.kernelIds[i]].reach >= 1; },
-                   [](const CBlurEngine&, std::size_t, std::size_t) { return false; });
-}
-
-// Every kernel laid out as the gather reads it (see KernelLanes): for each
-// row offset and orientation, the value each covered offset reads, after the
-// clamp to the kernel's edges, and 0 at offsets the spread does not cover.
-void CBlurEngine::BuildKernelLanes() {
-    const int h = kernelSize / 2;
-    kernelSpans_.clear();
-    kernelLaneValues_.clear();
-    kernelLanes_.clear();
-    kernelSpans_.reserve(kernels.size());
-    kernelLaneValues_.reserve(kernels.size());
-    for (const auto& entry : kernels) {
-        const double spread = entry.first;
-        const CImageFroat& image = entry.second;
-        // Offsets pass the reach test spread - t >= 1 up to a largest |dx| per
-        // row; t grows with |dx|, so that is the whole covered set.
-        std::vector<int> span(static_cast<std::size_t>(h) + 1, -1);
-        int reach = -1;
-        for (int dy = 0; dy <= h; ++dy) {
-            const double* t = DistanceRow(dy);
-            int r = -1;
-            while (r + 1 <= h && spread - t[r + 1] >= 1.0) ++r;
-            span[static_cast<std::size_t>(dy)] = r;
-            if (r >= 0) reach = dy;
-        }
-        KernelLanes lanes;
-        lanes.reach = reach;
-        lanes.stride = 2 * std::max(reach, 0) + 1 + 2 * kRowPad;
-        std::vector<double> values;
-        if (reach >= 0) {
-            values.assign(static_cast<std::size_t>(2 * (2 * reach + 1) * 4) * lanes.stride, 0.0);
-            lanes.values = values.data();
-            const int centre = KernelDimension(RoundUpThird(spread)) / 2;
-            const int d = image.width;
-            for (int orientation = 0; orientation < 2; ++orientation) {
-                for (int dy = -reach; dy <= reach; ++dy) {
-                    const int r = span[static_cast<std::size_t>(std::abs(dy))];
-                    int ky = orientation == 1 ? centre + dy : centre - dy;
-                    ky = std::min(std::max(ky, 0), d - 1);
-                    for (int e = -r; e <= r; ++e) {
-                        // e = target x - source x = -dx.
-                        int kx = orientation == 1 ? centre - e : centre + e;
-                        kx = std::min(std::max(kx, 0), d - 1);
-                        const FroatPixel& p = image.pixelData[static_cast<std::size_t>(ky) * d + kx];
-                        const double channels[4] = {p.r, p.g, p.b, p.a};
-                        for (int c = 0; c < 4; ++c)
-                            const_cast<double*>(KernelLaneRow(lanes, orientation, dy, c))[e] = channels[c];
-                    }
-                }
-            }
-        }
-        kernelSpans_.push_back(std::move(span));
-        lanes.span = kernelSpans_.back().data();
-        kernelLaneValues_.push_back(std::move(values));
-        lanes.values = kernelLaneValues_.back().data();
-        kernelLanes_.push_back(lanes);
-    }
-}
-
-void CBlurEngine::ListSourceRuns(bool (*reachesOtherRows)(const CBlurEngine&, std::size_t),
-                                 bool (*sameRun)(const CBlurEngine&, std::size_t, std::size_t)) {
+bool CBlurEngine::ListSourceRuns(bool (*reachesOtherRows)(const CBlurEngine&, std::size_t),
+                                 bool (*sameRun)(const CBlurEngine&, std::size_t, std::size_t),
+                                 RunMonitor& monitor) {
     runStart_.assign(static_cast<std::size_t>(height_) + 1, 0);
     // The lists hold 16-bit columns; wider rows are always visited whole.
     if (width_ > 65535) {
         sourceRuns_.clear();
-        return;
+        return true;
     }
     // Row y's runs, each passed to add(start, count).
     auto forEachRun = [&](int y, auto add) {
@@ -252,19 +128,51 @@ void CBlurEngine::ListSourceRuns(bool (*reachesOtherRows)(const CBlurEngine&, st
         if (start >= 0) add(start, count);
     };
     // Counted row by row, then listed row by row at the counted places.
-    ForEachRowParallel(height_, threadCount, [&](int y) {
+    const bool counted = ForEachRow(height_, [&](int y) {
         std::size_t runs = 0;
         forEachRun(y, [&](int, int) { ++runs; });
         runStart_[static_cast<std::size_t>(y) + 1] = runs;
-    });
+    }, monitor);
+    if (!counted) return false;
     for (int y = 0; y < height_; ++y) runStart_[static_cast<std::size_t>(y) + 1] += runStart_[static_cast<std::size_t>(y)];
     sourceRuns_.resize(runStart_.back());
-    ForEachRowParallel(height_, threadCount, [&](int y) {
+    return ForEachRow(height_, [&](int y) {
         ColumnRun* out = sourceRuns_.data() + runStart_[static_cast<std::size_t>(y)];
         forEachRun(y, [&](int start, int count) {
             *out++ = ColumnRun{static_cast<std::uint16_t>(start), static_cast<std::uint16_t>(count)};
         });
-    });
+    }, monitor);
+}
+
+bool CBlurEngine::LinkKernels(RunMonitor& monitor) {
+    BuildKernelLanes();
+    std::map<double, std::uint32_t> ids;
+    for (const auto& entry : kernels_) ids.emplace(entry.first, static_cast<std::uint32_t>(ids.size()));
+    kernelIds_.resize(spreads_.size());
+    inFront_.resize(spreads_.size());
+    rowMaxSpread_.assign(static_cast<std::size_t>(height_), 0.0);
+    const bool linked = ForEachRow(height_, [&](int y) {
+        double lastSpread = -1.0;
+        std::uint32_t lastId = 0;
+        double rowMax = 0.0;
+        for (int x = 0; x < width_; ++x) {
+            const std::size_t i = Index(x, y);
+            const double spread = spreads_[i];
+            if (spread != lastSpread) {
+                lastSpread = spread;
+                lastId = ids.at(spread);
+            }
+            kernelIds_[i] = lastId;
+            if (spread > rowMax) rowMax = spread;
+            inFront_[i] = ((params_.zFar - params_.zNear) * depths_[i] + params_.zNear <= params_.focus) ? 1 : 0;
+        }
+        rowMaxSpread_[static_cast<std::size_t>(y)] = rowMax;
+    }, monitor);
+    if (!linked) return false;
+    // A spread covers another row only where it passes the reach test at |dy| = 1.
+    return ListSourceRuns(
+        [](const CBlurEngine& engine, std::size_t i) { return engine.kernelLanes_[engine.kernelIds_[i]].reach >= 1; },
+        [](const CBlurEngine&, std::size_t, std::size_t) { return false; }, monitor);
 }
 
 namespace {
@@ -273,24 +181,36 @@ double MsSince(std::chrono::steady_clock::time_point start) {
 }
 }  // namespace
 
-void CBlurEngine::Run() {
+bool CBlurEngine::Run(EngineInputs inputs, unsigned char* output, std::ptrdiff_t outputStride, RunMonitor& monitor) {
     static std::atomic<std::uint64_t> runs{0};
     runNumber_ = ++runs;
-    stats = Stats{};
+    width_ = inputs.width > 0 && inputs.height > 0 ? inputs.width : 0;
+    height_ = width_ > 0 ? inputs.height : 0;
+    colour_ = std::move(inputs.colour);
+    depths_ = std::move(inputs.depths);
+    lens_ = std::move(inputs.lens);
+    output_ = output;
+    outputStride_ = outputStride;
+    stats_ = Stats{};
     visitCount_ = 0;
     contributionCount_ = 0;
+
     auto phase = std::chrono::steady_clock::now();
     Setup();
-    stats.setupMs = MsSince(phase);
+    stats_.setupMs = MsSince(phase);
+    monitor.SetUp(largestBlur_);
+    if (monitor.Stopped()) return false;
+
     phase = std::chrono::steady_clock::now();
-    RunFirstPass();
-    LinkKernels();
-    stats.firstPassMs = MsSince(phase);
-    for (const auto& entry : kernels) stats.kernelBytes += entry.second.pixelData.size() * sizeof(FroatPixel);
-    for (const auto& values : kernelLaneValues_) stats.kernelBytes += values.size() * sizeof(double);
+    if (!RunFirstPass(monitor) || !LinkKernels(monitor)) return false;
+    stats_.firstPassMs = MsSince(phase);
+    for (const auto& entry : kernels_) stats_.kernelBytes += entry.second.pixelData.size() * sizeof(FroatPixel);
+    for (const auto& values : kernelLaneValues_) stats_.kernelBytes += values.size() * sizeof(double);
+
     phase = std::chrono::steady_clock::now();
-    RunGatherPass();
-    stats.gatherMs = MsSince(phase);
-    stats.windowVisits = visitCount_.load();
-    stats.contributions = contributionCount_.load();
+    if (!RunGatherPass(monitor)) return false;
+    stats_.gatherMs = MsSince(phase);
+    stats_.windowVisits = visitCount_.load();
+    stats_.contributions = contributionCount_.load();
+    return true;
 }

@@ -1,196 +1,178 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
-#include "engine/Clock.h"
+#include <dof/Blur.h>
+
 #include "engine/ExposureBytes.h"
-#include "engine/Rounding.h"
-#include "image/FroatImage.h"
-#include "image/LargeArray.h"
 #include "engine/RowKernels.h"
-#include "lens/SpreadTables.h"
+#include "engine/SpreadTables.h"
+#include "image/Conversions.h"
+#include "image/FroatImage.h"
+#include "platform/LargeArray.h"
 
-// A result channel limited to [0, 0.99999]: 1 or more becomes 0.99999, below 0
-// becomes 0; NaN passes unchanged.
-double ClampChannel(double v);
+// What a run reports, on the thread that called Run.
+class RunMonitor {
+public:
+    virtual ~RunMonitor() = default;
+    // Once, when every pixel's blur is known.
+    virtual void SetUp(double largestBlur) { (void)largestBlur; }
+    // A pass begins (total rows), has done rows (about every millisecond), ends.
+    virtual void PassStarted(dof::Stage pass, int total) { (void)pass, (void)total; }
+    virtual void PassReport(dof::Stage pass, int done, int total) { (void)pass, (void)done, (void)total; }
+    virtual void PassEnded(dof::Stage pass) { (void)pass; }
+    // True to stop the run; asked with every report and between the steps.
+    virtual bool Stopped() { return false; }
+};
 
-// Row states of the gather pass.
-enum RowState : int { kRowWaiting = 0, kRowClaimed = 1, kRowDone = 2 };
+// The inputs of a run in the engine's own form (see Conversions.h).
+struct EngineInputs {
+    int width = 0;
+    int height = 0;
+    ColourBytes colour;
+    LargeArray<double> depths;  // reversed already where asked
+    CImageFroat lens;           // 256 x 256
+};
 
-// Answers of ClaimRow besides a row index.
-constexpr int kNoRowWaiting = -1;
-constexpr int kAllRowsDone = -2;
-
-// The depth-of-field blur. The driver fills source, depth and lens and the
-// options, calls Run once and reads result.
+// The depth-of-field blur of one picture: construct it with the parameters,
+// call Run once with the inputs, and find the result where Run was told.
 //
 // The passes are computed row by row, but each row is built from the pixels
 // that reach it, visited in the order of the window (rows top to bottom, then
-// left to right), so every sum is formed in exactly that order. Run releases
-// source and depth once it has taken what it needs of them.
+// left to right), so every sum is formed in exactly that order.
 class CBlurEngine {
 public:
-    CBlurEngine() = default;
+    // threads: worker threads of the passes (at least 1). maxLanes: at most
+    // this many lanes (2, 4 or 8; 0: the widest the processor runs); the
+    // results are the same whatever the lanes.
+    CBlurEngine(const dof::ExactParams& params, int threads, int maxLanes = 0);
     CBlurEngine(const CBlurEngine&) = delete;
     CBlurEngine& operator=(const CBlurEngine&) = delete;
 
-    // Setup, first pass, linking and gather pass; blocks until result is complete.
-    void Run();
-
-    // The blur size of pixel (x, y) from its depth (before Run releases depth).
-    double DepthBlur(int x, int y) const;
-    // The depth value of a pixel (clamped like PixelAt), and the blur of a depth value.
-    double DepthAt(int x, int y) const;
+    // The blur of a depth value: the blur size scaled by the distance's
+    // relative offset from the focus, at least 1 and at most MaxBlur().
     double BlurOfDepth(double d) const;
+    // The largest blur of any of these depths (never below 0), as Run finds it.
+    double LargestBlur(const LargeArray<double>& depths) const;
 
-    // The two passes, one row at a time; safe to run concurrently for different rows.
-    void FirstPassRow(int y);
-    void GatherRow(int y);
-    void ClampPixel(int x, int y);
+    // Setup, first pass, linking and gather pass. Writes width x height
+    // pixels of R, G, B, A bytes (rows outputStride bytes apart) to output.
+    // False when the monitor stopped it; the output is then incomplete.
+    bool Run(EngineInputs inputs, unsigned char* output, std::ptrdiff_t outputStride, RunMonitor& monitor);
 
-    // Called with rowMutex held: a waiting row (now claimed), kNoRowWaiting or kAllRowsDone.
-    int ClaimRow();
-
-    // Number of processors, at least 1.
-    static int ProcessorCount();
-
-    // What the passes found, for tests and benchmarks; valid after Run.
-    double SpreadAt(int x, int y) const { return spreads[Index(x, y)]; }
-    double ReachAt(int x, int y) const { return reachThirds[Index(x, y)] / 3.0; }
-    double BlurAt(int x, int y) const;
-    std::size_t KernelCount() const { return kernels.size(); }
+    // What the run found, for tests and benchmarks; valid after Run.
+    double LargestBlur() const { return largestBlur_; }
+    int KernelSize() const { return kernelSize_; }
+    // The doubled distance of every offset of the window, row by row.
+    const std::vector<double>& DistanceTable() const { return distanceTable_; }
+    double BlurAt(int x, int y) const { return BlurOfDepth(depths_[Index(x, y)]); }
+    double SpreadAt(int x, int y) const { return spreads_[Index(x, y)]; }
+    double ReachAt(int x, int y) const { return reachThirds_[Index(x, y)] / 3.0; }
+    std::size_t KernelCount() const { return kernels_.size(); }
     // The kernel made for a spread value, or null.
     const CImageFroat* KernelFor(double spread) const {
-        const auto found = kernels.find(spread);
-        return found == kernels.end() ? nullptr : &found->second;
+        const auto found = kernels_.find(spread);
+        return found == kernels_.end() ? nullptr : &found->second;
     }
-
-    // Wall time of each phase of the last Run, and the gather's work.
+    // Wall time of each phase, and the gather's work.
     struct Stats {
         double setupMs = 0.0;
         double firstPassMs = 0.0;
         double gatherMs = 0.0;
         std::uint64_t windowVisits = 0;   // neighbour positions looked at
         std::uint64_t contributions = 0;  // neighbours accumulated
-        std::size_t kernelBytes = 0;      // pixels of all kernels
+        std::size_t kernelBytes = 0;      // of all kernels and their layouts
     };
-    Stats stats;
-
-    // Inputs, filled by the driver.
-    CImageFroat source;
-    CImageFroat depth;
-    CImageFroat lens;
-    // Output: every channel within [0, 0.99999].
-    CImageFroat result;
-    // With resultAsBytes set before Run, the output goes straight to
-    // resultBytes (R, G, B, A, top row first, each channel x 256 truncated)
-    // and result stays empty.
-    bool resultAsBytes = false;
-    LargeArray<unsigned char> resultBytes;
-
-    // Inputs in compact form instead of source and depth (see Conversions.h).
-    bool compactSource = false;
-    bool compactDepth = false;
-    int compactWidth = 0;
-    int compactHeight = 0;
-
-    // Options.
-    double strong = 1.035;
-    double blurSize = 16.0;
-    double focus = 0.5;
-    bool zReverse = false;
-    double zNear = 0.0;
-    double zFar = 1.0;
-    double maxBlur = 80.0;
-
-    // Working state, one entry per pixel in row-major order.
-    CImageFroat exposure;                 // strong^(255 c) per colour channel, 255 a; only
-                                          // when the source is not bytes (else from tables)
-    LargeArray<double> depths;            // the depth image's r channel
-    LargeArray<double> blurs;             // each pixel's own blur, during the first pass
-    LargeArray<std::int32_t> reachThirds;  // largest blur around the pixel, rounded up, times 3
-    LargeArray<double> spreads;           // the footprint the pixel's light is spread with
-    LargeArray<std::uint32_t> kernelIds; // the pixel's kernel, in key order of kernels
-    LargeArray<std::uint8_t> inFront;     // the pixel's distance is at or before the focus
-    LargeArray<unsigned char> sourceBytes;  // the source as bytes, when it came from bytes
-
-    std::map<double, CImageFroat> kernels;
-    std::vector<double> distanceTable;
-    std::vector<std::atomic<int>> rowStates;
-    std::mutex kernelMutex;
-    std::mutex rowMutex;
-    int kernelSize = 3;
-    double largestBlur = 0.0;
-
-    // Worker threads per pass; 0 picks one per processor (one fewer above four).
-    int threadCountOverride = 0;
-    int threadCount = 1;
-    // At most this many lanes in the passes (2, 4 or 8; 0: the widest the
-    // processor runs). The results are the same whatever the lanes.
-    int maxLanes = 0;
-    // The millisecond counter of the progress output; tests may replace it.
-    std::uint32_t (*clock)() = MilliClock;
+    const Stats& GetStats() const { return stats_; }
 
 private:
     std::size_t Index(int x, int y) const {
         return static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x);
     }
+    const unsigned char* ColourRow(int y) const { return colour_.pixels + static_cast<std::ptrdiff_t>(y) * colour_.rowStride; }
     // Doubled distances of row offset dy (|dy| <= kernelSize / 2), element dx,
     // with kRowPad entries to spare on either side.
     const double* DistanceRow(int dy) const {
-        const int half = kernelSize / 2;
-        return &symmetricTable_[static_cast<std::size_t>(dy + half) * static_cast<std::size_t>(2 * half + 1 + 2 * kRowPad) +
+        const int half = kernelSize_ / 2;
+        return &symmetricTable_[static_cast<std::size_t>(dy + half) *
+                                    static_cast<std::size_t>(2 * half + 1 + 2 * kRowPad) +
                                 kRowPad + half];
     }
+    // Rows 0 .. height - 1 of a step on the worker threads; false when the
+    // monitor stopped it. A pass reports its progress; other steps only ask.
+    bool ForEachRow(int rows, const std::function<void(int)>& work, RunMonitor& monitor, const dof::Stage* pass = nullptr);
+
+    void Setup();
+    void FillExposureTables();
+    void FillDistanceTable();
+    bool ComputeReaches(RunMonitor& monitor);
+    bool RunFirstPass(RunMonitor& monitor);
+    void FirstPassRow(int y);
+    void ClaimKernels(int y);
+    bool LinkKernels(RunMonitor& monitor);
     void BuildKernelLanes();
+    bool RunGatherPass(RunMonitor& monitor);
+    void GatherRow(int y);
+    // Lists, per row, the pixels i with reachesOtherRows(i) in runs; a pixel
+    // joins the run of its left neighbour when sameRun(left, i).
+    bool ListSourceRuns(bool (*reachesOtherRows)(const CBlurEngine&, std::size_t),
+                        bool (*sameRun)(const CBlurEngine&, std::size_t, std::size_t), RunMonitor& monitor);
     void WindowsOfRow(int y, double* low, double* high, double* centreDepth, int& windowLow, int& windowHigh) const;
     void StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& lastSourceRow);
     // Sets the source row v (for target row y) in job, with the sources to
     // visit: all of them, or only those reaching beyond their own row.
     void PickSources(RowJob& job, int y, int v, bool everyColumn) const;
-    void Setup();
-    void TakeSource();
-    void FillExposureTables();
-    void FillDistanceTable();
-    void ComputeReaches();
-    void ComputeExposureRow(int y);
-    void ClaimKernels(int y);
-    void LinkKernels();
-    void RunFirstPass();
-    void RunGatherPass();
 
-    std::unique_ptr<ExposureBytes> colourBytes_;  // the gather's output bytes, with resultAsBytes
-    std::uint64_t runNumber_ = 0;         // distinct for every Run in the process
-    SpreadTables spreadTables_;           // J per distinct blur, during the first pass
-    bool hasNonPositiveBlur_ = false;
-    int firstWaiting_ = 0;  // no row below it is waiting
+    // Parameters.
+    const dof::ExactParams params_;
+    const double maxBlur_;
+    const int threads_;
+    const int maxLanes_;
+
+    // Inputs.
     int width_ = 0;
     int height_ = 0;
-    bool sourceIsBytes_ = false;
-    CImageFroat sourceCopy_;              // kept only when the source is not bytes / 255
-    std::vector<double> rowMaxBlur_;      // per row, the largest blur
-    std::vector<double> rowMaxSpread_;    // per row, the largest spread
-    std::vector<double> symmetricTable_;  // doubled distances for offsets -K/2..K/2 in both axes
-    std::vector<std::vector<int>> kernelSpans_;       // per kernel: largest covered |dx| per |dy|
+    ColourBytes colour_;
+    LargeArray<double> depths_;
+    CImageFroat lens_;
+    unsigned char* output_ = nullptr;
+    std::ptrdiff_t outputStride_ = 0;
+
+    // Working state, one entry per pixel in row-major order.
+    LargeArray<double> blurs_;               // each pixel's own blur, during the first pass
+    LargeArray<std::int32_t> reachThirds_;   // largest blur around the pixel, rounded up, times 3
+    LargeArray<double> spreads_;             // the footprint the pixel's light is spread with
+    LargeArray<std::uint32_t> kernelIds_;    // the pixel's kernel, in key order of kernels_
+    LargeArray<std::uint8_t> inFront_;       // the pixel's distance is at or before the focus
+
+    std::map<double, CImageFroat> kernels_;  // one per distinct spread
+    std::mutex kernelMutex_;
+    std::vector<double> distanceTable_;
+    int kernelSize_ = 3;
+    double largestBlur_ = 0.0;
+    bool hasNonPositiveBlur_ = false;
+    std::uint64_t runNumber_ = 0;            // distinct for every Run in the process
+    SpreadTables spreadTables_;              // J per distinct blur, during the first pass
+    std::unique_ptr<ExposureBytes> colourBytes_;  // output bytes of colour means
+    std::vector<double> rowMaxBlur_;         // per row, the largest blur
+    std::vector<double> rowMaxSpread_;       // per row, the largest spread
+    std::vector<double> symmetricTable_;     // doubled distances for offsets -K/2..K/2 in both axes
+    std::vector<std::vector<int>> kernelSpans_;  // per kernel: largest covered |dx| per |dy|
     std::vector<std::vector<double>> kernelLaneValues_;
-    std::vector<KernelLanes> kernelLanes_;            // per kernel, as the gather reads it
+    std::vector<KernelLanes> kernelLanes_;   // per kernel, as the gather reads it
     // Per row, the pixels that reach beyond their own row, left to right, in
     // runs of neighbours: row y's are sourceRuns_[runStart_[y] .. runStart_[y + 1]).
     LargeArray<ColumnRun> sourceRuns_;
     std::vector<std::size_t> runStart_;
-    // Lists the pixels i with reachesOtherRows(i); a pixel joins the run of
-    // its left neighbour when sameRun(left, i).
-    void ListSourceRuns(bool (*reachesOtherRows)(const CBlurEngine&, std::size_t),
-                        bool (*sameRun)(const CBlurEngine&, std::size_t, std::size_t));
     SpreadRowFunction spreadRow_ = nullptr;
     GatherRowFunction gatherRow_ = nullptr;
-    double exposureTable_[256] = {};      // strong^(255 b / 255) per byte
-    double alphaExposureTable_[256] = {}; // (b / 255) 255 per byte
+    double exposureTable_[256] = {};         // strong^(255 b / 255) per byte
+    double alphaExposureTable_[256] = {};    // (b / 255) 255 per byte
     std::atomic<std::uint64_t> visitCount_{0};
     std::atomic<std::uint64_t> contributionCount_{0};
+    Stats stats_;
 };

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/BlurEngine.h"
 #include "image/Conversions.h"
 
 namespace {

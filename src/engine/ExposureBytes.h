@@ -2,6 +2,14 @@
 #include <cstdint>
 #include <vector>
 
+// A result channel limited to [0, 0.99999]: 1 or more becomes 0.99999, below 0
+// becomes 0; NaN passes unchanged.
+inline double ClampChannel(double v) {
+    if (v >= 1.0) v = 0.99999;
+    if (v < 0.0) v = 0.0;
+    return v;
+}
+
 // The output byte of a colour channel from its mean in exposure space q:
 // ChannelToByte(ClampChannel(ln(q) / ln(strong) / 255)), mostly without a
 // logarithm. The byte grows with q and steps up at 255 thresholds, found

@@ -4,6 +4,7 @@
 
 #include "engine/BlurEngine.h"
 #include "image/Conversions.h"
+#include "platform/ParallelFor.h"
 
 // Row y of the result. A neighbour contributes to a pixel when it lies in the
 // pixel's window, is not behind it (or lies inside the pixel's own spread),
@@ -22,7 +23,7 @@ void CBlurEngine::GatherRow(int y) {
     thread_local std::vector<double> centreSpread, totals;
     centreSpread.assign(padded, std::numeric_limits<double>::quiet_NaN());
     totals.assign(padded * 8, 0.0);
-    for (int x = 0; x < w; ++x) centreSpread[kRowPad + x] = spreads[row + x];
+    for (int x = 0; x < w; ++x) centreSpread[kRowPad + x] = spreads_[row + x];
     job.kernelLanes = kernelLanes_.data();
     thread_local std::vector<GatherSource> sources;
     sources.resize(static_cast<std::size_t>(w));
@@ -30,6 +31,7 @@ void CBlurEngine::GatherRow(int y) {
     job.centreSpread = &centreSpread[kRowPad];
     job.colourExposure = exposureTable_;
     job.alphaExposure = alphaExposureTable_;
+    job.sourcePixelBytes = colour_.pixelBytes;
     for (int c = 0; c < 4; ++c) {
         job.sums[c] = &totals[padded * static_cast<std::size_t>(c) + kRowPad];
         job.weights[c] = &totals[padded * static_cast<std::size_t>(4 + c) + kRowPad];
@@ -40,65 +42,44 @@ void CBlurEngine::GatherRow(int y) {
         // A spread not above the doubled row distance covers nothing in this row.
         if (!(rowMaxSpread_[static_cast<std::size_t>(v)] > 2.0 * std::abs(dy))) continue;
         const std::size_t sourceRow = Index(0, v);
-        job.spreadRow = &spreads[sourceRow];
-        job.depthRow = &depths[sourceRow];
-        job.kernelIdRow = &kernelIds[sourceRow];
-        job.inFrontRow = &inFront[sourceRow];
-        job.exposureRow = sourceIsBytes_ ? nullptr : &exposure.pixelData[sourceRow];
-        job.sourceByteRow = sourceIsBytes_ ? &sourceBytes[sourceRow * 4] : nullptr;
+        job.spreadRow = &spreads_[sourceRow];
+        job.depthRow = &depths_[sourceRow];
+        job.kernelIdRow = &kernelIds_[sourceRow];
+        job.inFrontRow = &inFront_[sourceRow];
+        job.sourceByteRow = ColourRow(v);
         PickSources(job, y, v, dy == 0);
         gatherRow_(job);
     }
     visitCount_ += job.visits;
     contributionCount_ += job.contributions;
 
-    // Back from exposure space. A channel that met no weight keeps the source
+    // Back from exposure space, straight to bytes: colour means through the
+    // table of ExposureBytes. A channel that met no weight keeps the source
     // value; strong 1 averages linearly (the limit of the mean).
-    const double lg = std::log(strong);
-    const bool linear = strong == 1.0;
-    for (int x = 0; x < w; ++x) {
-        double own[4];
-        if (sourceIsBytes_) {
-            for (int c = 0; c < 4; ++c) own[c] = sourceBytes[(row + x) * 4 + c] / 255.0;
-        } else {
-            const FroatPixel& p = sourceCopy_.pixelData[row + x];
-            own[0] = p.r, own[1] = p.g, own[2] = p.b, own[3] = p.a;
-        }
-        // With resultAsBytes, straight to bytes; colour means through the table.
-        unsigned char* const d = resultAsBytes ? &resultBytes[(row + x) * 4] : nullptr;
-        double out[4];
+    const bool linear = params_.strong == 1.0;
+    const unsigned char* own = ColourRow(y);
+    const int ownBytes = colour_.pixelBytes;
+    unsigned char* out = output_ + static_cast<std::ptrdiff_t>(y) * outputStride_;
+    for (int x = 0; x < w; ++x, own += ownBytes, out += 4) {
         for (int c = 0; c < 4; ++c) {
             const double sum = job.sums[c][x];
             const double weight = job.weights[c][x];
             if (weight == 0.0) {
-                out[c] = own[c];
+                const unsigned char b = c < 3 || ownBytes == 4 ? own[c] : 255;
+                out[c] = ChannelToByte(ClampChannel(b / 255.0));
             } else if (linear || c == 3) {
-                out[c] = (sum / weight) / 255.0;
-            } else if (d) {
-                d[c] = colourBytes_->Byte(sum / weight);
-                continue;
+                out[c] = ChannelToByte(ClampChannel((sum / weight) / 255.0));
             } else {
-                out[c] = std::log(sum / weight) / lg / 255.0;
+                out[c] = colourBytes_->Byte(sum / weight);
             }
-            if (d) d[c] = ChannelToByte(ClampChannel(out[c]));
         }
-        if (d) continue;
-        result.pixelData[row + x] = FroatPixel{out[0], out[1], out[2], out[3]};
-        ClampPixel(x, y);
     }
 }
 
-double ClampChannel(double v) {
-    if (v >= 1.0) v = 0.99999;
-    if (v < 0.0) v = 0.0;
-    return v;
-}
-
-void CBlurEngine::ClampPixel(int x, int y) {
-    FroatPixel p = result.PixelAt(x, y);
-    p.r = ClampChannel(p.r);
-    p.g = ClampChannel(p.g);
-    p.b = ClampChannel(p.b);
-    p.a = ClampChannel(p.a);
-    result.SetPixel(x, y, p);
+bool CBlurEngine::RunGatherPass(RunMonitor& monitor) {
+    const dof::Stage pass = dof::Stage::kGather;
+    monitor.PassStarted(pass, height_);
+    if (!ForEachRow(height_, [this](int y) { GatherRow(y); }, monitor, &pass)) return false;
+    monitor.PassEnded(pass);
+    return true;
 }

@@ -1,16 +1,7 @@
 #pragma once
-#include <cstddef>
-#include <cstdint>
-
-class CBlurEngine;
-
-// Estimates of the memory a run takes, so that the driver can refuse a run
-// that would not fit before allocating it. All sizes are in bytes, as doubles
-// so that absurd inputs saturate instead of wrapping.
-
-// Bytes a run may use: three quarters of the physical memory, at most
-// 64 GiB; 2 GiB when the physical memory cannot be found.
-double MemoryBudget();
+// Estimates of the memory a run takes, so that a run that would not fit is
+// refused before anything is allocated for it. All sizes are in bytes, as
+// doubles so that absurd inputs saturate instead of wrapping.
 
 // Per pixel of the picture, an upper bound: five float images of 32 bytes
 // (source, depth, result, weight sums, exposure), a 32-byte per-pixel
@@ -25,14 +16,9 @@ constexpr double kRunFixedBytes = 16.0 * 1024 * 1024;
 // The pixel buffers of a width x height run.
 double PixelBufferBytes(double width, double height);
 
-// The largest blur size of a width x height run: the engine's DepthBlur over
-// every pixel (its depth filled by the driver), never below 0 (the engine's
-// own start).
-double LargestDepthBlur(const CBlurEngine& engine, int width, int height);
-
 // The lens kernels and the distance table that a largest blur implies, for a
-// picture of pixelCount pixels: one kernel per spread (a multiple of 1/3 from
-// 1 up to the largest blur, and no more kernels than pixels, the largest ones
-// counted), the resampling scratch of every thread, and the distance table
-// of the window size.
+// picture of pixelCount pixels: one kernel per spread (a multiple of 1/3
+// from 1 up to the largest blur, and no more kernels than pixels, the
+// largest ones counted), the resampling scratch of one thread per processor,
+// and the distance table of the window size.
 double BlurTableBytes(double largestBlur, double pixelCount);

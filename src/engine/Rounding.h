@@ -5,11 +5,14 @@
 inline double RoundUpThird(double v) { return std::ceil(3.0 * v) / 3.0; }
 
 // The window or kernel dimension for a blur, reach or spread v: the whole
-// part of RoundUpThird(v), made even, and at least 3. Callers keep v within
-// int range (the engine limits every blur before it gets here).
-inline int KernelDimension(double v) {
-    int k = static_cast<int>(std::ceil(3.0 * v) / 3.0);
-    if (k % 2 != 0) k += 1;
-    if (k < 3) k = 3;
-    return k;
+// part of RoundUpThird(v), made even, and at least 3. In double arithmetic,
+// so that estimates may ask for blurs far beyond int range.
+inline double KernelDimensionOf(double v) {
+    double k = std::trunc(std::ceil(3.0 * v) / 3.0);
+    if (std::fmod(k, 2.0) != 0.0) k += 1.0;
+    return k < 3.0 ? 3.0 : k;
 }
+
+// The same as an int; callers keep v within int range (the engine limits
+// every blur before it gets here).
+inline int KernelDimension(double v) { return static_cast<int>(KernelDimensionOf(v)); }

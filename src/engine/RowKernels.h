@@ -15,14 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "image/FroatImage.h"
-
-// The id of a pixel whose blur has no J table.
-constexpr std::uint16_t kNoSpreadTable = 0xffff;
-
-// Per-target arrays carry this many unused entries before index 0 and after
-// the last pixel, so that whole lanes may run past either end of a span.
-constexpr int kRowPad = 8;
+#include "engine/RowLayout.h"
 
 // One kernel as the gather reads it: for each row offset dy within reach
 // and each orientation (0: behind the focus, read as stored; 1: in front,
@@ -42,12 +35,6 @@ static inline const double* KernelLaneRow(const KernelLanes& k, int orientation,
         (static_cast<std::size_t>(orientation) * static_cast<std::size_t>(2 * k.reach + 1) +
          static_cast<std::size_t>(dy + k.reach)) * 4 + static_cast<std::size_t>(channel);
     return k.values + rowIndex * static_cast<std::size_t>(k.stride) + kRowPad + k.reach;
-}
-
-// J of a neighbour with blur b at doubled distance w.
-static inline double LaneAttenuatedBlur(double b, double w) {
-    const double m = 1.0 - (b - w) / b;
-    return b * (1.0 - m * m);
 }
 
 // Working space of a job, owned by the caller (the templates never
@@ -136,10 +123,10 @@ struct GatherRowJob : RowJob {
     const double* depthRow = nullptr;
     const std::uint32_t* kernelIdRow = nullptr;
     const std::uint8_t* inFrontRow = nullptr;
-    // The sources' exposure: exposureRow, or when it is null, the tables of
-    // sourceByteRow's bytes (colour, and alpha).
-    const FroatPixel* exposureRow = nullptr;
+    // The sources' exposure: the tables of sourceByteRow's bytes (colour,
+    // and alpha), sourcePixelBytes (3 or 4; with 3, alpha is 255) a pixel.
     const unsigned char* sourceByteRow = nullptr;
+    int sourcePixelBytes = 4;
     const double* colourExposure = nullptr;
     const double* alphaExposure = nullptr;
     const KernelLanes* kernelLanes = nullptr;  // per kernel id
@@ -325,7 +312,7 @@ void SpreadSourceRow(SpreadRowJob& job) {
             const int dx = s.u - t;
             if (dx < rowLow[t] || dx > rowHigh[t]) continue;
             if (!(s.depth <= centreDepth[t])) continue;
-            const double jx = LaneAttenuatedBlur(s.blur, distance[dx]);
+            const double jx = AttenuatedBlur(s.blur, distance[dx]);
             if (jx >= 1.0) {
                 sums[t] = sums[t] + jx;
                 counts[t] = counts[t] + 1.0;
@@ -406,8 +393,8 @@ void GatherSourceRow(GatherRowJob& job) {
     const double* const depthRow = job.depthRow;
     const std::uint32_t* const kernelIdRow = job.kernelIdRow;
     const std::uint8_t* const inFrontRow = job.inFrontRow;
-    const FroatPixel* const exposureRow = job.exposureRow;
     const unsigned char* const sourceByteRow = job.sourceByteRow;
+    const int sourcePixelBytes = job.sourcePixelBytes;
     const double* const colourExposure = job.colourExposure;
     const double* const alphaExposure = job.alphaExposure;
     const KernelLanes* const kernelLanes = job.kernelLanes;
@@ -433,14 +420,10 @@ void GatherSourceRow(GatherRowJob& job) {
         GatherSource& s = found[count++];
         s.kernel = KernelLaneRow(kernel, inFrontRow[u] != 0 ? 1 : 0, dy, 0);
         s.stride = static_cast<std::size_t>(kernel.stride);
-        if (exposureRow) {
-            const FroatPixel& xp = exposureRow[u];
-            s.exposure[0] = xp.r, s.exposure[1] = xp.g, s.exposure[2] = xp.b, s.exposure[3] = xp.a;
-        } else {
-            const unsigned char* b = sourceByteRow + 4 * u;
-            s.exposure[0] = colourExposure[b[0]], s.exposure[1] = colourExposure[b[1]];
-            s.exposure[2] = colourExposure[b[2]], s.exposure[3] = alphaExposure[b[3]];
-        }
+        const unsigned char* b = sourceByteRow + sourcePixelBytes * u;
+        s.exposure[0] = colourExposure[b[0]], s.exposure[1] = colourExposure[b[1]];
+        s.exposure[2] = colourExposure[b[2]];
+        s.exposure[3] = alphaExposure[sourcePixelBytes == 4 ? b[3] : 255];
         s.depth = depthRow[u];
         s.column = static_cast<double>(u);
         s.u = u;

@@ -1,5 +1,7 @@
-#include "engine/Lanes.h"
+// The passes' row kernels for two lanes (SSE2, which every x86-64 processor
+// has), and the one place that picks the lanes for a run.
 #include "engine/RowKernels.h"
+#include "platform/Lanes.h"
 
 void SpreadRowBaseline(SpreadRowJob& job) { SpreadSourceRow<LanesSse2>(job); }
 void GatherRowBaseline(GatherRowJob& job) { GatherSourceRow<LanesSse2>(job); }
@@ -7,21 +9,6 @@ void SpreadRowWide(SpreadRowJob& job);
 void GatherRowWide(GatherRowJob& job);
 void SpreadRowWidest(SpreadRowJob& job);
 void GatherRowWidest(GatherRowJob& job);
-
-int WidestLanes() {
-#if defined(__x86_64__) || defined(__i386__)
-    if (__builtin_cpu_supports("avx512f")) return 8;
-    if (__builtin_cpu_supports("avx2")) return 4;
-#endif
-    return 2;
-}
-
-namespace {
-int LanesFor(int maxLanes) {
-    const int widest = WidestLanes();
-    return (maxLanes > 0 && maxLanes < widest) ? maxLanes : widest;
-}
-}  // namespace
 
 SpreadRowFunction ChooseSpreadRow(int maxLanes) {
     const int lanes = LanesFor(maxLanes);

@@ -1,6 +1,6 @@
 // Built with AVX2 enabled where the compiler targets x86-64; only called
 // where the processor has it.
-#include "engine/Lanes.h"
+#include "platform/Lanes.h"
 #include "engine/RowKernels.h"
 
 #if defined(__AVX2__)

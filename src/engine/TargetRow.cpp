@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "engine/BlurEngine.h"
+#include "engine/Rounding.h"
 
 namespace {
 // Each thread's working space for the lists of sources of its jobs.
@@ -22,14 +23,14 @@ void CBlurEngine::WindowsOfRow(int y, double* low, double* high, double* centreD
     std::int32_t lastThirds = -1;
     int n = 3;
     for (int x = 0; x < width_; ++x) {
-        if (reachThirds[row + x] != lastThirds) {
-            lastThirds = reachThirds[row + x];
+        if (reachThirds_[row + x] != lastThirds) {
+            lastThirds = reachThirds_[row + x];
             n = KernelDimension(lastThirds / 3.0);
-            if (n > kernelSize) n = kernelSize;
+            if (n > kernelSize_) n = kernelSize_;
         }
         low[x] = -(n / 2);
         high[x] = -(n / 2) + n - 1;
-        centreDepth[x] = depths[row + x];
+        centreDepth[x] = depths_[row + x];
         windowLow = std::min(windowLow, -(n / 2));
         windowHigh = std::max(windowHigh, -(n / 2) + n - 1);
     }

@@ -1,72 +1,133 @@
 #include "image/Conversions.h"
 
-#include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 
-#include "engine/BlurEngine.h"
+namespace {
 
-void SetDepthFromBytes(CBlurEngine& engine, int width, int height, unsigned char* bytes) {
-    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
-    if (engine.zReverse)
-        for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<unsigned char>(255 - bytes[i]);
-    engine.depth.SetFromRGBA8(width, height, bytes);
+// A float sample as a byte: colour encoded to sRGB, clipped, rounded.
+unsigned char FloatToByte(double v, bool colour) {
+    if (!(v > 0.0)) return 0;  // NaN too
+    if (colour) v = EncodeSrgb(v);
+    if (v >= 1.0) return 255;
+    return static_cast<unsigned char>(static_cast<int>(v * 255.0 + 0.5));
 }
 
-void SetDepthFromValues(CBlurEngine& engine, const double* values, int width, int height) {
-    engine.depth.Resize(width, height, FroatPixel{});
-    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    for (std::size_t i = 0; i < count; ++i) {
-        const double v = engine.zReverse ? 1.0 - values[i] : values[i];
-        engine.depth.pixelData[i] = FroatPixel{v, v, v, v};
+double SampleAt(const unsigned char* row, int index, dof::SampleType type) {
+    if (type == dof::SampleType::kFloat32) {
+        float v;
+        std::memcpy(&v, row + 4 * index, sizeof v);
+        return v;
+    }
+    double v;
+    std::memcpy(&v, row + 8 * index, sizeof v);
+    return v;
+}
+
+}  // namespace
+
+dof::Error CheckImage(const dof::ImageView& view, const char* what) {
+    const std::string name(what);
+    if (view.Channels() < 1 || view.Channels() > 4)
+        return {dof::ErrorCode::kInvalidImage, name + " has " + std::to_string(view.Channels()) +
+                                                   " channels; 1 to 4 are taken"};
+    if (view.Width() < 0 || view.Height() < 0)
+        return {dof::ErrorCode::kInvalidImage, name + " has a size below zero"};
+    if (view.Empty()) return {};
+    if (view.Data() == nullptr) return {dof::ErrorCode::kInvalidImage, name + " has no pixels"};
+    const std::size_t row = static_cast<std::size_t>(view.Width()) * view.PixelBytes();
+    if (static_cast<std::size_t>(std::llabs(static_cast<long long>(view.RowStride()))) < row && view.Height() > 1)
+        return {dof::ErrorCode::kInvalidImage, name + "'s rows overlap (row stride " +
+                                                   std::to_string(view.RowStride()) + " bytes)"};
+    return {};
+}
+
+double EncodeSrgb(double linear) {
+    if (linear <= 0.0031308) return 12.92 * linear;
+    return 1.055 * std::pow(linear, 1.0 / 2.4) - 0.055;
+}
+
+void PixelToRgba8(const dof::ImageView& view, int x, int y, unsigned char rgba[4]) {
+    const int channels = view.Channels();
+    const unsigned char* row = view.Row(y);
+    const int first = x * channels;
+    unsigned char c[4] = {0, 0, 0, 255};
+    for (int k = 0; k < channels; ++k) {
+        if (view.Type() == dof::SampleType::kUInt8) {
+            c[k] = row[first + k];
+        } else {
+            // Grey, red, green and blue are light; the last of 2 or 4 is alpha.
+            const bool alpha = (channels == 2 && k == 1) || (channels == 4 && k == 3);
+            c[k] = FloatToByte(SampleAt(row, first + k, view.Type()), !alpha);
+        }
+    }
+    if (channels <= 2) {
+        rgba[0] = rgba[1] = rgba[2] = c[0];
+        rgba[3] = channels == 2 ? c[1] : 255;
+    } else {
+        rgba[0] = c[0];
+        rgba[1] = c[1];
+        rgba[2] = c[2];
+        rgba[3] = channels == 4 ? c[3] : 255;
     }
 }
 
-void SetLensFromBytes(CBlurEngine& engine, unsigned char* bytes) {
-    for (std::size_t i = 0; i < 256 * 256; ++i) {
-        unsigned char* p = bytes + 4 * i;
-        p[3] = static_cast<unsigned char>((static_cast<unsigned>(p[0]) + p[1] + p[2]) / 3);
+ColourBytes ColourFromView(const dof::ImageView& view) {
+    ColourBytes colour;
+    const int w = view.Width() > 0 && view.Height() > 0 ? view.Width() : 0;
+    const int h = w > 0 ? view.Height() : 0;
+    if (view.Type() == dof::SampleType::kUInt8 && (view.Channels() == 3 || view.Channels() == 4)) {
+        colour.pixels = w > 0 ? view.Row(0) : nullptr;
+        colour.rowStride = view.RowStride();
+        colour.pixelBytes = view.Channels();
+        return colour;
     }
-    engine.lens.SetFromRGBA8(256, 256, bytes);
+    colour.owned.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
+    for (int y = 0; y < h; ++y) {
+        unsigned char* out = colour.owned.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w) * 4;
+        for (int x = 0; x < w; ++x) PixelToRgba8(view, x, y, out + 4 * x);
+    }
+    colour.pixels = colour.owned.data();
+    colour.rowStride = static_cast<std::ptrdiff_t>(w) * 4;
+    colour.pixelBytes = 4;
+    return colour;
 }
 
-void SetSourceFromBytes(CBlurEngine& engine, int width, int height, const unsigned char* bytes) {
-    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
-    engine.source.Clear();
-    engine.sourceBytes.assign(bytes, bytes + count);
-    engine.compactWidth = width;
-    engine.compactHeight = height;
-    engine.compactSource = true;
-}
-
-void SetSourceFromBytes(CBlurEngine& engine, int width, int height, LargeArray<unsigned char>&& bytes) {
-    engine.source.Clear();
-    engine.sourceBytes = std::move(bytes);
-    engine.sourceBytes.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
-    engine.compactWidth = width;
-    engine.compactHeight = height;
-    engine.compactSource = true;
-}
-
-void SetDepthChannelFromBytes(CBlurEngine& engine, int width, int height, const unsigned char* bytes) {
-    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+LargeArray<double> DepthFromView(const dof::ImageView& view, bool reverse) {
+    const int w = view.Width() > 0 && view.Height() > 0 ? view.Width() : 0;
+    const int h = w > 0 ? view.Height() : 0;
+    LargeArray<double> depths(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+    const int step = view.Channels();
     const double* fraction = ByteFractions();
-    engine.depth.Clear();
-    engine.depths.resize(count);
-    for (std::size_t i = 0; i < count; ++i)
-        engine.depths[i] = fraction[engine.zReverse ? 255 - bytes[4 * i] : bytes[4 * i]];
-    engine.compactWidth = width;
-    engine.compactHeight = height;
-    engine.compactDepth = true;
+    for (int y = 0; y < h; ++y) {
+        const unsigned char* row = view.Row(y);
+        double* out = depths.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
+        if (view.Type() == dof::SampleType::kUInt8) {
+            for (int x = 0; x < w; ++x) out[x] = fraction[reverse ? 255 - row[x * step] : row[x * step]];
+        } else {
+            for (int x = 0; x < w; ++x) {
+                const double v = SampleAt(row, x * step, view.Type());
+                out[x] = reverse ? 1.0 - v : v;
+            }
+        }
+    }
+    return depths;
 }
 
-void SetDepthChannelFromValues(CBlurEngine& engine, const double* values, int width, int height) {
-    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    engine.depth.Clear();
-    engine.depths.resize(count);
-    for (std::size_t i = 0; i < count; ++i) engine.depths[i] = engine.zReverse ? 1.0 - values[i] : values[i];
-    engine.compactWidth = width;
-    engine.compactHeight = height;
-    engine.compactDepth = true;
+CImageFroat LensFromView(const dof::ImageView& view) {
+    const int w = view.Width();
+    const int h = view.Height();
+    LargeArray<unsigned char> bytes(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            unsigned char* p = &bytes[(static_cast<std::size_t>(y) * w + x) * 4];
+            PixelToRgba8(view, x, y, p);
+            p[3] = static_cast<unsigned char>((static_cast<unsigned>(p[0]) + p[1] + p[2]) / 3);
+        }
+    CImageFroat lens;
+    lens.SetFromRGBA8(w, h, bytes.data());
+    return lens;
 }
 
 unsigned char ChannelToByte(double value) {
@@ -74,25 +135,4 @@ unsigned char ChannelToByte(double value) {
     if (!(scaled >= 0.0)) return 0;  // NaN or negative
     if (scaled >= 255.0) return 255;
     return static_cast<unsigned char>(static_cast<int>(scaled));
-}
-
-const FroatPixel& ResultPixel(const CBlurEngine& engine, int x, int y) { return engine.result.PixelAt(x, y); }
-
-void ResultToBytes(const CBlurEngine& engine, unsigned char* destination) {
-    if (engine.resultAsBytes) {
-        std::copy(engine.resultBytes.begin(), engine.resultBytes.end(), destination);
-        return;
-    }
-    const int w = engine.result.width;
-    const int h = engine.result.height;
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            const FroatPixel& p = ResultPixel(engine, x, y);
-            unsigned char* d = destination + (static_cast<std::size_t>(y) * w + x) * 4;
-            d[0] = ChannelToByte(p.r);
-            d[1] = ChannelToByte(p.g);
-            d[2] = ChannelToByte(p.b);
-            d[3] = ChannelToByte(p.a);
-        }
-    }
 }

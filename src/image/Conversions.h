@@ -1,38 +1,46 @@
 #pragma once
-#include <cstdint>
-#include <vector>
+// From pictures as callers hand them over to the engine's inputs, and from
+// result values to bytes.
+#include <cstddef>
+#include <string>
 
-#include "image/LargeArray.h"
+#include <dof/Error.h>
+#include <dof/Image.h>
 
-class CBlurEngine;
-struct FroatPixel;
+#include "image/FroatImage.h"
+#include "platform/LargeArray.h"
 
-// Fills the engine's depth from decoded TGA bytes (R, G, B, A per pixel);
-// with zReverse every byte b first becomes 255 - b, in the buffer itself.
-void SetDepthFromBytes(CBlurEngine& engine, int width, int height, unsigned char* bytes);
+// Whether view can be read: 1 to 4 channels, sizes not below zero, pixels
+// given unless the picture is empty, rows at least a pixel row apart. The
+// error (kInvalidImage) names the picture as what.
+dof::Error CheckImage(const dof::ImageView& view, const char* what);
 
-// Fills the engine's depth from one value per pixel (an RGBE file's means);
-// with zReverse each value v becomes 1.0 - v. Values are not clamped.
-void SetDepthFromValues(CBlurEngine& engine, const double* values, int width, int height);
+// The colour as the engine reads it: rows of 8-bit R, G, B and, with 4 bytes
+// a pixel, A (3 bytes a pixel: alpha 255). An 8-bit RGB or RGBA picture is
+// read where it lies; any other is converted into owned.
+struct ColourBytes {
+    const unsigned char* pixels = nullptr;  // row 0
+    std::ptrdiff_t rowStride = 0;
+    int pixelBytes = 4;
+    LargeArray<unsigned char> owned;
+};
+ColourBytes ColourFromView(const dof::ImageView& view);
 
-// Fills the engine's 256 x 256 lens; each pixel's alpha becomes the integer
-// mean of its red, green and blue, in the buffer itself.
-void SetLensFromBytes(CBlurEngine& engine, unsigned char* bytes);
+// One pixel of any picture as 8-bit R, G, B, A: 8-bit samples as they are
+// (grey spread to R, G and B; alpha 255 without one), float samples as
+// linear light encoded to sRGB and clipped (alpha only clipped), rounded.
+void PixelToRgba8(const dof::ImageView& view, int x, int y, unsigned char rgba[4]);
 
-// The same inputs in the engine's compact form, which a run needs, without
-// the float images: the source as its bytes, the depth as its first channel.
-// The results are the same as through the float images.
-void SetSourceFromBytes(CBlurEngine& engine, int width, int height, const unsigned char* bytes);
-// The same, taking over a buffer of exactly width x height x 4 bytes.
-void SetSourceFromBytes(CBlurEngine& engine, int width, int height, LargeArray<unsigned char>&& bytes);
-void SetDepthChannelFromBytes(CBlurEngine& engine, int width, int height, const unsigned char* bytes);
-void SetDepthChannelFromValues(CBlurEngine& engine, const double* values, int width, int height);
+// The depth values of a run: the first channel, 8-bit as byte / 255 (with
+// reverse, (255 - byte) / 255), float as it is (with reverse, 1 - value).
+LargeArray<double> DepthFromView(const dof::ImageView& view, bool reverse);
+
+// The 256 x 256 lens as the float image of the engine: its RGBA bytes / 255,
+// alpha replaced by the integer mean of red, green and blue.
+CImageFroat LensFromView(const dof::ImageView& view);
+
+// Linear light to the sRGB curve, both 0 to 1.
+double EncodeSrgb(double linear);
 
 // One result channel as a byte: value x 256 truncated; a NaN gives 0.
 unsigned char ChannelToByte(double value);
-
-// The result pixel at the clamped position (x, y).
-const FroatPixel& ResultPixel(const CBlurEngine& engine, int x, int y);
-
-// The whole result as R, G, B, A bytes, top row first.
-void ResultToBytes(const CBlurEngine& engine, unsigned char* destination);

@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "image/LargeArray.h"
+#include "platform/LargeArray.h"
 
 // b / 255.0 for every byte b, computed once.
 const double* ByteFractions();

@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "image/LargeArray.h"
+#include "platform/LargeArray.h"
 
 // Abstract image codec: decodes a whole file held in memory into 8-bit
 // R, G, B, A pixels, top row first.

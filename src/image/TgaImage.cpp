@@ -99,35 +99,31 @@ bool CImageTga::PeekSize(const unsigned char* head, std::size_t headSize, std::s
     return true;
 }
 
-bool CImageTga::Decode(const unsigned char* data, std::size_t size) {
-    Layout layout;
-    if (!ParseHeader(data, size, size, layout)) return false;
+bool CImageTga::DecodePixels(const unsigned char* data, std::size_t size, const Layout& layout, int outChannels,
+                             unsigned char* destination, std::ptrdiff_t rowStride) {
     const unsigned w = layout.width;
     const unsigned h = layout.height;
-    const bool topLeft = layout.topLeft;
-    const std::size_t offset = layout.offset;
     const std::size_t bytesPerPixel = layout.bytesPerPixel;
-    const bool runLength = layout.runLength;
     const std::size_t pixelCount = static_cast<std::size_t>(w) * h;
-    const std::size_t available = size - offset;
+    if (pixelCount == 0) return true;
 
     std::vector<unsigned char> decoded;
-    const unsigned char* pixels = data + offset;
-    if (runLength) {
+    const unsigned char* pixels = data + layout.offset;
+    if (layout.runLength) {
         decoded.resize(pixelCount * bytesPerPixel);
-        if (!DecodeRle(data + offset, available, static_cast<int>(bytesPerPixel), pixelCount, decoded.data()))
+        if (!DecodeRle(pixels, size - layout.offset, static_cast<int>(bytesPerPixel), pixelCount, decoded.data()))
             return false;
         pixels = decoded.data();
     }
-
-    rgba.assign(pixelCount * 4, 0);
-    width = static_cast<int>(w);
-    height = static_cast<int>(h);
     for (unsigned y = 0; y < h; ++y) {
-        const unsigned sourceRow = topLeft ? y : h - 1 - y;
+        const unsigned sourceRow = layout.topLeft ? y : h - 1 - y;
         const unsigned char* s = pixels + static_cast<std::size_t>(sourceRow) * w * bytesPerPixel;
-        unsigned char* d = rgba.data() + static_cast<std::size_t>(y) * w * 4;
-        for (unsigned x = 0; x < w; ++x, s += bytesPerPixel, d += 4) {
+        unsigned char* d = destination + static_cast<std::ptrdiff_t>(y) * rowStride;
+        if (outChannels == 1) {
+            std::memcpy(d, s, w);
+            continue;
+        }
+        for (unsigned x = 0; x < w; ++x, s += bytesPerPixel, d += outChannels) {
             if (bytesPerPixel == 1) {
                 d[0] = d[1] = d[2] = s[0];
                 d[3] = 255;
@@ -135,10 +131,34 @@ bool CImageTga::Decode(const unsigned char* data, std::size_t size) {
                 d[0] = s[2];
                 d[1] = s[1];
                 d[2] = s[0];
-                d[3] = bytesPerPixel == 4 ? s[3] : 255;
+                if (outChannels == 4) d[3] = bytesPerPixel == 4 ? s[3] : 255;
             }
         }
     }
+    return true;
+}
+
+bool CImageTga::Decode(const unsigned char* data, std::size_t size) {
+    Layout layout;
+    if (!ParseHeader(data, size, size, layout)) return false;
+    rgba.assign(static_cast<std::size_t>(layout.width) * layout.height * 4, 0);
+    if (!DecodePixels(data, size, layout, 4, rgba.data(), static_cast<std::ptrdiff_t>(layout.width) * 4)) {
+        LargeArray<unsigned char>().swap(rgba);
+        return false;
+    }
+    width = static_cast<int>(layout.width);
+    height = static_cast<int>(layout.height);
+    return true;
+}
+
+bool CImageTga::DecodeImage(const unsigned char* data, std::size_t size, dof::Image& image) {
+    Layout layout;
+    if (!ParseHeader(data, size, size, layout)) return false;
+    const int channels = static_cast<int>(layout.bytesPerPixel);
+    dof::Image decoded(static_cast<int>(layout.width), static_cast<int>(layout.height), channels,
+                       dof::SampleType::kUInt8);
+    if (!DecodePixels(data, size, layout, channels, decoded.Data(), decoded.RowStride())) return false;
+    image = std::move(decoded);
     return true;
 }
 

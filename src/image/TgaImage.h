@@ -1,4 +1,6 @@
 #pragma once
+#include <dof/Image.h>
+
 #include "image/ImageBase.h"
 
 // TGA reader: 8-bit grey (types 3 and 11), 24- and 32-bit true colour,
@@ -27,6 +29,11 @@ public:
     static bool PeekSize(const unsigned char* head, std::size_t headSize, std::size_t fileSize, int& width,
                          int& height);
 
+    // Decodes a whole file into an 8-bit picture with the file's own
+    // channels: 1 for grey, 3 for 24-bit and 4 for 32-bit colour. False when
+    // Load would refuse the file.
+    static bool DecodeImage(const unsigned char* data, std::size_t size, dof::Image& image);
+
 private:
     // Where and how the pixels of a file are stored, from its header.
     struct Layout {
@@ -38,5 +45,9 @@ private:
         bool topLeft = false;
     };
     static bool ParseHeader(const unsigned char* data, std::size_t headSize, std::size_t fileSize, Layout& layout);
+    // Decodes the pixels of a parsed file into rows of outChannels bytes a
+    // pixel: the file's own channels, or 4 (R, G, B, A).
+    static bool DecodePixels(const unsigned char* data, std::size_t size, const Layout& layout, int outChannels,
+                             unsigned char* destination, std::ptrdiff_t rowStride);
     bool Decode(const unsigned char* data, std::size_t size);
 };

@@ -1,6 +1,7 @@
 #include "image/TgaWriter.h"
 
 #include <cstring>
+#include <type_traits>
 
 namespace {
 constexpr std::size_t kHeaderSize = 18;
@@ -13,7 +14,15 @@ std::size_t CTGAImage::EncodedSize(int width, int height) {
 }
 
 bool CTGAImage::Encode(int width, int height, const unsigned char* pixels) {
+    return Encode(dof::ImageView(pixels, width, height, 4, dof::SampleType::kUInt8));
+}
+
+bool CTGAImage::Encode(const dof::ImageView& picture) {
+    const int width = picture.Width();
+    const int height = picture.Height();
+    const int channels = picture.Channels();
     if (width < 0 || height < 0 || width > 65535 || height > 65535) return false;
+    if (picture.Type() != dof::SampleType::kUInt8 || channels < 1 || channels > 4) return false;
     const std::size_t size = EncodedSize(width, height);
     LargeArray<unsigned char> file(size);
     unsigned char* out = file.data();
@@ -26,14 +35,24 @@ bool CTGAImage::Encode(int width, int height, const unsigned char* pixels) {
     out[16] = 32;
     out[17] = 0x08;
     unsigned char* d = out + kHeaderSize;
-    for (int y = height - 1; y >= 0; --y) {
-        const unsigned char* s = pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 4;
-        for (int x = 0; x < width; ++x, s += 4, d += 4) {
-            d[0] = s[2];
-            d[1] = s[1];
-            d[2] = s[0];
-            d[3] = s[3];
+    // Bottom row first, as B, G, R, A; one loop per channel count.
+    auto rows = [&](auto channelCount) {
+        constexpr int c = decltype(channelCount)::value;
+        for (int y = height - 1; y >= 0; --y) {
+            const unsigned char* s = picture.Row(y);
+            for (int x = 0; x < width; ++x, s += c, d += 4) {
+                d[0] = c <= 2 ? s[0] : s[2];
+                d[1] = c <= 2 ? s[0] : s[1];
+                d[2] = s[0];
+                d[3] = c == 2 ? s[1] : c == 4 ? s[3] : 255;
+            }
         }
+    };
+    switch (channels) {
+        case 1: rows(std::integral_constant<int, 1>()); break;
+        case 2: rows(std::integral_constant<int, 2>()); break;
+        case 3: rows(std::integral_constant<int, 3>()); break;
+        default: rows(std::integral_constant<int, 4>()); break;
     }
     std::memset(d, 0, kFooterSize);
     std::memcpy(d + 8, kSignature, 15);

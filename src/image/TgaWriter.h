@@ -2,7 +2,9 @@
 #include <cstddef>
 #include <memory>
 
-#include "image/LargeArray.h"
+#include <dof/Image.h>
+
+#include "platform/LargeArray.h"
 
 // Encodes 8-bit R, G, B, A pixels (top row first) into a complete 32-bit
 // uncompressed, bottom-up TGA file in memory, with a 26-byte footer.
@@ -19,6 +21,9 @@ public:
     // Returns false when width or height cannot be described by the 16-bit
     // header fields (the filter never asks for such sizes).
     bool Encode(int width, int height, const unsigned char* pixels);
+    // The same from any 8-bit picture: grey is spread to red, green and
+    // blue, and a picture without alpha gets 255. False for other samples.
+    bool Encode(const dof::ImageView& picture);
 
     // The size of the file that Encode makes for a width x height picture.
     static std::size_t EncodedSize(int width, int height);

@@ -1,64 +1,51 @@
 #include "engine/EngineHarness.h"
 
-#include "image/Conversions.h"
+#include <stdexcept>
 
-std::unique_ptr<CBlurEngine> PrepareEngine(const BlurInput& input, int threads) {
-    auto engine = std::make_unique<CBlurEngine>();
-    engine->strong = input.options.strong;
-    engine->zReverse = input.options.zReverse;
-    engine->blurSize = input.options.blurSize;
-    engine->focus = input.options.focus;
-    engine->zNear = input.options.zNear;
-    engine->zFar = input.options.zFar;
-    engine->maxBlur = 5.0 * input.options.blurSize;
-    engine->threadCountOverride = threads;
+#include "api/ExactRun.h"
 
-    engine->source.SetFromRGBA8(input.width, input.height, input.colour.data());
-    if (input.depthIsValues) {
-        SetDepthFromValues(*engine, input.depthValues.data(), input.width, input.height);
-    } else {
-        std::vector<unsigned char> scratch = input.depthBytes;  // reversed in place
-        SetDepthFromBytes(*engine, input.width, input.height, scratch.data());
-    }
-    std::vector<unsigned char> lens = input.lens;  // alpha replaced in place
-    SetLensFromBytes(*engine, lens.data());
-    return engine;
+InputViews ViewsOf(const BlurInput& input) {
+    InputViews views;
+    views.colour = dof::ImageView(input.colour.data(), input.width, input.height, 4, dof::SampleType::kUInt8);
+    views.depth = input.depthIsValues
+                      ? dof::ImageView(input.depthValues.data(), input.width, input.height, 1, dof::SampleType::kFloat64)
+                      : dof::ImageView(input.depthBytes.data(), input.width, input.height, 4, dof::SampleType::kUInt8);
+    views.lens = dof::ImageView(input.lens.data(), 256, 256, 4, dof::SampleType::kUInt8);
+    return views;
 }
 
-std::unique_ptr<CBlurEngine> RunEngine(const BlurInput& input, int threads) {
-    auto engine = PrepareEngine(input, threads);
-    engine->Run();
-    return engine;
+dof::ExactParams ParamsOf(const BlurInput& input) {
+    dof::ExactParams params;
+    params.blurSize = input.options.blurSize;
+    params.strong = input.options.strong;
+    params.focus = input.options.focus;
+    params.zNear = input.options.zNear;
+    params.zFar = input.options.zFar;
+    params.zReverse = input.options.zReverse;
+    return params;
 }
 
-std::vector<unsigned char> EngineBytes(const CBlurEngine& engine, int width, int height) {
-    std::vector<unsigned char> bytes(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
-    if (!bytes.empty()) ResultToBytes(engine, bytes.data());
-    return bytes;
+EngineRun RunEngine(const BlurInput& input, int threads, int maxLanes,
+                    std::function<void(const dof::Progress&)> progress) {
+    const InputViews views = ViewsOf(input);
+    dof::RunOptions options;
+    options.threads = threads;
+    options.progress = std::move(progress);
+    EngineRun run;
+    dof::Result<dof::Image> result =
+        RunExact(views.colour, views.depth, views.lens, ParamsOf(input), options, maxLanes, &run.engine);
+    if (!result) throw std::runtime_error("the blur failed: " + result.error().message);
+    const dof::Image& image = result.value();
+    run.bytes.assign(image.Data(), image.Data() + image.ByteCount());
+    return run;
 }
 
 std::vector<unsigned char> EngineBlur(const BlurInput& input, int threads) {
-    return EngineBytes(*RunEngine(input, threads), input.width, input.height);
-}
-
-std::vector<unsigned char> EngineBlurAsProgram(const BlurInput& input, int threads) {
-    CBlurEngine engine;
-    engine.strong = input.options.strong;
-    engine.zReverse = input.options.zReverse;
-    engine.blurSize = input.options.blurSize;
-    engine.focus = input.options.focus;
-    engine.zNear = input.options.zNear;
-    engine.zFar = input.options.zFar;
-    engine.maxBlur = 5.0 * input.options.blurSize;
-    engine.threadCountOverride = threads;
-    SetSourceFromBytes(engine, input.width, input.height, input.colour.data());
-    if (input.depthIsValues)
-        SetDepthChannelFromValues(engine, input.depthValues.data(), input.width, input.height);
-    else
-        SetDepthChannelFromBytes(engine, input.width, input.height, input.depthBytes.data());
-    std::vector<unsigned char> lens = input.lens;  // alpha replaced in place
-    SetLensFromBytes(engine, lens.data());
-    engine.resultAsBytes = true;
-    engine.Run();
-    return std::vector<unsigned char>(engine.resultBytes.begin(), engine.resultBytes.end());
+    const InputViews views = ViewsOf(input);
+    dof::RunOptions options;
+    options.threads = threads;
+    dof::Result<dof::Image> result = dof::Blur(views.colour, views.depth, views.lens, ParamsOf(input), options);
+    if (!result) throw std::runtime_error("the blur failed: " + result.error().message);
+    const dof::Image& image = result.value();
+    return std::vector<unsigned char>(image.Data(), image.Data() + image.ByteCount());
 }

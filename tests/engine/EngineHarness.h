@@ -2,21 +2,31 @@
 #include <memory>
 #include <vector>
 
+#include <dof/Blur.h>
+
 #include "engine/BlurEngine.h"
 #include "oracle/BlurInput.h"
 
-// Fills a production engine from a blur input exactly as the program does,
-// through its public interface only: options first, then the conversions.
-std::unique_ptr<CBlurEngine> PrepareEngine(const BlurInput& input, int threads);
+// A blur input's pictures as the library takes them: colour and lens as
+// 8-bit RGBA, the depth as 8-bit RGBA (its first channel is read) or, for
+// depth values, one channel of doubles.
+struct InputViews {
+    dof::ImageView colour, depth, lens;
+};
+InputViews ViewsOf(const BlurInput& input);
+dof::ExactParams ParamsOf(const BlurInput& input);
 
-// Prepares and runs the engine.
-std::unique_ptr<CBlurEngine> RunEngine(const BlurInput& input, int threads);
+// An engine run exactly as the library runs it, kept to be looked into, with
+// the bytes it wrote (R, G, B, A, top row first).
+struct EngineRun {
+    std::unique_ptr<CBlurEngine> engine;
+    std::vector<unsigned char> bytes;
+    const CBlurEngine* operator->() const { return engine.get(); }
+};
+// threads worker threads and at most maxLanes lanes (0: the widest);
+// progress, when given, receives the run's reports.
+EngineRun RunEngine(const BlurInput& input, int threads, int maxLanes = 0,
+                    std::function<void(const dof::Progress&)> progress = nullptr);
 
-// The engine's result for a picture of width x height as R, G, B, A bytes,
-// top row first.
-std::vector<unsigned char> EngineBytes(const CBlurEngine& engine, int width, int height);
-// As the program runs it: compact inputs, and the result straight as bytes.
-std::vector<unsigned char> EngineBlurAsProgram(const BlurInput& input, int threads);
-
-// Runs the engine on input with the given number of threads and returns its bytes.
+// The output bytes of the public call dof::Blur.
 std::vector<unsigned char> EngineBlur(const BlurInput& input, int threads);

@@ -37,14 +37,14 @@ TEST(Setup, WindowSizeFromTheLargestBlur) {
     } cases[] = {{2.9, 4}, {3.0, 4}, {16.2, 16}, {17.0, 18}, {1.0, 3}, {2.5, 3}};
     for (const auto& c : cases) {
         const auto engine = RunEngine(UniformBlur(3, 2, c.blur), 2);
-        EXPECT_EQ(engine->largestBlur, c.blur);
-        EXPECT_EQ(engine->kernelSize, c.size) << c.blur;
+        EXPECT_EQ(engine->LargestBlur(), c.blur);
+        EXPECT_EQ(engine->KernelSize(), c.size) << c.blur;
     }
     const auto engine = RunEngine(UniformBlur(3, 2, 4.0), 1);
-    ASSERT_EQ(engine->distanceTable.size(), 16u);
-    EXPECT_EQ(engine->distanceTable[0], 2.0 * std::sqrt(8.0));  // offset (-2, -2)
-    EXPECT_EQ(engine->distanceTable[2 * 4 + 2], 0.0);
-    EXPECT_EQ(engine->distanceTable[2 * 4 + 3], 2.0);            // offset (1, 0)
+    ASSERT_EQ(engine->DistanceTable().size(), 16u);
+    EXPECT_EQ(engine->DistanceTable()[0], 2.0 * std::sqrt(8.0));  // offset (-2, -2)
+    EXPECT_EQ(engine->DistanceTable()[2 * 4 + 2], 0.0);
+    EXPECT_EQ(engine->DistanceTable()[2 * 4 + 3], 2.0);            // offset (1, 0)
 }
 
 TEST(FirstPass, UniformBlurFourGivesTheWorkedOutSpreads) {
@@ -89,20 +89,20 @@ TEST(FirstPass, ReachWindowIsLopsidedForEvenSizes) {
     input.depthValues[10 * 25 + 12] = 0.0;        // distance 0: blur maxBlur = 10
     input.options.blurSize = 2.0;
     const auto engine = RunEngine(input, 2);
-    ASSERT_EQ(engine->kernelSize, 10);
+    ASSERT_EQ(engine->KernelSize(), 10);
     for (int y = 0; y < 21; y++)
         for (int x = 0; x < 25; x++) {
             const bool sees = x >= 12 - 4 && x <= 12 + 5 && y >= 10 - 4 && y <= 10 + 5;
             ASSERT_EQ(engine->ReachAt(x, y), sees ? 10.0 : 1.0) << x << ", " << y;
         }
-    EXPECT_EQ(EngineBytes(*engine, 25, 21), OracleBlur(input));
+    EXPECT_EQ(engine.bytes, OracleBlur(input));
 }
 
 TEST(FirstPass, BlursBelowOneGiveSpreadOne) {
     BlurInput input = MakeScene(37, 23);
     input.options.blurSize = 0.15;
     const auto engine = RunEngine(input, 2);
-    EXPECT_EQ(engine->kernelSize, 3);
+    EXPECT_EQ(engine->KernelSize(), 3);
     for (int y = 0; y < 23; y++)
         for (int x = 0; x < 37; x++) {
             ASSERT_EQ(engine->BlurAt(x, y), 0.75);
@@ -110,7 +110,7 @@ TEST(FirstPass, BlursBelowOneGiveSpreadOne) {
             ASSERT_EQ(engine->SpreadAt(x, y), 1.0);
         }
     EXPECT_EQ(engine->KernelCount(), 1u);
-    EXPECT_EQ(EngineBytes(*engine, 37, 23), input.colour);  // each pixel keeps its own light
+    EXPECT_EQ(engine.bytes, input.colour);  // each pixel keeps its own light
 }
 
 // Where a first-pass fault shows first: the per-pixel values and the kernels
@@ -124,9 +124,9 @@ TEST(FirstPass, RecordsAndKernelsMatchTheLiteralOnes) {
         LiteralBlur oracle(input);
         oracle.Run();
         const auto engine = RunEngine(input, 3);
-        EXPECT_EQ(engine->largestBlur, oracle.largestBlur);
-        EXPECT_EQ(engine->kernelSize, oracle.kernelSize);
-        EXPECT_EQ(engine->distanceTable, oracle.distanceTable);
+        EXPECT_EQ(engine->LargestBlur(), oracle.largestBlur);
+        EXPECT_EQ(engine->KernelSize(), oracle.kernelSize);
+        EXPECT_EQ(engine->DistanceTable(), oracle.distanceTable);
         for (int y = 0; y < 47; y++)
             for (int x = 0; x < 61; x++) {
                 const LiteralBlur::Record& r = oracle.RecordAt(x, y);

@@ -3,19 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "engine/EngineHarness.h"
-#include "engine/Lanes.h"
+#include "platform/Lanes.h"
 #include "oracle/LiteralBlur.h"
 #include "support/Scenes.h"
 
 namespace {
 
 std::vector<unsigned char> BlurWithLanes(const BlurInput& input, int lanes, int threads) {
-    std::unique_ptr<CBlurEngine> engine = PrepareEngine(input, threads);
-    engine->maxLanes = lanes;
-    testing::internal::CaptureStdout();
-    engine->Run();
-    testing::internal::GetCapturedStdout();
-    return EngineBytes(*engine, input.width, input.height);
+    return RunEngine(input, threads, lanes).bytes;
 }
 
 TEST(LaneWidth, EveryWidthTheProcessorRunsGivesTheOraclesBytes) {

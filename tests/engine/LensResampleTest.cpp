@@ -5,7 +5,8 @@
 #include <string>
 
 #include "engine/EngineHarness.h"
-#include "lens/LensResample.h"
+#include "engine/LensResample.h"
+#include "image/Conversions.h"
 #include "oracle/LiteralBlur.h"
 #include "oracle/LiteralLens.h"
 #include "support/ImageMean.h"
@@ -17,7 +18,7 @@ namespace {
 CImageFroat EngineLens(const std::vector<unsigned char>& bytes) {
     BlurInput input = MakeFlatScene(1, 1, 0);
     input.lens = bytes;
-    return PrepareEngine(input, 1)->lens;
+    return LensFromView(ViewsOf(input).lens);
 }
 
 bool SamePixel(const FroatPixel& a, const FroatPixel& b) { return a.r == b.r && a.g == b.g && a.b == b.b && a.a == b.a; }

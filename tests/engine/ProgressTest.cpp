@@ -1,4 +1,5 @@
-// Progress lines of the gather, driven by a fake millisecond clock.
+// The program's progress lines, from the reports of a real blur, driven by a
+// fake millisecond clock.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ProgressLines.h"
 #include "engine/EngineHarness.h"
 #include "support/Scenes.h"
 
@@ -29,10 +31,8 @@ void SetClock(std::uint32_t start, std::uint32_t step) {
 
 // Runs the engine with the fake clock and returns the lines it printed.
 std::vector<std::string> RunAndCapture(const BlurInput& input, int threads) {
-    auto engine = PrepareEngine(input, threads);
-    engine->clock = FakeClock;
     testing::internal::CaptureStdout();
-    engine->Run();
+    RunEngine(input, threads, 0, ProgressLines(FakeClock));
     const std::string output = testing::internal::GetCapturedStdout();
     std::vector<std::string> lines;
     std::istringstream stream(output);

@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "api/Decode.h"
+#include "api/ExactRun.h"
 #include "app/CmdLineOption.h"
-#include "app/RunSetup.h"
-#include "engine/BlurEngine.h"
 #include "image/RgbeImage.h"
 #include "image/TgaImage.h"
 
@@ -96,33 +96,41 @@ int FuzzSetup(const std::uint8_t* data, std::size_t size) {
     for (const std::string& word : words) argv.push_back(word.c_str());
     CCmdLineOption options;
     options.ParseArguments(static_cast<int>(argv.size()), argv.data());
-    BadParameter bad;
-    if (FindBadParameter(options, bad)) return -1;
+    const dof::ExactParams params = options.Params();
+    if (dof::FirstInvalidParameter(params) != dof::Parameter::kNone) return -1;
 
-    CBlurEngine engine;
-    CopyOptions(options, engine);
-
-    InputFile inputs[3];
+    dof::Result<dof::Image> images[3] = {dof::Image(), dof::Image(), dof::Image()};
     for (int i = 0; i < 3; ++i) {
         const std::size_t length = i < 2 ? std::min(lengths[i], size - at) : size - at;
-        inputs[i].data = Copy(data + at, length);
-        inputs[i].size = length;
-        inputs[i].read = true;
+        std::unique_ptr<unsigned char[]> file = Copy(data + at, length);
+        images[i] = i == 0 ? DecodeDepthFile(file, length, "depth", kFuzzBudget)
+                           : DecodeImageFile(file, length, "image", kFuzzBudget);
         at += length;
     }
-    const SetupReport report = PrepareRun(engine, inputs, kFuzzBudget);
-    const int status = static_cast<int>(report.status);
-    if (report.status != SetupStatus::kReady && report.status != SetupStatus::kBlurTooLarge) return status;
+    for (const auto& image : images)
+        if (image.error().code == dof::ErrorCode::kTooLarge) return static_cast<int>(SetupStatus::kImageTooLarge);
+    for (const auto& image : images)
+        if (!image) return static_cast<int>(SetupStatus::kLoadFailed);
+
+    dof::RunOptions run;
+    run.memoryLimit = kFuzzBudget;
+    PreparedBlur prepared;
+    const dof::Error error =
+        PrepareExact(images[1].value(), images[0].value(), images[2].value(), params, run, 0, prepared);
+    SetupStatus status = SetupStatus::kReady;
+    if (error.code == dof::ErrorCode::kDepthSize) return static_cast<int>(SetupStatus::kDepthSize);
+    if (error.code == dof::ErrorCode::kLensSize) return static_cast<int>(SetupStatus::kLensSize);
+    if (error.code == dof::ErrorCode::kTooLarge) status = SetupStatus::kBlurTooLarge;
+    Require(!error || error.code == dof::ErrorCode::kTooLarge);
 
     // Every blur is a number, and the window it implies fits the budget.
-    Require(!std::isnan(report.largestBlur));
-    for (int y = 0; y < report.height; ++y)
-        for (int x = 0; x < report.width; ++x) Require(!std::isnan(engine.DepthBlur(x, y)));
-    if (report.status == SetupStatus::kReady) {
-        Require(report.largestBlur < 1e6);
-        Require(report.neededBytes <= kFuzzBudget);
+    Require(!std::isnan(prepared.largestBlur));
+    for (const double depth : prepared.inputs.depths) Require(!std::isnan(prepared.engine->BlurOfDepth(depth)));
+    if (status == SetupStatus::kReady) {
+        Require(prepared.largestBlur < 1e6);
+        Require(prepared.neededBytes <= kFuzzBudget);
     }
-    return status;
+    return static_cast<int>(status);
 }
 
 std::vector<std::uint8_t> SetupInput(const char* arguments, const std::vector<std::uint8_t>& depth,

@@ -16,10 +16,22 @@ bool FuzzTga(const std::uint8_t* data, std::size_t size, std::vector<unsigned ch
 // Returns whether the file loaded; its means go to means when given.
 bool FuzzRgbe(const std::uint8_t* data, std::size_t size, std::vector<double>* means = nullptr);
 
-// The driver's path from the command line and three files' bytes to a filled
-// engine (PrepareRun), with a small memory budget (kFuzzBudget), without the
-// blur. The bytes are SetupInput's format. Returns the SetupStatus as an
-// int, or -1 when the bytes or the parameters stop it before PrepareRun.
+// Where the program's way from a command line and three files' bytes to a
+// blur ready to run ends.
+enum class SetupStatus {
+    kReady,          // the blur may run
+    kLoadFailed,     // one or more inputs were not decoded
+    kDepthSize,      // depth size differs from the colour size
+    kLensSize,       // lens is not 256 x 256
+    kImageTooLarge,  // an input's picture would not fit in memory
+    kBlurTooLarge,   // the kernels and tables of the largest blur would not fit
+};
+
+// The program's way from the command line and three files' bytes to a blur
+// ready to run (the library's decoding and PrepareExact), with a small memory
+// budget (kFuzzBudget), without the blur. The bytes are SetupInput's format.
+// Returns the SetupStatus as an int, or -1 when the bytes or the parameters
+// stop it before the files are decoded.
 int FuzzSetup(const std::uint8_t* data, std::size_t size);
 constexpr double kFuzzBudget = 64.0 * 1024 * 1024;
 

@@ -7,7 +7,6 @@
 #include <iterator>
 #include <map>
 
-#include "app/RunSetup.h"
 #include "fuzz/FuzzTargets.h"
 #include "fuzz/SeedCorpus.h"
 

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/RunSetup.h"
 #include "fuzz/FuzzTargets.h"
 
 namespace {

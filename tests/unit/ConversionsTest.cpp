@@ -5,7 +5,6 @@
 #include <limits>
 #include <vector>
 
-#include "engine/BlurEngine.h"
 #include "image/Conversions.h"
 
 namespace {
@@ -27,63 +26,66 @@ TEST(SetFromRGBA8, EveryChannelIsByteOver255InOrder) {
     EXPECT_EQ(image.pixelData[2].a, 4 / 255.0);
 }
 
-TEST(SetDepthFromBytes, ReverseInvertsAllFourChannelsInTheBuffer) {
-    CBlurEngine engine;
-    Bytes bytes = {0, 0, 0, 255, 255, 255, 255, 255, 64, 64, 64, 255};
-    const Bytes original = bytes;
-    SetDepthFromBytes(engine, 3, 1, bytes.data());
-    EXPECT_EQ(bytes, original);
-    EXPECT_EQ(engine.depth.pixelData[0].r, 0.0);
-    EXPECT_EQ(engine.depth.pixelData[2].r, 64 / 255.0);
-
-    engine.zReverse = true;
-    SetDepthFromBytes(engine, 3, 1, bytes.data());
-    EXPECT_EQ(bytes, (Bytes{255, 255, 255, 0, 0, 0, 0, 0, 191, 191, 191, 0}));
-    EXPECT_EQ(engine.depth.pixelData[0].r, 1.0);
-    EXPECT_EQ(engine.depth.pixelData[0].a, 0.0);
-    EXPECT_EQ(engine.depth.pixelData[1].r, 0.0);
-    EXPECT_EQ(engine.depth.pixelData[2].g, 191 / 255.0);
+TEST(DepthFromView, FirstChannelOverByteAndReverseFromTheOtherEnd) {
+    const Bytes bytes = {0, 9, 9, 255, 255, 9, 9, 255, 64, 9, 9, 255};
+    const dof::ImageView view(bytes.data(), 3, 1, 4, dof::SampleType::kUInt8);
+    const LargeArray<double> plain = DepthFromView(view, false);
+    ASSERT_EQ(plain.size(), 3u);
+    EXPECT_EQ(plain[0], 0.0);
+    EXPECT_EQ(plain[1], 1.0);
+    EXPECT_EQ(plain[2], 64 / 255.0);
+    const LargeArray<double> reversed = DepthFromView(view, true);
+    EXPECT_EQ(reversed[0], 1.0);
+    EXPECT_EQ(reversed[1], 0.0);
+    EXPECT_EQ(reversed[2], 191 / 255.0);  // (255 - b) / 255, not 1 - b / 255
 }
 
-TEST(SetDepthFromValues, SameValueInAllChannelsUnclamped) {
-    CBlurEngine engine;
+TEST(DepthFromView, ValuesAreTakenUnclampedAndReversedAsOneMinus) {
     const std::vector<double> values = {0.25, 3.0, -1.5, 1.0};
-    SetDepthFromValues(engine, values.data(), 2, 2);
-    EXPECT_EQ(engine.depth.width, 2);
-    EXPECT_EQ(engine.depth.height, 2);
-    const FroatPixel& p = engine.depth.PixelAt(0, 0);
-    EXPECT_EQ(p.r, 0.25);
-    EXPECT_EQ(p.g, 0.25);
-    EXPECT_EQ(p.b, 0.25);
-    EXPECT_EQ(p.a, 0.25);
-    EXPECT_EQ(engine.depth.PixelAt(1, 0).r, 3.0);
-    EXPECT_EQ(engine.depth.PixelAt(0, 1).a, -1.5);
-
-    engine.zReverse = true;
-    SetDepthFromValues(engine, values.data(), 2, 2);
-    EXPECT_EQ(engine.depth.PixelAt(0, 0).a, 0.75);
-    EXPECT_EQ(engine.depth.PixelAt(1, 0).r, -2.0);
-    EXPECT_EQ(engine.depth.PixelAt(0, 1).g, 2.5);
-    EXPECT_EQ(engine.depth.PixelAt(1, 1).b, 0.0);
+    const dof::ImageView view(values.data(), 2, 2, 1, dof::SampleType::kFloat64);
+    const LargeArray<double> plain = DepthFromView(view, false);
+    EXPECT_EQ(std::vector<double>(plain.begin(), plain.end()), values);
+    const LargeArray<double> reversed = DepthFromView(view, true);
+    EXPECT_EQ(std::vector<double>(reversed.begin(), reversed.end()), (std::vector<double>{0.75, -2.0, 2.5, 0.0}));
+    const std::vector<float> floats = {0.5f, 2.0f};
+    const LargeArray<double> fromFloat = DepthFromView(dof::ImageView(floats.data(), 2, 1, 1, dof::SampleType::kFloat32), false);
+    EXPECT_EQ(fromFloat[0], 0.5);
+    EXPECT_EQ(fromFloat[1], 2.0);
 }
 
-TEST(SetLensFromBytes, AlphaBecomesTheIntegerMeanOfTheColour) {
-    CBlurEngine engine;
+TEST(LensFromView, AlphaBecomesTheIntegerMeanOfTheColour) {
     Bytes bytes(256 * 256 * 4, 7);
     const Bytes first = {30, 60, 91, 0, 1, 1, 2, 200, 255, 0, 0, 255, 255, 255, 255, 0};
     std::copy(first.begin(), first.end(), bytes.begin());
-    SetLensFromBytes(engine, bytes.data());
-    EXPECT_EQ(bytes[3], 60);
-    EXPECT_EQ(bytes[7], 1);
-    EXPECT_EQ(bytes[11], 85);
-    EXPECT_EQ(bytes[15], 255);
-    ASSERT_EQ(engine.lens.width, 256);
-    ASSERT_EQ(engine.lens.height, 256);
-    EXPECT_EQ(engine.lens.pixelData[0].a, 60 / 255.0);
-    EXPECT_EQ(engine.lens.pixelData[0].b, 91 / 255.0);
-    EXPECT_EQ(engine.lens.pixelData[1].a, 1 / 255.0);
-    EXPECT_EQ(engine.lens.pixelData[3].a, 1.0);
-    EXPECT_EQ(engine.lens.pixelData[65535].a, 7 / 255.0);
+    const CImageFroat lens = LensFromView(dof::ImageView(bytes.data(), 256, 256, 4, dof::SampleType::kUInt8));
+    ASSERT_EQ(lens.width, 256);
+    ASSERT_EQ(lens.height, 256);
+    EXPECT_EQ(lens.pixelData[0].a, 60 / 255.0);
+    EXPECT_EQ(lens.pixelData[0].b, 91 / 255.0);
+    EXPECT_EQ(lens.pixelData[1].a, 1 / 255.0);
+    EXPECT_EQ(lens.pixelData[2].a, 85 / 255.0);
+    EXPECT_EQ(lens.pixelData[3].a, 1.0);
+    EXPECT_EQ(lens.pixelData[65535].a, 7 / 255.0);
+}
+
+// 8-bit RGB and RGBA are read where they lie; grey and float pictures are
+// converted, float colour from linear light to sRGB.
+TEST(ColourFromView, BorrowsBytesAndConvertsTheRest) {
+    const Bytes rgb = {10, 20, 30, 40, 50, 60, 0, 0, 70, 80, 90, 100, 110, 120, 0, 0};
+    const ColourBytes borrowed = ColourFromView(dof::ImageView(rgb.data(), 2, 2, 3, dof::SampleType::kUInt8, 8));
+    EXPECT_EQ(borrowed.pixels, rgb.data());
+    EXPECT_EQ(borrowed.rowStride, 8);
+    EXPECT_EQ(borrowed.pixelBytes, 3);
+    EXPECT_TRUE(borrowed.owned.empty());
+
+    const Bytes grey = {0, 255, 128, 7};
+    const ColourBytes fromGrey = ColourFromView(dof::ImageView(grey.data(), 2, 1, 2, dof::SampleType::kUInt8));
+    EXPECT_EQ(Bytes(fromGrey.pixels, fromGrey.pixels + 8), (Bytes{0, 0, 0, 255, 128, 128, 128, 7}));
+
+    const std::vector<float> linear = {0.0f, 0.21586f, 1.0f, 0.5f, 4.0f, -1.0f, std::nanf(""), 2.0f};
+    const ColourBytes fromFloat = ColourFromView(dof::ImageView(linear.data(), 2, 1, 4, dof::SampleType::kFloat32));
+    // 0.21586 is sRGB 128 / 255; alpha is only clipped; NaN gives 0.
+    EXPECT_EQ(Bytes(fromFloat.pixels, fromFloat.pixels + 8), (Bytes{0, 128, 255, 128, 255, 0, 0, 255}));
 }
 
 TEST(ResultToBytes, ScalesBy256AndTruncates) {
@@ -95,17 +97,6 @@ TEST(ResultToBytes, ScalesBy256AndTruncates) {
     EXPECT_EQ(ChannelToByte(std::numeric_limits<double>::quiet_NaN()), 0);
     EXPECT_EQ(ChannelToByte(-std::numeric_limits<double>::quiet_NaN()), 0);
     for (int b = 0; b <= 254; ++b) EXPECT_EQ(ChannelToByte(b / 255.0), b) << b;
-
-    CBlurEngine engine;
-    engine.source.Resize(2, 2, FroatPixel{});
-    engine.result.Resize(2, 2, FroatPixel{});
-    engine.result.SetPixel(0, 0, FroatPixel{0.5, 0.00390625, 0.99999, 0.0});
-    engine.result.SetPixel(1, 0, FroatPixel{std::nan(""), 0.25, 0.75, 0.5});
-    engine.result.SetPixel(0, 1, FroatPixel{10 / 255.0, 20 / 255.0, 30 / 255.0, 40 / 255.0});
-    Bytes bytes(16, 99);
-    ResultToBytes(engine, bytes.data());
-    EXPECT_EQ(bytes, (Bytes{128, 1, 255, 0, 0, 64, 192, 128, 10, 20, 30, 40, 0, 0, 0, 0}));
-    EXPECT_EQ(ResultPixel(engine, 5, -3).g, 0.25);
 }
 
 }  // namespace

@@ -4,7 +4,8 @@
 #include <limits>
 #include <string>
 
-#include "engine/BlurEngine.h"
+#include "api/ExactRun.h"
+#include "app/ProgressLines.h"
 #include "engine/DepthBlur.h"
 
 namespace {
@@ -30,18 +31,23 @@ TEST(DepthBlur, ClampsAndSpecialValues) {
 }
 
 // An engine over a w x h picture whose depth is d everywhere, with a plain lens.
+// The lines are the program's, from the run's reports.
 struct SmallEngine {
-    CBlurEngine engine;
+    std::unique_ptr<CBlurEngine> engine;
     std::string printed;
 
     SmallEngine(int w, int h, double d, double blurSize) {
-        engine.source.Resize(w, h, FroatPixel{0.5, 0.5, 0.5, 1.0});
-        engine.depth.Resize(w, h, FroatPixel{d, d, d, d});
-        engine.lens.Resize(256, 256, FroatPixel{1.0, 1.0, 1.0, 1.0});
-        engine.blurSize = blurSize;
-        engine.maxBlur = 5.0 * blurSize;
+        const std::vector<unsigned char> colour(static_cast<std::size_t>(w * h) * 4, 128);
+        const std::vector<double> depth(static_cast<std::size_t>(w * h), d);
+        const std::vector<unsigned char> lens(256 * 256 * 4, 255);
+        dof::ExactParams params;
+        params.blurSize = blurSize;
+        dof::RunOptions options;
+        options.progress = ProgressLines();
         testing::internal::CaptureStdout();
-        engine.Run();
+        RunExact(dof::ImageView(colour.data(), w, h, 4, dof::SampleType::kUInt8),
+                 dof::ImageView(depth.data(), w, h, 1, dof::SampleType::kFloat64),
+                 dof::ImageView(lens.data(), 256, 256, 4, dof::SampleType::kUInt8), params, options, 0, &engine);
         printed = testing::internal::GetCapturedStdout();
     }
 };
@@ -49,26 +55,26 @@ struct SmallEngine {
 TEST(EngineSetup, WindowFromTheLargestBlurAndTheInitLine) {
     // Depth 1 with focus 0.5 gives the blur blurSize / 2.
     SmallEngine fourWide(3, 2, 1.0, 6.0);
-    EXPECT_EQ(fourWide.engine.largestBlur, 3.0);
-    EXPECT_EQ(fourWide.engine.kernelSize, 4);
+    EXPECT_EQ(fourWide.engine->LargestBlur(), 3.0);
+    EXPECT_EQ(fourWide.engine->KernelSize(), 4);
     EXPECT_EQ(fourWide.printed.rfind("Init... size = 3.000000\n", 0), 0u) << fourWide.printed;
     for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 3; ++x) EXPECT_EQ(fourWide.engine.BlurAt(x, y), 3.0);
+        for (int x = 0; x < 3; ++x) EXPECT_EQ(fourWide.engine->BlurAt(x, y), 3.0);
 
     // 2.9 rounds up to 3, so the window is 4, not 3; the line shows the blur.
     SmallEngine justBelow(2, 2, 1.0, 5.8);
-    EXPECT_EQ(justBelow.engine.kernelSize, 4);
+    EXPECT_EQ(justBelow.engine->KernelSize(), 4);
     EXPECT_EQ(justBelow.printed.rfind("Init... size = 2.900000\n", 0), 0u) << justBelow.printed;
 
     SmallEngine small(1, 1, 0.5, 16.0);
-    EXPECT_EQ(small.engine.largestBlur, 1.0);
-    EXPECT_EQ(small.engine.kernelSize, 3);
+    EXPECT_EQ(small.engine->LargestBlur(), 1.0);
+    EXPECT_EQ(small.engine->KernelSize(), 3);
     EXPECT_EQ(small.printed, "Init... size = 1.000000\nstate... 100%\n");
 }
 
 TEST(EngineSetup, DistanceTableCoversOneMoreOffsetOnTheNegativeSide) {
     SmallEngine four(3, 2, 1.0, 6.0);
-    const std::vector<double>& table = four.engine.distanceTable;
+    const std::vector<double>& table = four.engine->DistanceTable();
     ASSERT_EQ(table.size(), 16u);
     auto at = [&](int dx, int dy) { return table[static_cast<std::size_t>((2 + dy) * 4 + (2 + dx))]; };
     EXPECT_EQ(at(-2, -2), 2.0 * std::sqrt(8.0));
@@ -78,10 +84,10 @@ TEST(EngineSetup, DistanceTableCoversOneMoreOffsetOnTheNegativeSide) {
     EXPECT_EQ(at(1, 0), 2.0);
 
     SmallEngine three(2, 1, 0.5, 16.0);
-    ASSERT_EQ(three.engine.distanceTable.size(), 9u);
-    EXPECT_EQ(three.engine.distanceTable[0], 2.0 * std::sqrt(2.0));  // (-1, -1)
-    EXPECT_EQ(three.engine.distanceTable[4], 0.0);
-    EXPECT_EQ(three.engine.distanceTable[5], 2.0);  // (1, 0)
+    ASSERT_EQ(three.engine->DistanceTable().size(), 9u);
+    EXPECT_EQ(three.engine->DistanceTable()[0], 2.0 * std::sqrt(2.0));  // (-1, -1)
+    EXPECT_EQ(three.engine->DistanceTable()[4], 0.0);
+    EXPECT_EQ(three.engine->DistanceTable()[5], 2.0);  // (1, 0)
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <numeric>
 
-#include "image/LargeArray.h"
+#include "platform/LargeArray.h"
 
 TEST(LargeArray, SmallAndBigArraysKeepTheirValuesAcrossGrowth) {
     for (const std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{1000}, std::size_t{1} << 17,

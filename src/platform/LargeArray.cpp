@@ -1,4 +1,4 @@
-#include "image/LargeArray.h"
+#include "platform/LargeArray.h"
 
 #include <cstdint>
 

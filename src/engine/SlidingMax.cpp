@@ -1,4 +1,4 @@
-#include "lens/SlidingMax.h"
+#include "engine/SlidingMax.h"
 
 void SlidingMax(const std::int32_t* in, std::int32_t* out, int length, int window, int before, std::size_t stride,
                 std::size_t outStride, std::size_t lanes, std::int32_t floor, std::vector<std::int32_t>& prefix,

@@ -1,4 +1,4 @@
-#include "lens/SpreadTables.h"
+#include "engine/SpreadTables.h"
 
 #include <cstring>
 #include <unordered_map>
@@ -9,14 +9,14 @@ void SpreadTables::Build(const LargeArray<double>& blurs, int half,
     const std::size_t rows = static_cast<std::size_t>(half + 1);
     const std::size_t perTable = rows * (RowLength() * sizeof(double) + sizeof(int));
     std::size_t limit = budgetBytes / perTable;
-    if (limit > kNoTable) limit = kNoTable;
+    if (limit > kNoSpreadTable) limit = kNoSpreadTable;
 
     // Distinct blur values by their bits; neighbouring pixels mostly repeat one.
     std::unordered_map<std::uint64_t, std::uint16_t> known;
     std::vector<double> distinct;
-    ids.assign(blurs.size(), kNoTable);
+    ids.assign(blurs.size(), kNoSpreadTable);
     std::uint64_t lastBits = 0;
-    std::uint16_t lastId = kNoTable;
+    std::uint16_t lastId = kNoSpreadTable;
     bool haveLast = false;
     for (std::size_t i = 0; i < blurs.size(); ++i) {
         std::uint64_t bits;
@@ -30,7 +30,7 @@ void SpreadTables::Build(const LargeArray<double>& blurs, int half,
                 known.emplace(bits, lastId);
                 distinct.push_back(blurs[i]);
             } else {
-                lastId = kNoTable;
+                lastId = kNoSpreadTable;
             }
             lastBits = bits;
             haveLast = true;

@@ -18,14 +18,16 @@ constexpr std::size_t kHeadBytes = 64 * 1024;
 enum class ReadResult { kRead, kUnreadable, kRefused };
 
 // ReadWholeFile that lets check refuse the file (kRefused) before the buffer
-// for the whole file is allocated.
+// for the whole file is allocated. For kUnreadable, reason (when given) says
+// why.
 ReadResult ReadWholeFile(const std::string& path, std::unique_ptr<unsigned char[]>& data, std::size_t& size,
-                         const HeadCheck& check);
+                         const HeadCheck& check, std::string* reason = nullptr);
 
 // Writes bytes to a temporary file beside path and renames it over path only
-// once complete, so a failed run never leaves a half-written or destroyed file.
-bool WriteFileAtomically(const std::string& path, const unsigned char* bytes, std::size_t size);
-
-// Removes the temporary file of a WriteFileAtomically under way, if any.
-// Async-signal-safe: for a handler of a signal that ends the process.
-void RemoveUnfinishedOutput();
+// once complete, so a failed run never leaves a half-written or destroyed
+// file. A path that is a symbolic link (or a chain of them) is written
+// through: the file it ends at is replaced and the links stay. The signals
+// that end a run (SIGINT, SIGTERM, SIGHUP) wait until the file is complete
+// or gone. On failure, reason (when given) says why.
+bool WriteFileAtomically(const std::string& path, const unsigned char* bytes, std::size_t size,
+                         std::string* reason = nullptr);

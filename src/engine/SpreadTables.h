@@ -3,22 +3,19 @@
 #include <functional>
 #include <vector>
 
-#include "image/LargeArray.h"
+#include "engine/RowLayout.h"
+#include "platform/LargeArray.h"
 
-// The attenuated blur J = B (1 - M^2), M = 1 - (B - w) / B, of a neighbour
-// with blur B at doubled distance w, tabulated per distinct positive blur
-// value: one row per |dy| holding dx = -half..half (J depends on dx^2 and
-// dy^2 only) between kPad zeros on each side, together with the widest |dx|
-// of each row whose J is at least 1. For a positive blur J never grows with
-// the distance, so a row's offsets with J >= 1 are exactly |dx| <= that width;
+// J (see AttenuatedBlur) tabulated per distinct positive blur value: one row
+// per |dy| holding dx = -half..half (J depends on dx^2 and dy^2 only)
+// between kRowPad zeros on each side, together with the widest |dx| of each
+// row whose J is at least 1. For a positive blur J never grows with the
+// distance, so a row's offsets with J >= 1 are exactly |dx| <= that width;
 // the row holds 0 at every other offset.
 class SpreadTables {
 public:
-    static constexpr std::uint16_t kNoTable = 0xffff;
-    static constexpr int kPad = 8;
-
     // Tabulates the distinct values of blurs for offsets 0..half, up to a
-    // memory budget; pixels whose blur did not fit get kNoTable.
+    // memory budget; pixels whose blur did not fit get kNoSpreadTable.
     // distanceRow(dy) gives the doubled distances of row offset dy, element dx.
     void Build(const LargeArray<double>& blurs, int half, const std::function<const double*(int)>& distanceRow,
                std::size_t budgetBytes);
@@ -36,17 +33,11 @@ public:
     // The raw layout: rows of RowLength() doubles, element dx = 0 at RowCentre().
     const double* Values() const { return values_.data(); }
     const int* Widths() const { return widths_.data(); }
-    std::size_t RowLength() const { return static_cast<std::size_t>(2 * half_ + 1 + 2 * kPad); }
-    std::size_t RowCentre() const { return static_cast<std::size_t>(kPad + half_); }
+    std::size_t RowLength() const { return static_cast<std::size_t>(2 * half_ + 1 + 2 * kRowPad); }
+    std::size_t RowCentre() const { return static_cast<std::size_t>(kRowPad + half_); }
 
 private:
     int half_ = 0;
     std::vector<double> values_;
     std::vector<int> widths_;
 };
-
-// J of one neighbour, computed as the tables compute it.
-inline double AttenuatedBlur(double b, double w) {
-    const double m = 1.0 - (b - w) / b;
-    return b * (1.0 - m * m);
-}

@@ -78,3 +78,5 @@ struct LanesAvx512 {
 
 // The widest lanes this processor runs: 2, 4 or 8.
 int WidestLanes();
+// The lanes to use: the widest, or maxLanes where that is narrower (0: no limit).
+int LanesFor(int maxLanes);

@@ -1,4 +1,4 @@
-#include "lens/LensResample.h"
+#include "engine/LensResample.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "engine/Clock.h"
+#include "app/Clock.h"
 
 #include <chrono>
 

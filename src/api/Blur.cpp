@@ -1,0 +1,140 @@
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <string>
+#include <system_error>
+
+#include "api/ExactRun.h"
+#include "engine/ResourceLimits.h"
+#include "image/Conversions.h"
+#include "platform/MemoryBudget.h"
+#include "platform/ParallelFor.h"
+
+namespace {
+
+constexpr double kMiB = 1024.0 * 1024.0;
+
+std::string SizeText(int width, int height) { return std::to_string(width) + "x" + std::to_string(height); }
+
+// Hands the engine's reports to the caller's progress function and asks its
+// cancel token.
+class ProgressMonitor : public RunMonitor {
+public:
+    explicit ProgressMonitor(const dof::RunOptions& options) : options_(options) {}
+
+    void SetUp(double largestBlur) override {
+        largestBlur_ = largestBlur;
+        Emit(dof::Stage::kSetUp, 1.0);
+    }
+    void PassStarted(dof::Stage pass, int) override { Emit(pass, 0.0); }
+    void PassReport(dof::Stage pass, int done, int total) override {
+        Emit(pass, static_cast<double>(done) / total);
+    }
+    void PassEnded(dof::Stage pass) override { Emit(pass, 1.0); }
+    bool Stopped() override { return options_.cancel.Cancelled(); }
+
+private:
+    void Emit(dof::Stage stage, double stageFraction) {
+        if (!options_.progress) return;
+        dof::Progress progress;
+        progress.stage = stage;
+        progress.stageFraction = stageFraction;
+        progress.fraction = stage == dof::Stage::kSetUp     ? 0.0
+                            : stage == dof::Stage::kFirstPass ? 0.5 * stageFraction
+                                                              : 0.5 + 0.5 * stageFraction;
+        progress.largestBlur = largestBlur_;
+        options_.progress(progress);
+    }
+
+    const dof::RunOptions& options_;
+    double largestBlur_ = 0.0;
+};
+
+}  // namespace
+
+dof::Error PrepareExact(const dof::ImageView& colour, const dof::ImageView& depth, const dof::ImageView& lens,
+                        const dof::ExactParams& params, const dof::RunOptions& options, int maxLanes,
+                        PreparedBlur& prepared) {
+    if (dof::Error bad = dof::Validate(params)) return bad;
+    for (const auto& image : {std::make_pair(&colour, "the colour"), std::make_pair(&depth, "the depth"),
+                              std::make_pair(&lens, "the lens")})
+        if (dof::Error bad = CheckImage(*image.first, image.second)) return bad;
+    const int w = colour.Width();
+    const int h = colour.Height();
+    if (depth.Width() != w || depth.Height() != h)
+        return {dof::ErrorCode::kDepthSize, "the depth is " + SizeText(depth.Width(), depth.Height()) +
+                                                ", the colour " + SizeText(w, h)};
+    if (lens.Width() != 256 || lens.Height() != 256)
+        return {dof::ErrorCode::kLensSize, "the lens is " + SizeText(lens.Width(), lens.Height()) + ", not 256x256"};
+
+    prepared.inputs.width = w;
+    prepared.inputs.height = h;
+    prepared.inputs.colour = ColourFromView(colour);
+    prepared.inputs.depths = DepthFromView(depth, params.zReverse);
+    prepared.inputs.lens = LensFromView(lens);
+    const int threads = options.threads > 0 ? options.threads : ProcessorCount();
+    prepared.engine = std::make_unique<CBlurEngine>(params, threads, maxLanes);
+
+    // The largest blur sets the window, the distance table and the kernels.
+    prepared.largestBlur = prepared.engine->LargestBlur(prepared.inputs.depths);
+    const double pixels = static_cast<double>(w) * static_cast<double>(h);
+    prepared.neededBytes = PixelBufferBytes(w, h) + BlurTableBytes(prepared.largestBlur, pixels);
+    const double limit = EffectiveMemoryLimit(options.memoryLimit);
+    if (!(prepared.neededBytes <= limit)) {
+        char text[200];
+        std::snprintf(text, sizeof text, "blurs up to %g pixels on %dx%d need %.0f MiB, the limit is %.0f MiB",
+                      prepared.largestBlur, w, h, std::ceil(prepared.neededBytes / kMiB), std::floor(limit / kMiB));
+        return {dof::ErrorCode::kTooLarge, text};
+    }
+    return {};
+}
+
+namespace {
+
+dof::Result<dof::Image> RunChecked(const dof::ImageView& colour, const dof::ImageView& depth,
+                                   const dof::ImageView& lens, const dof::ExactParams& params,
+                                   const dof::RunOptions& options, int maxLanes, std::unique_ptr<CBlurEngine>* keep) {
+    PreparedBlur prepared;
+    if (dof::Error error = PrepareExact(colour, depth, lens, params, options, maxLanes, prepared)) return error;
+    dof::Image result(colour.Width(), colour.Height(), 4, dof::SampleType::kUInt8);
+    ProgressMonitor monitor(options);
+    const bool done =
+        prepared.engine->Run(std::move(prepared.inputs), result.Data(), result.RowStride(), monitor);
+    if (keep) *keep = std::move(prepared.engine);
+    if (!done) return dof::Error(dof::ErrorCode::kCancelled, "the blur was cancelled");
+    return result;
+}
+
+}  // namespace
+
+double EffectiveMemoryLimit(double limit) { return limit > 0.0 ? limit : MemoryBudget(); }
+
+dof::Result<dof::Image> RunExact(const dof::ImageView& colour, const dof::ImageView& depth,
+                                 const dof::ImageView& lens, const dof::ExactParams& params,
+                                 const dof::RunOptions& options, int maxLanes, std::unique_ptr<CBlurEngine>* keep) {
+    try {
+        return RunChecked(colour, depth, lens, params, options, maxLanes, keep);
+    } catch (const std::bad_alloc& e) {
+        return dof::Error(dof::ErrorCode::kOutOfMemory, e.what());
+    } catch (const std::system_error& e) {
+        return dof::Error(dof::ErrorCode::kSystem, e.what());
+    } catch (const std::exception& e) {
+        return dof::Error(dof::ErrorCode::kInternal, e.what());
+    } catch (...) {
+        return dof::Error(dof::ErrorCode::kInternal, "unknown exception");
+    }
+}
+
+namespace dof {
+
+CancelToken::CancelToken() : flag_(std::make_shared<std::atomic<bool>>(false)) {}
+void CancelToken::Cancel() const noexcept { flag_->store(true); }
+bool CancelToken::Cancelled() const noexcept { return flag_->load(); }
+
+Result<Image> Blur(const ImageView& colour, const ImageView& depth, const ImageView& lens, const ExactParams& params,
+                   const RunOptions& options) {
+    return RunExact(colour, depth, lens, params, options);
+}
+
+}  // namespace dof

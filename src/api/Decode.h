@@ -1,0 +1,31 @@
+#pragma once
+// Pictures from the bytes of whole files, as ReadImage and ReadDepth decode
+// them: sizes are judged against the memory limit (a resolved one, see
+// EffectiveMemoryLimit) before anything is allocated, and path names the
+// file in errors. The buffer is taken over.
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include <dof/Error.h>
+#include <dof/Image.h>
+
+dof::Result<dof::Image> DecodeImageFile(std::unique_ptr<unsigned char[]>& data, std::size_t size,
+                                        const std::string& path, double limit);
+dof::Result<dof::Image> DecodeDepthFile(std::unique_ptr<unsigned char[]>& data, std::size_t size,
+                                        const std::string& path, double limit);
+
+// The memory a picture would take in a run, judged from its first headSize
+// bytes and its size. A header that the decoders would refuse costs only the
+// file itself; a depth file whose Radiance header goes on past the bytes
+// shown is judged later, from all of its bytes.
+struct InputNeed {
+    bool sized = false;  // width and height were found
+    int width = 0;
+    int height = 0;
+    double bytes = 0.0;
+};
+InputNeed InputMemory(const unsigned char* head, std::size_t headSize, std::size_t fileSize, bool isDepth);
+
+// The error (kTooLarge) of a file whose picture needs more than limit.
+dof::Error TooLarge(const std::string& path, const InputNeed& need, double limit);

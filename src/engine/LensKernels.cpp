@@ -1,0 +1,108 @@
+// The lens kernels: the lens resampled to each distinct spread (made during
+// the first pass), and their layout for the gather.
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+#include "engine/BlurEngine.h"
+#include "engine/LensResample.h"
+#include "engine/Rounding.h"
+
+// One kernel per distinct spread: the first row to meet a spread claims its key
+// under the lock with an empty placeholder and resamples the lens outside it.
+// Each thread remembers the spreads it found claimed, so that it takes the
+// lock once per spread at most; spreads are multiples of 1/3, remembered by
+// their numerator.
+void CBlurEngine::ClaimKernels(int y) {
+    thread_local std::vector<unsigned char> known;
+    thread_local std::uint64_t knownFor = 0;
+    if (knownFor != runNumber_) {
+        known.clear();
+        knownFor = runNumber_;
+    }
+    std::set<double> seenSpreads;  // spreads that are not a numerator / 3
+    const std::size_t row = Index(0, y);
+    double lastSpread = -1.0;
+    for (int x = 0; x < width_; ++x) {
+        const double spread = spreads_[row + x];
+        if (spread == lastSpread) continue;
+        lastSpread = spread;
+        const double thirds = std::round(3.0 * spread);
+        const bool numbered = thirds >= 0.0 && thirds < 1e6 && thirds / 3.0 == spread;
+        const std::size_t j = numbered ? static_cast<std::size_t>(thirds) : 0;
+        if (numbered) {
+            if (j < known.size() && known[j]) continue;
+            if (j >= known.size()) known.resize(j + 1, 0);
+            known[j] = 1;
+        } else if (!seenSpreads.insert(spread).second) {
+            continue;
+        }
+        {
+            std::lock_guard<std::mutex> lock(kernelMutex_);
+            if (!kernels_.emplace(spread, CImageFroat()).second) continue;
+        }
+        const int dimension = KernelDimension(spread);
+        CImageFroat kernel = ResampleLens(lens_, dimension, static_cast<double>(dimension) / spread);
+        std::lock_guard<std::mutex> lock(kernelMutex_);
+        kernels_[spread] = std::move(kernel);
+    }
+}
+
+
+// Every kernel laid out as the gather reads it (see KernelLanes): for each
+// row offset and orientation, the value each covered offset reads, after the
+// clamp to the kernel's edges, and 0 at offsets the spread does not cover.
+void CBlurEngine::BuildKernelLanes() {
+    const int h = kernelSize_ / 2;
+    kernelSpans_.clear();
+    kernelLaneValues_.clear();
+    kernelLanes_.clear();
+    kernelSpans_.reserve(kernels_.size());
+    kernelLaneValues_.reserve(kernels_.size());
+    for (const auto& entry : kernels_) {
+        const double spread = entry.first;
+        const CImageFroat& image = entry.second;
+        // Offsets pass the reach test spread - t >= 1 up to a largest |dx| per
+        // row; t grows with |dx|, so that is the whole covered set.
+        std::vector<int> span(static_cast<std::size_t>(h) + 1, -1);
+        int reach = -1;
+        for (int dy = 0; dy <= h; ++dy) {
+            const double* t = DistanceRow(dy);
+            int r = -1;
+            while (r + 1 <= h && spread - t[r + 1] >= 1.0) ++r;
+            span[static_cast<std::size_t>(dy)] = r;
+            if (r >= 0) reach = dy;
+        }
+        KernelLanes lanes;
+        lanes.reach = reach;
+        lanes.stride = 2 * std::max(reach, 0) + 1 + 2 * kRowPad;
+        std::vector<double> values;
+        if (reach >= 0) {
+            values.assign(static_cast<std::size_t>(2 * (2 * reach + 1) * 4) * lanes.stride, 0.0);
+            lanes.values = values.data();
+            const int centre = KernelDimension(RoundUpThird(spread)) / 2;
+            const int d = image.width;
+            for (int orientation = 0; orientation < 2; ++orientation) {
+                for (int dy = -reach; dy <= reach; ++dy) {
+                    const int r = span[static_cast<std::size_t>(std::abs(dy))];
+                    int ky = orientation == 1 ? centre + dy : centre - dy;
+                    ky = std::min(std::max(ky, 0), d - 1);
+                    for (int e = -r; e <= r; ++e) {
+                        // e = target x - source x = -dx.
+                        int kx = orientation == 1 ? centre - e : centre + e;
+                        kx = std::min(std::max(kx, 0), d - 1);
+                        const FroatPixel& p = image.pixelData[static_cast<std::size_t>(ky) * d + kx];
+                        const double channels[4] = {p.r, p.g, p.b, p.a};
+                        for (int c = 0; c < 4; ++c)
+                            const_cast<double*>(KernelLaneRow(lanes, orientation, dy, c))[e] = channels[c];
+                    }
+                }
+            }
+        }
+        kernelSpans_.push_back(std::move(span));
+        lanes.span = kernelSpans_.back().data();
+        kernelLaneValues_.push_back(std::move(values));
+        lanes.values = kernelLaneValues_.back().data();
+        kernelLanes_.push_back(lanes);
+    }
+}
