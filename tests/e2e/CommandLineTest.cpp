@@ -2,6 +2,7 @@
 // refused before any file is read.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,36 @@ TEST(CommandLine, ParameterCheckFollowsTheHelpText) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.output, kUsage + "bad parameter!! _ -k = 0\n");
     EXPECT_FALSE(testfiles::FileExists(scene.dir.File("out.tga")));
+}
+
+// Long options leave every one-dash switch as it was; --help and --version
+// answer and end the run at once, --threads only changes how fast it goes.
+TEST(CommandLine, LongOptions) {
+    SmallScene scene;
+    const RunResult help = scene.Run({"--help", "-o", "out.tga"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.output.substr(0, kUsage.size()), kUsage);
+    EXPECT_NE(help.output.find(" --threads N "), std::string::npos) << help.output;
+    EXPECT_FALSE(testfiles::FileExists(scene.dir.File("out.tga")));
+
+    const RunResult version = scene.Run({"--version"}, /*files=*/false);
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(std::regex_match(version.output, std::regex("dof [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.output;
+
+    scene.Run({"-s", "3", "-o", "default.tga"});
+    const testfiles::Bytes expected = testfiles::ReadFile(scene.dir.File("default.tga"));
+    for (const char* threads : {"1", "3", "0"}) {
+        const RunResult run = scene.Run({"-s", "3", "--threads", threads, "-o", "out.tga"});
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_EQ(testfiles::ReadFile(scene.dir.File("out.tga")), expected) << threads << " threads";
+    }
+    for (const char* bad : {"-1", "two", "4097", ""}) {
+        const RunResult run = scene.Run({"--threads", bad});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.output, std::string("bad parameter!! _ --threads = ") + bad + "\n");
+    }
+    // Unknown long options are skipped like unknown switches.
+    EXPECT_EQ(scene.Run({"-s", "3", "--no-such-option", "-o", "out.tga"}).exitCode, 0);
 }
 
 }  // namespace

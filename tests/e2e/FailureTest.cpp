@@ -187,4 +187,30 @@ TEST(SaveSuccess, ReplacesAnExistingFileWholeAndLeavesNothingElse) {
     EXPECT_EQ(testfiles::ListDirectory(scene.dir.Path()), before);
 }
 
+// An output path that is a symbolic link is written through: the file it
+// points to is replaced and the link stays. A link to a directory fails like
+// the directory, and a dangling link makes the file it names.
+TEST(SaveSuccess, SymbolicLinksAreWrittenThrough) {
+    namespace fs = std::filesystem;
+    SmallScene scene(8, 6);
+    fs::create_directory(scene.dir.File("renders"));
+    scene.Write("renders/frame.tga", Bytes(10, 'x'));
+    fs::create_symlink("renders/frame.tga", scene.dir.File("latest.tga"));
+    fs::create_symlink("latest.tga", scene.dir.File("chain.tga"));
+    EXPECT_EQ(scene.Run({"-o", "chain.tga"}).exitCode, 0);
+    EXPECT_TRUE(fs::is_symlink(scene.dir.File("chain.tga")));
+    EXPECT_TRUE(fs::is_symlink(scene.dir.File("latest.tga")));
+    EXPECT_EQ(testfiles::ReadFile(scene.dir.File("renders/frame.tga")).size(), 44u + 4 * 8 * 6);
+    EXPECT_EQ(testfiles::ListDirectory(scene.dir.File("renders")), std::vector<std::string>{"frame.tga"});
+
+    fs::create_symlink("renders", scene.dir.File("folder"));
+    ExpectSaveFailure(scene.Run({"-o", "folder"}), "folder");
+    EXPECT_EQ(testfiles::ListDirectory(scene.dir.File("renders")), std::vector<std::string>{"frame.tga"});
+
+    fs::create_symlink("renders/new.tga", scene.dir.File("dangling.tga"));
+    EXPECT_EQ(scene.Run({"-o", "dangling.tga"}).exitCode, 0);
+    EXPECT_TRUE(fs::is_symlink(scene.dir.File("dangling.tga")));
+    EXPECT_TRUE(fs::is_regular_file(scene.dir.File("renders/new.tga")));
+}
+
 }  // namespace
