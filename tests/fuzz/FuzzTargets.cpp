@@ -38,10 +38,14 @@ bool FuzzTga(const std::uint8_t* data, std::size_t size, std::vector<unsigned ch
     int peekWidth = -1;
     int peekHeight = -1;
     const bool peeked = CImageTga::PeekSize(data, size, size, peekWidth, peekHeight);
+    // The library's decoding into the file's own channels, on a copy of its own.
+    dof::Image natural;
+    const bool decoded = CImageTga::DecodeImage(Copy(data, size).get(), size, natural);
     CImageTga image;
     std::unique_ptr<unsigned char[]> buffer = Copy(data, size);
     if (!image.Load(buffer, size)) {
         Require(image.width == 0 && image.height == 0 && image.rgba.empty());
+        Require(!decoded);
         return false;
     }
     Require(peeked && peekWidth == image.width && peekHeight == image.height);
@@ -51,6 +55,17 @@ bool FuzzTga(const std::uint8_t* data, std::size_t size, std::vector<unsigned ch
     image.CopyRGBA(copy.data());
     std::vector<unsigned char> grey(pixels + 1);
     image.CopyGrey(grey.data());
+
+    // The same pixels, channel for channel: grey is red, green and blue.
+    Require(decoded && natural.Width() == image.width && natural.Height() == image.height);
+    const int channels = natural.Channels();
+    for (int y = 0; y < natural.Height(); ++y)
+        for (int x = 0; x < natural.Width(); ++x) {
+            const unsigned char* n = natural.Row(y) + x * channels;
+            const unsigned char* r = &image.rgba[(static_cast<std::size_t>(y) * image.width + x) * 4];
+            Require(r[0] == n[0] && r[1] == n[channels == 1 ? 0 : 1] && r[2] == n[channels == 1 ? 0 : 2]);
+            Require(r[3] == (channels == 4 ? n[3] : 255));
+        }
     if (rgba) rgba->assign(copy.begin(), copy.end() - 1);
     return true;
 }

@@ -8,8 +8,8 @@
 // must neither crash nor read out of bounds, and traps when a result breaks
 // what the code promises.
 
-// The TGA reader: Load, PeekSize against Load, CopyRGBA, CopyGrey. Returns
-// whether the file loaded; its pixels go to rgba when given.
+// The TGA reader: Load, PeekSize and DecodeImage against Load, CopyRGBA,
+// CopyGrey. Returns whether the file loaded; its pixels go to rgba when given.
 bool FuzzTga(const std::uint8_t* data, std::size_t size, std::vector<unsigned char>* rgba = nullptr);
 
 // The Radiance reader: ParseHeader, FitsFileSize, Load, ComputeMeans.

@@ -88,7 +88,7 @@ TEST(ColourFromView, BorrowsBytesAndConvertsTheRest) {
     EXPECT_EQ(Bytes(fromFloat.pixels, fromFloat.pixels + 8), (Bytes{0, 128, 255, 128, 255, 0, 0, 255}));
 }
 
-TEST(ResultToBytes, ScalesBy256AndTruncates) {
+TEST(ChannelToByte, ScalesBy256AndTruncates) {
     EXPECT_EQ(ChannelToByte(0.5), 128);
     EXPECT_EQ(ChannelToByte(0.00390625), 1);
     EXPECT_EQ(ChannelToByte(0.0039), 0);
