@@ -36,6 +36,15 @@ DOF_API Result<Image> ReadImage(const std::string& path, const ReadOptions& opti
 // green and blue (64-bit float), an OpenEXR channel (32-bit float).
 DOF_API Result<Image> ReadDepth(const std::string& path, const ReadOptions& options = ReadOptions());
 
+// A colour picture and its depth from one file (an OpenEXR render with its
+// Z channel, say): as ReadImage and ReadDepth give them, each with its own
+// error, but the file read once and an OpenEXR file decoded in one pass.
+struct ImageAndDepth {
+    Result<Image> colour{Image()};
+    Result<Image> depth{Image()};
+};
+DOF_API ImageAndDepth ReadImageAndDepth(const std::string& path, const ReadOptions& options = ReadOptions());
+
 struct WriteOptions {
     // Bits per sample: 0 for the format's own (8, and 16 for OpenEXR's
     // half); PNG takes 8 or 16, TIFF 8, 16 or 32 (float), OpenEXR 16 (half)

@@ -166,3 +166,28 @@ dof::Result<dof::Image> DecodeDepthFile(std::unique_ptr<unsigned char[]>& data, 
     if (!picture) return picture;
     return FirstChannel(std::move(picture).value());
 }
+
+dof::ImageAndDepth DecodeImageAndDepthFile(std::unique_ptr<unsigned char[]>& data, std::size_t size,
+                                           const std::string& path, double limit, const dof::ReadOptions& options) {
+    dof::ImageAndDepth both;
+    if (data && SniffFormat(data.get(), size) == FileFormat::kOpenExr) {
+        const std::unique_ptr<unsigned char[]> file = std::move(data);
+        if (dof::Error error = CheckWhole(file.get(), size, path, limit, false)) {
+            both.colour = both.depth = error;
+            return both;
+        }
+        SizeCheck check{size, limit, {}};
+        dof::Image colour, depth;
+        const DecodePair pair =
+            DecodeExrColourAndDepth(file.get(), size, options.layer, options.depthChannel, check.Limits(), colour, depth);
+        both.colour = Finish(pair.colour, colour, path, check);
+        both.depth = Finish(pair.depth, depth, path, check);
+        return both;
+    }
+    // Other formats decode fast: each on its own copy of the bytes.
+    std::unique_ptr<unsigned char[]> copy(new unsigned char[size > 0 ? size : 1]);
+    if (size > 0) std::memcpy(copy.get(), data.get(), size);
+    both.depth = DecodeDepthFile(copy, size, path, limit, options);
+    both.colour = DecodeImageFile(data, size, path, limit, options);
+    return both;
+}

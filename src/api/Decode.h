@@ -19,6 +19,11 @@ dof::Result<dof::Image> DecodeDepthFile(std::unique_ptr<unsigned char[]>& data, 
                                         const std::string& path, double limit,
                                         const dof::ReadOptions& options = dof::ReadOptions());
 
+// Both from one file's bytes (see dof::ReadImageAndDepth).
+dof::ImageAndDepth DecodeImageAndDepthFile(std::unique_ptr<unsigned char[]>& data, std::size_t size,
+                                           const std::string& path, double limit,
+                                           const dof::ReadOptions& options = dof::ReadOptions());
+
 // The memory a picture would take in a run, judged from its first headSize
 // bytes and its size. A header that the decoders would refuse costs only the
 // file itself; a header that goes on past the bytes shown is judged later,

@@ -68,6 +68,19 @@ Result<Image> ReadImage(const std::string& path, const ReadOptions& options) { r
 
 Result<Image> ReadDepth(const std::string& path, const ReadOptions& options) { return Read(path, true, options); }
 
+ImageAndDepth ReadImageAndDepth(const std::string& path, const ReadOptions& options) {
+    ImageAndDepth both;
+    const Error failure = Guarded([&]() -> Error {
+        const double limit = EffectiveMemoryLimit(options.memoryLimit);
+        FileBytes file;
+        if (Error error = ReadChecked(path, true, limit, file)) return error;
+        both = DecodeImageAndDepthFile(file.data, file.size, path, limit, options);
+        return {};
+    });
+    if (failure) both.colour = both.depth = failure;
+    return both;
+}
+
 bool TakesBitDepth(const std::string& path, int bitDepth) {
     switch (FormatForPath(path)) {
         case FileFormat::kPng: return bitDepth == 0 || bitDepth == 8 || bitDepth == 16;

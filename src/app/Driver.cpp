@@ -113,17 +113,34 @@ int RunUnguarded(int argc, const char* const* argv) {
     depthOptions.depthChannel = options.depthChannel;
     dof::ReadOptions colourOptions;
     colourOptions.layer = options.layer;
+    // One file for both, as renders come: read and decoded once.
+    const bool oneFile = options.imageFile == options.zbufferFile;
+    dof::ReadOptions bothOptions = colourOptions;
+    bothOptions.depthChannel = options.depthChannel;
     std::future<dof::Result<dof::Image>> depthRead;
+    std::future<dof::ImageAndDepth> bothRead;
     try {
-        depthRead = std::async(std::launch::async,
-                               [&] { return dof::ReadDepth(options.zbufferFile, depthOptions); });
+        if (oneFile)
+            bothRead = std::async(std::launch::async,
+                                  [&] { return dof::ReadImageAndDepth(options.imageFile, bothOptions); });
+        else
+            depthRead = std::async(std::launch::async,
+                                   [&] { return dof::ReadDepth(options.zbufferFile, depthOptions); });
     } catch (const std::system_error&) {
         // No thread to spare: one after the other.
     }
-    dof::Result<dof::Image> colour = dof::ReadImage(options.imageFile, colourOptions);
     dof::Result<dof::Image> lens = dof::ReadImage(options.lensFile);
-    dof::Result<dof::Image> depth =
-        depthRead.valid() ? depthRead.get() : dof::ReadDepth(options.zbufferFile, depthOptions);
+    dof::Result<dof::Image> colour = dof::Image();
+    dof::Result<dof::Image> depth = dof::Image();
+    if (oneFile) {
+        dof::ImageAndDepth both =
+            bothRead.valid() ? bothRead.get() : dof::ReadImageAndDepth(options.imageFile, bothOptions);
+        colour = std::move(both.colour);
+        depth = std::move(both.depth);
+    } else {
+        colour = dof::ReadImage(options.imageFile, colourOptions);
+        depth = depthRead.valid() ? depthRead.get() : dof::ReadDepth(options.zbufferFile, depthOptions);
+    }
 
     const dof::Error* errors[3] = {&depth.error(), &colour.error(), &lens.error()};
     for (const dof::Error* error : errors)

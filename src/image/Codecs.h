@@ -62,6 +62,15 @@ DecodeResult DecodeExrColour(const unsigned char* data, std::size_t size, const 
                              const DecodeLimits& limits, dof::Image& image);
 DecodeResult DecodeExrDepth(const unsigned char* data, std::size_t size, const std::string& channel,
                             const DecodeLimits& limits, dof::Image& image);
+// Both from one file, in one pass over it where the library allows; each
+// with its own result (a file may hold colour but no depth).
+struct DecodePair {
+    DecodeResult colour;
+    DecodeResult depth;
+};
+DecodePair DecodeExrColourAndDepth(const unsigned char* data, std::size_t size, const std::string& layer,
+                                   const std::string& channel, const DecodeLimits& limits, dof::Image& colour,
+                                   dof::Image& depth);
 // 32-bit float samples, 1 to 4 channels (Y, YA, RGB, RGBA), written as half
 // or float, ZIP compressed.
 bool EncodeExr(const dof::ImageView& image, bool half, std::vector<unsigned char>& file, std::string& reason);

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "image/SrgbBytes.h"
+
 namespace {
 
 // A sample of any type as a double: integers as stored, floats as they are.
@@ -38,6 +40,8 @@ bool IsAlpha(int k, int channels) { return (channels == 2 && k == 1) || (channel
 // A float sample as an integer of largest value top: colour encoded to sRGB,
 // clipped, rounded; NaN gives 0.
 unsigned FloatToInteger(double v, bool colour, unsigned top) {
+    if (colour && top == 255 && static_cast<double>(static_cast<float>(v)) == v)
+        return SrgbBytes::Get().Byte(static_cast<float>(v));
     if (!(v > 0.0)) return 0;
     if (colour) v = EncodeSrgb(v);
     if (v >= 1.0) return top;
@@ -137,9 +141,25 @@ ColourBytes ColourFromView(const dof::ImageView& view) {
         return colour;
     }
     colour.owned.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
+    const bool floatColour = view.Type() == dof::SampleType::kFloat32 && view.Channels() >= 3;
+    const SrgbBytes& srgb = SrgbBytes::Get();
     for (int y = 0; y < h; ++y) {
         unsigned char* out = colour.owned.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w) * 4;
-        for (int x = 0; x < w; ++x) PixelToRgba8(view, x, y, out + 4 * x);
+        if (!floatColour) {
+            for (int x = 0; x < w; ++x) PixelToRgba8(view, x, y, out + 4 * x);
+            continue;
+        }
+        // Linear RGB(A) floats, as renders come: the colour through the table.
+        const unsigned char* row = view.Row(y);
+        const int channels = view.Channels();
+        for (int x = 0; x < w; ++x, out += 4) {
+            float p[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+            std::memcpy(p, row + static_cast<std::size_t>(x) * channels * sizeof(float), channels * sizeof(float));
+            out[0] = srgb.Byte(p[0]);
+            out[1] = srgb.Byte(p[1]);
+            out[2] = srgb.Byte(p[2]);
+            out[3] = channels == 4 ? static_cast<unsigned char>(FloatToInteger(p[3], false, 255)) : 255;
+        }
     }
     colour.pixels = colour.owned.data();
     colour.rowStride = static_cast<std::ptrdiff_t>(w) * 4;

@@ -34,16 +34,31 @@ void PrepareLibrary() {
     });
 }
 
-enum class Wanted { kColour, kDepth };
+// Runs body, the library's reading, turning its exceptions into a reason.
+template <class Body>
+bool Guarded(std::string& reason, Body body) {
+    try {
+        PrepareLibrary();
+        return body();
+    } catch (const std::bad_alloc&) {
+        reason = "out of memory";
+    } catch (const std::exception& e) {
+        reason = e.what();
+        if (reason.empty()) reason = "the OpenEXR library could not read the file";
+    } catch (...) {
+        reason = "the OpenEXR library could not read the file";
+    }
+    return false;
+}
 
-DecodeResult DecodeExr(const unsigned char* data, std::size_t size, Wanted wanted, const std::string& name,
-                       const DecodeLimits& limits, dof::Image& image) {
-    DecodeResult result;
-    ExrHeaders headers;
+// The headers, read and judged: false (with result set) when the file is
+// refused, by its size among other things.
+bool ReadJudgedHeaders(const unsigned char* data, std::size_t size, const DecodeLimits& limits,
+                       ExrHeaders& headers, DecodeResult& result) {
     const ExrHeaderStatus status = ReadExrHeaders(data, size, false, headers, result.reason);
     if (status != ExrHeaderStatus::kRead) {
         if (status == ExrHeaderStatus::kCut) result.reason = "the file ends inside its header";
-        return result;
+        return false;
     }
     int width = 0;
     int height = 0;
@@ -53,31 +68,27 @@ DecodeResult DecodeExr(const unsigned char* data, std::size_t size, Wanted wante
         result.height = height;
         if (limits.accept && !limits.accept(width, height)) {
             result.status = DecodeStatus::kTooLarge;
-            return result;
+            return false;
         }
     }
-    if (!CheckExrLayout(headers, size, result.reason)) return result;
+    return CheckExrLayout(headers, size, result.reason);
+}
+
+enum class Wanted { kColour, kDepth };
+
+DecodeResult DecodeExr(const unsigned char* data, std::size_t size, Wanted wanted, const std::string& name,
+                       const DecodeLimits& limits, dof::Image& image) {
+    DecodeResult result;
+    ExrHeaders headers;
+    if (!ReadJudgedHeaders(data, size, limits, headers, result)) return result;
     ExrChoice choice;
     const bool chosen = wanted == Wanted::kDepth ? ChooseExrDepth(headers, name, choice, result.reason)
                                                  : ChooseExrColour(headers, name, choice, result.reason);
     if (!chosen) return result;
     // Depth outside the data window is far away; colour there is black.
     const float fill = wanted == Wanted::kDepth ? std::numeric_limits<float>::infinity() : 0.0f;
-    try {
-        PrepareLibrary();
-        if (!ReadExrPixels(data, size, headers, choice, fill, image, result.reason)) return result;
-    } catch (const std::bad_alloc&) {
-        result.reason = "out of memory";
-        return result;
-    } catch (const std::exception& e) {
-        result.reason = e.what();
-        if (result.reason.empty()) result.reason = "the OpenEXR library could not read the file";
-        return result;
-    } catch (...) {
-        result.reason = "the OpenEXR library could not read the file";
-        return result;
-    }
-    result.status = DecodeStatus::kDecoded;
+    if (Guarded(result.reason, [&] { return ReadExrPixels(data, size, headers, choice, fill, image, result.reason); }))
+        result.status = DecodeStatus::kDecoded;
     return result;
 }
 
@@ -101,6 +112,35 @@ DecodeResult DecodeExrColour(const unsigned char* data, std::size_t size, const 
 DecodeResult DecodeExrDepth(const unsigned char* data, std::size_t size, const std::string& channel,
                             const DecodeLimits& limits, dof::Image& image) {
     return DecodeExr(data, size, Wanted::kDepth, channel, limits, image);
+}
+
+DecodePair DecodeExrColourAndDepth(const unsigned char* data, std::size_t size, const std::string& layer,
+                                   const std::string& channel, const DecodeLimits& limits, dof::Image& colour,
+                                   dof::Image& depth) {
+    DecodePair pair;
+    ExrHeaders headers;
+    if (!ReadJudgedHeaders(data, size, limits, headers, pair.colour)) {
+        pair.depth = pair.colour;
+        return pair;
+    }
+    pair.depth.width = pair.colour.width;
+    pair.depth.height = pair.colour.height;
+    ExrChoice colourChoice, depthChoice;
+    const bool colourChosen = ChooseExrColour(headers, layer, colourChoice, pair.colour.reason);
+    const bool depthChosen = ChooseExrDepth(headers, channel, depthChoice, pair.depth.reason);
+    if (colourChosen && depthChosen) {
+        std::string reason;
+        const bool read = Guarded(reason, [&] {
+            return ReadExrColourAndDepth(data, size, headers, colourChoice, depthChoice, colour, depth, reason);
+        });
+        pair.colour.reason = pair.depth.reason = reason;
+        pair.colour.status = pair.depth.status = read ? DecodeStatus::kDecoded : DecodeStatus::kFailed;
+        return pair;
+    }
+    // One of them only: read it alone.
+    if (colourChosen) pair.colour = DecodeExr(data, size, Wanted::kColour, layer, limits, colour);
+    if (depthChosen) pair.depth = DecodeExr(data, size, Wanted::kDepth, channel, limits, depth);
+    return pair;
 }
 
 bool EncodeExr(const dof::ImageView& image, bool half, std::vector<unsigned char>& file, std::string& reason) {

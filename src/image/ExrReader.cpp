@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "image/ExrStreams.h"
@@ -114,6 +115,49 @@ void ReadCovered(Imf::InputPart& input, const ExrPart& part, const std::vector<s
 }
 
 }  // namespace
+
+bool ReadExrColourAndDepth(const unsigned char* data, std::size_t size, const ExrHeaders& headers,
+                           const ExrChoice& colourChoice, const ExrChoice& depthChoice, dof::Image& colour,
+                           dof::Image& depth, std::string& reason) {
+    const ExrPart& part = headers.parts[colourChoice.part];
+    const ExrBox& display = part.displayWindow;
+    const ExrBox& dataWindow = part.dataWindow;
+    const bool inside = dataWindow.xMin >= display.xMin && dataWindow.xMax <= display.xMax &&
+                        dataWindow.yMin >= display.yMin && dataWindow.yMax <= display.yMax;
+    if (colourChoice.part != depthChoice.part || !inside)
+        return ReadExrPixels(data, size, headers, colourChoice, 0.0f, colour, reason) &&
+               ReadExrPixels(data, size, headers, depthChoice, std::numeric_limits<float>::infinity(), depth, reason);
+    ExrMemoryInput stream(data, size);
+    Imf::MultiPartInputFile file(stream, Imf::globalThreadCount(), false);
+    if (!ReadAlike(file, headers, colourChoice) || !ReadAlike(file, headers, depthChoice)) {
+        reason = "the OpenEXR library reads the header otherwise";
+        return false;
+    }
+    int width = 0;
+    int height = 0;
+    BoxSize(display, width, height);
+    dof::Image pictures[2] = {
+        dof::Image(width, height, static_cast<int>(colourChoice.channels.size()), dof::SampleType::kFloat32),
+        dof::Image(width, height, 1, dof::SampleType::kFloat32)};
+    const Covered covered = CoveredPart(display, dataWindow);
+    FillUncovered(pictures[1], covered, std::numeric_limits<float>::infinity());
+    if (!covered.Empty()) {
+        Imf::FrameBuffer frame;
+        const std::vector<std::string>* names[2] = {&colourChoice.channels, &depthChoice.channels};
+        for (int k = 0; k < 2; ++k)
+            for (std::size_t c = 0; c < names[k]->size(); ++c)
+                frame.insert((*names[k])[c],
+                             Imf::Slice::Make(Imf::FLOAT, pictures[k].Data() + c * sizeof(float),
+                                              Imath::V2i(display.xMin, display.yMin), width, height,
+                                              pictures[k].PixelBytes(), static_cast<std::size_t>(pictures[k].RowStride())));
+        Imf::InputPart input(file, static_cast<int>(colourChoice.part));
+        input.setFrameBuffer(frame);
+        input.readPixels(static_cast<int>(covered.y0 + display.yMin), static_cast<int>(covered.y1 - 1 + display.yMin));
+    }
+    colour = std::move(pictures[0]);
+    depth = std::move(pictures[1]);
+    return true;
+}
 
 bool ReadExrPixels(const unsigned char* data, std::size_t size, const ExrHeaders& headers, const ExrChoice& choice,
                    float fill, dof::Image& image, std::string& reason) {

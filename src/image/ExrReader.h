@@ -15,3 +15,10 @@
 // when the library reads the header otherwise than headers says.
 bool ReadExrPixels(const unsigned char* data, std::size_t size, const ExrHeaders& headers, const ExrChoice& choice,
                    float fill, dof::Image& image, std::string& reason);
+
+// Colour and depth together, in one pass over the file when both are in the
+// same part and its data window lies within the display window (the usual
+// render); otherwise one pass each.
+bool ReadExrColourAndDepth(const unsigned char* data, std::size_t size, const ExrHeaders& headers,
+                           const ExrChoice& colourChoice, const ExrChoice& depthChoice, dof::Image& colour,
+                           dof::Image& depth, std::string& reason);

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
 #include "image/Conversions.h"
+#include "image/SrgbBytes.h"
 
 namespace {
 
@@ -86,6 +89,41 @@ TEST(ColourFromView, BorrowsBytesAndConvertsTheRest) {
     const ColourBytes fromFloat = ColourFromView(dof::ImageView(linear.data(), 2, 1, 4, dof::SampleType::kFloat32));
     // 0.21586 is sRGB 128 / 255; alpha is only clipped; NaN gives 0.
     EXPECT_EQ(Bytes(fromFloat.pixels, fromFloat.pixels + 8), (Bytes{0, 128, 255, 128, 255, 0, 0, 255}));
+}
+
+// The table of linear floats to 8-bit sRGB against the formula: at every
+// step of the value and 40 floats either side, and at a stride through all
+// floats below 1.5.
+TEST(SrgbBytes, TheTableGivesTheFormulasBytes) {
+    const SrgbBytes& table = SrgbBytes::Get();
+    auto bits = [](float v) {
+        std::uint32_t b;
+        std::memcpy(&b, &v, sizeof b);
+        return b;
+    };
+    auto fromBits = [](std::uint32_t b) {
+        float v;
+        std::memcpy(&v, &b, sizeof v);
+        return v;
+    };
+    for (std::uint32_t b = 1; b < bits(1.5f); b += 61) ASSERT_EQ(table.Byte(fromBits(b)), SrgbBytes::ByFormula(fromBits(b)));
+    // Each step, found by bisection between strided floats whose values differ.
+    int steps = 0;
+    for (std::uint32_t b = 1 << 20; b < bits(1.0f); b += 1 << 12) {
+        std::uint32_t lo = b - (1 << 12), hi = b;
+        if (SrgbBytes::ByFormula(fromBits(lo)) == SrgbBytes::ByFormula(fromBits(hi))) continue;
+        while (hi - lo > 1) {
+            const std::uint32_t mid = lo + (hi - lo) / 2;
+            (SrgbBytes::ByFormula(fromBits(mid)) == SrgbBytes::ByFormula(fromBits(lo)) ? lo : hi) = mid;
+        }
+        ++steps;
+        for (std::uint32_t near = hi - 40; near <= hi + 40; ++near)
+            ASSERT_EQ(table.Byte(fromBits(near)), SrgbBytes::ByFormula(fromBits(near))) << fromBits(near);
+    }
+    EXPECT_GE(steps, 255);
+    EXPECT_EQ(table.Byte(std::nanf("")), 0);
+    EXPECT_EQ(table.Byte(-1.0f), 0);
+    EXPECT_EQ(table.Byte(std::numeric_limits<float>::infinity()), 255);
 }
 
 TEST(ChannelToByte, ScalesBy256AndTruncates) {

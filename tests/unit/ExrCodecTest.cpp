@@ -11,6 +11,7 @@
 #include <half.h>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "image/Codecs.h"
@@ -189,6 +190,14 @@ TEST(ExrCodecTest, SamplesOutsideTheDataWindowAreBlackOrFar) {
                     EXPECT_EQ(At(depth, x, y), inside ? Sample(3, x, y) : std::numeric_limits<float>::infinity());
                 }
             }
+            // Both in one pass (or two, for a data window beyond the picture) read the same.
+            dof::Image both[2];
+            const DecodePair pair =
+                DecodeExrColourAndDepth(file.data(), file.size(), "", "", DecodeLimits(), both[0], both[1]);
+            ASSERT_EQ(pair.colour.status, DecodeStatus::kDecoded);
+            ASSERT_EQ(pair.depth.status, DecodeStatus::kDecoded);
+            EXPECT_EQ(std::memcmp(both[0].Data(), colour.Data(), colour.ByteCount()), 0);
+            EXPECT_EQ(std::memcmp(both[1].Data(), depth.Data(), depth.ByteCount()), 0);
         }
     }
 }
