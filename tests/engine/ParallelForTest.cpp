@@ -27,6 +27,8 @@ TEST(ParallelFor, AFailingItemStopsTheOthersAndIsRethrownToTheCaller) {
                                  [&](int row) {
                                      started++;
                                      if (row == 3) throw std::bad_alloc();
+                                     // Long enough that the failure is seen before the end.
+                                     std::this_thread::sleep_for(std::chrono::microseconds(100));
                                  }),
                      std::bad_alloc);
         // The rows handed out after the failure was seen were never started.
