@@ -1,0 +1,173 @@
+// The physical camera mode as the API offers it: checks, the memory
+// estimate, progress and cancellation around the physical engine.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string>
+#include <system_error>
+
+#include <dof/Physical.h>
+
+#include "api/ExactRun.h"
+#include "image/Conversions.h"
+#include "physical/BokehKernel.h"
+#include "physical/PhysicalEngine.h"
+#include "physical/SourceTable.h"
+#include "physical/ThinLens.h"
+#include "platform/ParallelFor.h"
+
+namespace {
+
+constexpr double kMiB = 1024.0 * 1024.0;
+// Bytes a pixel of the largest phase: the far and near fields (32), the
+// sources (16), the fill's sums and steps (40), the result (16) and room.
+constexpr double kBytesPerPixel = 110.0;
+
+std::string SizeText(int width, int height) { return std::to_string(width) + "x" + std::to_string(height); }
+
+double SampleOf(const unsigned char* row, int index, dof::SampleType type) {
+    if (type == dof::SampleType::kFloat32) {
+        float v;
+        std::memcpy(&v, row + 4 * index, sizeof v);
+        return v;
+    }
+    double v;
+    std::memcpy(&v, row + 8 * index, sizeof v);
+    return v;
+}
+
+// The first float sample (of the channels read) that fails ok, row by row.
+template <class Rule>
+dof::Error FirstBadSample(const dof::ImageView& view, int channels, const char* what, const char* rule, Rule ok) {
+    if (view.Type() == dof::SampleType::kUInt8) return {};
+    std::size_t count = 0;
+    int firstX = 0;
+    int firstY = 0;
+    for (int y = 0; y < view.Height(); ++y)
+        for (int x = 0; x < view.Width(); ++x)
+            for (int k = 0; k < channels; ++k)
+                if (!ok(SampleOf(view.Row(y), x * view.Channels() + k, view.Type())) && count++ == 0) {
+                    firstX = x;
+                    firstY = y;
+                }
+    if (count == 0) return {};
+    return {dof::ErrorCode::kInvalidImage, std::string(what) + ": " + std::to_string(count) + " samples " + rule +
+                                               ", the first at (" + std::to_string(firstX) + ", " +
+                                               std::to_string(firstY) + ")"};
+}
+
+// Hands the engine's reports to the caller's progress function and asks
+// its cancel token.
+class PhysicalProgress : public PhysicalMonitor {
+public:
+    explicit PhysicalProgress(const dof::RunOptions& options) : options_(options) {}
+    void SetUp(double largestDiameter) override {
+        largest_ = largestDiameter;
+        Emit(dof::Stage::kSetUp, 1.0);
+    }
+    void Report(double fraction) override { Emit(dof::Stage::kGather, fraction); }
+    bool Stopped() override { return options_.cancel.Cancelled(); }
+
+private:
+    void Emit(dof::Stage stage, double fraction) {
+        if (!options_.progress) return;
+        dof::Progress progress;
+        progress.stage = stage;
+        progress.stageFraction = fraction;
+        progress.fraction = stage == dof::Stage::kSetUp ? 0.0 : fraction;
+        progress.largestBlur = largest_;
+        options_.progress(progress);
+    }
+    const dof::RunOptions& options_;
+    double largest_ = 0.0;
+};
+
+// The memory of a run with discs up to largest.
+double PhysicalBytes(int width, int height, double largest, int threads) {
+    const double pixels = static_cast<double>(width) * height;
+    const double side = std::ceil(largest * 0.55) * 2.0 + 9.0;  // a kernel's rows, with the tent and the shape's margin
+    const double kernels = 2.0 * std::min(static_cast<double>(DiameterStep(largest)) + 1.0, pixels);
+    const double drawing = threads * (side * side + 256.0 * side) * 8.0;
+    const double encoded = kernels * side * 24.0 * 8.0;
+    const double bands = threads * PhysicalEngine::kDefaultBandHeight * (width + 2.0 * side + 16.0) * 16.0;
+    return pixels * kBytesPerPixel + drawing + encoded + bands;
+}
+
+dof::Result<dof::Image> RunPhysical(const dof::ImageView& colour, const dof::ImageView& depth,
+                                    const dof::ImageView& lens, const dof::PhysicalParams& params,
+                                    const dof::RunOptions& options) {
+    if (dof::Error bad = dof::Validate(params)) return bad;
+    for (const auto& image : {std::make_pair(&colour, "the colour"), std::make_pair(&depth, "the depth"),
+                              std::make_pair(&lens, "the lens")})
+        if (dof::Error bad = CheckImage(*image.first, image.second)) return bad;
+    const int w = colour.Width();
+    const int h = colour.Height();
+    if (depth.Width() != w || depth.Height() != h)
+        return dof::Error(dof::ErrorCode::kDepthSize, "the depth is " + SizeText(depth.Width(), depth.Height()) +
+                                                          ", the colour " + SizeText(w, h));
+    if (lens.Width() != 256 || lens.Height() != 256)
+        return dof::Error(dof::ErrorCode::kLensSize,
+                          "the lens is " + SizeText(lens.Width(), lens.Height()) + ", not 256x256");
+    if (w >= (1 << Source::kColumnBits))
+        return dof::Error(dof::ErrorCode::kInvalidImage, "the colour is " + std::to_string(w) +
+                                                             " pixels wide; the physical mode takes fewer than " +
+                                                             std::to_string(1 << Source::kColumnBits));
+    if (dof::Error bad = FirstBadSample(depth, 1, "the depth", "are not a number or below zero",
+                                        [](double v) { return v >= 0.0; }))
+        return bad;
+    if (dof::Error bad = FirstBadSample(colour, std::min(colour.Channels(), 3), "the colour", "are not finite",
+                                        [](double v) { return std::isfinite(v); }))
+        return bad;
+
+    const int threads = options.threads > 0 ? options.threads : ProcessorCount();
+    double largest = 0.0;
+    {
+        const ThinLens thin(params.camera, w, PhysicalEngine::DiameterCap(params.camera, w, h));
+        const LargeArray<double> values = DepthFromView(depth, params.camera.zReverse);
+        for (double d : values) largest = std::max(largest, std::fabs(thin.Diameter(thin.Distance(d))));
+    }
+    const double needed = PhysicalBytes(w, h, largest, threads);
+    const double limit = EffectiveMemoryLimit(options.memoryLimit);
+    if (!(needed <= limit)) {
+        char text[200];
+        std::snprintf(text, sizeof text, "discs up to %g pixels on %dx%d need %.0f MiB, the limit is %.0f MiB", largest,
+                      w, h, std::ceil(needed / kMiB), std::floor(limit / kMiB));
+        return dof::Error(dof::ErrorCode::kTooLarge, text);
+    }
+
+    const bool linear = colour.Type() != dof::SampleType::kUInt8;
+    dof::Image result(w, h, 4, linear ? dof::SampleType::kFloat32 : dof::SampleType::kUInt8);
+    PhysicalEngine engine(params, threads);
+    PhysicalProgress progress(options);
+    if (!engine.Run(colour, depth, lens, result, progress))
+        return dof::Error(dof::ErrorCode::kCancelled, "the blur was cancelled");
+    return result;
+}
+
+}  // namespace
+
+namespace dof {
+
+double DiscDiameter(const Camera& camera, int width, double z) {
+    return ThinLens(camera, width, camera.maxBlur).Diameter(z);
+}
+
+Result<Image> BlurPhysical(const ImageView& colour, const ImageView& depth, const ImageView& lens,
+                           const PhysicalParams& params, const RunOptions& options) {
+    try {
+        return RunPhysical(colour, depth, lens, params, options);
+    } catch (const std::bad_alloc& e) {
+        return Error(ErrorCode::kOutOfMemory, e.what());
+    } catch (const std::system_error& e) {
+        return Error(ErrorCode::kSystem, e.what());
+    } catch (const std::exception& e) {
+        return Error(ErrorCode::kInternal, e.what());
+    } catch (...) {
+        return Error(ErrorCode::kInternal, "unknown exception");
+    }
+}
+
+}  // namespace dof

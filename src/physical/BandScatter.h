@@ -1,0 +1,53 @@
+#pragma once
+// The scatter of a band of output rows: for each layer in turn, every
+// source whose kernel reaches the band adds its kernel rows' steps, times
+// its colour and 1 (the coverage), into a difference buffer; one running
+// sum per row then gives the layer's light, which is laid into the far or
+// near field with the coverage rule. Every output value receives its
+// additions in the same order (layer, source row, source column, step)
+// however the rows are banded, so the bytes do not depend on the threads.
+//
+// Sources beyond the picture's borders repeat its edge pixels (the scene
+// goes on beyond the frame); each reaches as far as its own kernel.
+#include <cstdint>
+#include <vector>
+
+#include "physical/KernelSet.h"
+#include "physical/LightField.h"
+#include "physical/SourceTable.h"
+
+class BandScatter {
+public:
+    // bandHeight: the most rows a band may have.
+    BandScatter(const SourceTable& sources, const KernelSet& kernels, int bandHeight);
+
+    // Rows [y0, y1) of both fields, which must be zero there.
+    void Run(int y0, int y1, LightField& far, LightField& near);
+
+private:
+    typedef float Lanes __attribute__((vector_size(16)));
+    static constexpr int kBlock = 16;  // columns marked together as reached
+
+    void ScatterLayer(int layer, int y0, int y1);
+    void Add(const BokehKernel& kernel, int x, int sy, int y0, int y1, Lanes light);
+    // Sums the band's rows of the layer into field and clears the buffer.
+    void Settle(int y0, int y1, LightField& field);
+
+    const SourceTable& sources_;
+    const KernelSet& kernels_;
+    int pad_;     // buffer columns left of column 0
+    int stride_;  // buffer columns a row
+    std::vector<Lanes> delta_;
+    std::vector<std::uint8_t> reached_;  // per row and block of kBlock columns
+    int blocks_;
+};
+
+// The coverage rule: a layer adds fully while the summed coverage stays
+// within 1, and is scaled to the room left where it would pass it.
+// pixel: light and coverage so far; layer: the layer's.
+inline void LayOver(float* pixel, const double layer[4]) {
+    const double covered = pixel[3];
+    const double room = covered < 1.0 ? 1.0 - covered : 0.0;
+    const double scale = layer[3] > room ? room / layer[3] : 1.0;
+    for (int k = 0; k < 4; ++k) pixel[k] = static_cast<float>(pixel[k] + scale * layer[k]);
+}

@@ -1,0 +1,30 @@
+#pragma once
+// The kernels of one run: one per diameter step and side that some source
+// uses, drawn once, on every thread.
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "physical/BokehKernel.h"
+
+class KernelSet {
+public:
+    // Marks the kernel of a signed diameter as needed (near: the turned one).
+    void Need(double diameter, bool near);
+    // Draws every needed kernel. False when poll stopped it.
+    bool Draw(const LensShape& lens, int threads, const std::function<bool(int)>& poll);
+
+    // The kernel of a diameter and side, once drawn.
+    std::int32_t IdOf(double diameter, bool near) const {
+        return ids_[2 * static_cast<std::size_t>(DiameterStep(std::fabs(diameter))) + (near ? 1 : 0)];
+    }
+    const BokehKernel& operator[](std::int32_t id) const { return kernels_[static_cast<std::size_t>(id)]; }
+    std::size_t Count() const { return kernels_.size(); }
+    int LargestRadius() const;
+    std::size_t Bytes() const;
+
+private:
+    std::vector<std::int32_t> ids_;  // by 2 * step + side; -1 where not needed
+    std::vector<BokehKernel> kernels_;
+};

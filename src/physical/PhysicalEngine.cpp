@@ -1,0 +1,208 @@
+#include "physical/PhysicalEngine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "image/Conversions.h"
+#include "physical/BackgroundFill.h"
+#include "physical/BandScatter.h"
+#include "physical/ColourReader.h"
+#include "physical/DepthLayers.h"
+#include "physical/Highlights.h"
+#include "physical/KernelSet.h"
+#include "physical/LensShape.h"
+#include "physical/SourceTable.h"
+#include "physical/SrgbCurve.h"
+#include "physical/ThinLens.h"
+#include "platform/ParallelFor.h"
+
+namespace {
+
+// Shares of the reported work.
+constexpr double kKernelsEnd = 0.05;
+constexpr double kScatterEnd = 0.85;
+constexpr double kFillEnd = 0.95;
+
+// Band scatters, one per thread at a time.
+class ScatterPool {
+public:
+    ScatterPool(const SourceTable& sources, const KernelSet& kernels, int bandHeight)
+        : sources_(sources), kernels_(kernels), bandHeight_(bandHeight) {}
+    std::unique_ptr<BandScatter> Take() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!free_.empty()) {
+                std::unique_ptr<BandScatter> scatter = std::move(free_.back());
+                free_.pop_back();
+                return scatter;
+            }
+        }
+        return std::make_unique<BandScatter>(sources_, kernels_, bandHeight_);
+    }
+    void Give(std::unique_ptr<BandScatter> scatter) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        free_.push_back(std::move(scatter));
+    }
+
+private:
+    const SourceTable& sources_;
+    const KernelSet& kernels_;
+    int bandHeight_;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<BandScatter>> free_;
+};
+
+}  // namespace
+
+double PhysicalEngine::DiameterCap(const dof::Camera& camera, int width, int height) {
+    const double diagonal = std::hypot(static_cast<double>(width), static_cast<double>(height));
+    return std::min(camera.maxBlur, diagonal);
+}
+
+bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView& depthView,
+                         const dof::ImageView& lensView, dof::Image& output, PhysicalMonitor& monitor) {
+    const int w = colourView.Width();
+    const int h = colourView.Height();
+    const std::size_t n = static_cast<std::size_t>(w) * h;
+    const ColourReader colour(colourView);
+    const ThinLens lens(params_.camera, w, DiameterCap(params_.camera, w, h));
+    auto within = [&](double from, double to, int total) {
+        return [&monitor, from, to, total](int done) {
+            monitor.Report(from + (to - from) * (total > 0 ? static_cast<double>(done) / total : 1.0));
+            return !monitor.Stopped();
+        };
+    };
+    auto unwatched = [&](int) { return !monitor.Stopped(); };
+
+    // Distances and discs.
+    LargeArray<double> distances = DepthFromView(depthView, params_.camera.zReverse);
+    LargeArray<float> discs(n);
+    if (!ParallelFor(h, threads_, [&](int y) {
+            for (std::size_t i = static_cast<std::size_t>(y) * w; i < static_cast<std::size_t>(y + 1) * w; ++i) {
+                distances[i] = lens.Distance(distances[i]);
+                discs[i] = static_cast<float>(lens.Diameter(distances[i]));
+            }
+        }, unwatched))
+        return false;
+    const dof::HighlightRecovery mode = params_.highlights.mode;
+    const bool recover = mode == dof::HighlightRecovery::kOn ||
+                         (mode == dof::HighlightRecovery::kAuto && !colour.IsLinear());
+    LargeArray<float> gains;
+    if (recover) gains = RecoverHighlights(colour, params_.highlights, lens, distances, discs, threads_);
+    LargeArray<double>().swap(distances);
+    if (monitor.Stopped()) return false;
+
+    double largest = 0.0;
+    for (float c : discs) largest = std::max(largest, static_cast<double>(std::fabs(c)));
+    stats_.largestDiameter = largest;
+    monitor.SetUp(largest);
+    monitor.Report(0.0);
+
+    // Kernels of every diameter step and side in use.
+    const DepthLayers layers(params_.layersPerSide, largest);
+    KernelSet kernels;
+    for (float c : discs) kernels.Need(c, layers.IsNear(layers.LayerOf(c)));
+    {
+        const LensShape shape(lensView);
+        if (!kernels.Draw(shape, threads_, within(0.0, kKernelsEnd, 1))) return false;
+    }
+    stats_.kernels = kernels.Count();
+    stats_.kernelBytes = kernels.Bytes();
+
+    // The sources in scatter order.
+    SourceTable sources(w, h, layers.Count());
+    std::vector<int> radii(static_cast<std::size_t>(h) * layers.Count(), 0);
+    if (!ParallelFor(h, threads_, [&](int y) {
+            for (std::size_t i = static_cast<std::size_t>(y) * w; i < static_cast<std::size_t>(y + 1) * w; ++i) {
+                const int layer = layers.LayerOf(discs[i]);
+                ++sources.Count(y, layer);
+                int& radius = radii[static_cast<std::size_t>(y) * layers.Count() + layer];
+                radius = std::max(radius, kernels[kernels.IdOf(discs[i], layers.IsNear(layer))].radius);
+            }
+        }, unwatched))
+        return false;
+    for (int y = 0; y < h; ++y)
+        for (int layer = 0; layer < layers.Count(); ++layer)
+            sources.RaiseLayerRadius(layer, radii[static_cast<std::size_t>(y) * layers.Count() + layer]);
+    sources.Allocate();
+    if (!ParallelFor(h, threads_, [&](int y) {
+            std::vector<float> linear(static_cast<std::size_t>(w) * 3);
+            std::vector<float> levels;
+            colour.LinearRow(y, linear.data());
+            if (recover) {
+                levels.resize(linear.size());
+                colour.LevelRow(y, levels.data());
+            }
+            std::vector<Source*> next(static_cast<std::size_t>(layers.Count()));
+            for (int layer = 0; layer < layers.Count(); ++layer)
+                next[static_cast<std::size_t>(layer)] = sources.RowLayerStart(y, layer);
+            for (int x = 0; x < w; ++x) {
+                const std::size_t i = static_cast<std::size_t>(y) * w + x;
+                const float c = discs[i];
+                const int layer = layers.LayerOf(c);
+                float gain[3] = {1.0f, 1.0f, 1.0f};
+                if (recover) {
+                    // A blob's gain where all three channels clipped, else each clipped channel's.
+                    if (!gains.empty() && gains[i] != 1.0f) gain[0] = gain[1] = gain[2] = gains[i];
+                    else PartialGains(&levels[3 * static_cast<std::size_t>(x)], params_.highlights, gain);
+                }
+                Source& s = *next[static_cast<std::size_t>(layer)]++;
+                s.r = linear[3 * static_cast<std::size_t>(x)] * gain[0];
+                s.g = linear[3 * static_cast<std::size_t>(x) + 1] * gain[1];
+                s.b = linear[3 * static_cast<std::size_t>(x) + 2] * gain[2];
+                s.packed = static_cast<std::uint32_t>(x) |
+                           (static_cast<std::uint32_t>(kernels.IdOf(c, layers.IsNear(layer))) << Source::kColumnBits);
+            }
+        }, unwatched))
+        return false;
+    LargeArray<float>().swap(discs);
+    LargeArray<float>().swap(gains);
+
+    // The scatter, band by band.
+    LightField far(w, h);
+    LightField near(w, h);
+    {
+        const int bands = (h + bandHeight_ - 1) / bandHeight_;
+        ScatterPool pool(sources, kernels, bandHeight_);
+        if (!ParallelFor(bands, threads_, [&](int band) {
+                std::unique_ptr<BandScatter> scatter = pool.Take();
+                scatter->Run(band * bandHeight_, std::min((band + 1) * bandHeight_, h), far, near);
+                pool.Give(std::move(scatter));
+            }, within(kKernelsEnd, kScatterEnd, bands)))
+            return false;
+    }
+    sources.Release();
+
+    // The background, and the near field over it.
+    BackgroundFill background(far, threads_);
+    if (!background.Prepare(within(kScatterEnd, kScatterEnd, 1))) return false;
+    monitor.Report(kFillEnd);
+    const bool floatOut = output.Type() != dof::SampleType::kUInt8;
+    const SrgbByteEncoder encoder;
+    if (!ParallelFor(h, threads_, [&](int y) {
+            std::vector<float> behind(static_cast<std::size_t>(w) * 3);
+            background.Row(y, behind.data());
+            const float* front = near.Row(y);
+            unsigned char* out = output.Row(y);
+            for (int x = 0; x < w; ++x) {
+                const float* p = front + 4 * x;
+                const double open = 1.0 - std::min(std::max(static_cast<double>(p[3]), 0.0), 1.0);
+                double v[3];
+                for (int k = 0; k < 3; ++k) v[k] = p[k] + open * behind[3 * static_cast<std::size_t>(x) + k];
+                if (floatOut) {
+                    const float pixel[4] = {static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2]), 1.0f};
+                    std::memcpy(out + 16 * static_cast<std::size_t>(x), pixel, sizeof pixel);
+                } else {
+                    for (int k = 0; k < 3; ++k) out[4 * x + k] = encoder.Encode(v[k]);
+                    out[4 * x + 3] = 255;
+                }
+            }
+        }, within(kFillEnd, 1.0, h)))
+        return false;
+    monitor.Report(1.0);
+    return true;
+}
