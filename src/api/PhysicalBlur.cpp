@@ -12,6 +12,7 @@
 #include <dof/Physical.h>
 
 #include "api/ExactRun.h"
+#include "api/PhysicalRun.h"
 #include "image/Conversions.h"
 #include "physical/BokehKernel.h"
 #include "physical/PhysicalEngine.h"
@@ -96,9 +97,9 @@ double PhysicalBytes(int width, int height, double largest, int threads) {
     return pixels * kBytesPerPixel + drawing + encoded + bands;
 }
 
-dof::Result<dof::Image> RunPhysical(const dof::ImageView& colour, const dof::ImageView& depth,
-                                    const dof::ImageView& lens, const dof::PhysicalParams& params,
-                                    const dof::RunOptions& options) {
+dof::Result<dof::Image> RunChecked(const dof::ImageView& colour, const dof::ImageView& depth,
+                                   const dof::ImageView& lens, const dof::PhysicalParams& params,
+                                   const dof::RunOptions& options, PhysicalStats* stats) {
     if (dof::Error bad = dof::Validate(params)) return bad;
     for (const auto& image : {std::make_pair(&colour, "the colour"), std::make_pair(&depth, "the depth"),
                               std::make_pair(&lens, "the lens")})
@@ -142,12 +143,29 @@ dof::Result<dof::Image> RunPhysical(const dof::ImageView& colour, const dof::Ima
     dof::Image result(w, h, 4, linear ? dof::SampleType::kFloat32 : dof::SampleType::kUInt8);
     PhysicalEngine engine(params, threads);
     PhysicalProgress progress(options);
-    if (!engine.Run(colour, depth, lens, result, progress))
-        return dof::Error(dof::ErrorCode::kCancelled, "the blur was cancelled");
+    const bool done = engine.Run(colour, depth, lens, result, progress);
+    if (stats) *stats = engine.Stats();
+    if (!done) return dof::Error(dof::ErrorCode::kCancelled, "the blur was cancelled");
     return result;
 }
 
 }  // namespace
+
+dof::Result<dof::Image> RunPhysical(const dof::ImageView& colour, const dof::ImageView& depth,
+                                    const dof::ImageView& lens, const dof::PhysicalParams& params,
+                                    const dof::RunOptions& options, PhysicalStats* stats) {
+    try {
+        return RunChecked(colour, depth, lens, params, options, stats);
+    } catch (const std::bad_alloc& e) {
+        return dof::Error(dof::ErrorCode::kOutOfMemory, e.what());
+    } catch (const std::system_error& e) {
+        return dof::Error(dof::ErrorCode::kSystem, e.what());
+    } catch (const std::exception& e) {
+        return dof::Error(dof::ErrorCode::kInternal, e.what());
+    } catch (...) {
+        return dof::Error(dof::ErrorCode::kInternal, "unknown exception");
+    }
+}
 
 namespace dof {
 
@@ -157,17 +175,7 @@ double DiscDiameter(const Camera& camera, int width, double z) {
 
 Result<Image> BlurPhysical(const ImageView& colour, const ImageView& depth, const ImageView& lens,
                            const PhysicalParams& params, const RunOptions& options) {
-    try {
-        return RunPhysical(colour, depth, lens, params, options);
-    } catch (const std::bad_alloc& e) {
-        return Error(ErrorCode::kOutOfMemory, e.what());
-    } catch (const std::system_error& e) {
-        return Error(ErrorCode::kSystem, e.what());
-    } catch (const std::exception& e) {
-        return Error(ErrorCode::kInternal, e.what());
-    } catch (...) {
-        return Error(ErrorCode::kInternal, "unknown exception");
-    }
+    return RunPhysical(colour, depth, lens, params, options);
 }
 
 }  // namespace dof

@@ -9,7 +9,7 @@ BandScatter::BandScatter(const SourceTable& sources, const KernelSet& kernels, i
     // steps up to radius + 1 further.
     pad_ = 2 * radius + 3;
     stride_ = ((sources.Width() + 2 * pad_ + kBlock - 1) / kBlock) * kBlock;
-    blocks_ = stride_ / kBlock;
+    blocks_ = stride_ / kBlock + 1;
     delta_.assign(static_cast<std::size_t>(bandHeight) * stride_, Lanes{0, 0, 0, 0});
     reached_.assign(static_cast<std::size_t>(bandHeight) * blocks_, 0);
 }
@@ -51,6 +51,7 @@ void BandScatter::Add(const BokehKernel& kernel, int x, int sy, int y0, int y1, 
     const int first = std::max(y0 - sy, -kernel.radius);
     const int last = std::min(y1 - 1 - sy, kernel.radius);
     const int column = x + pad_;
+    std::size_t steps = 0;
     for (int dy = first; dy <= last; ++dy) {
         const KernelRow& row = kernel.Row(dy);
         if (row.count == 0) continue;
@@ -59,26 +60,30 @@ void BandScatter::Add(const BokehKernel& kernel, int x, int sy, int y0, int y1, 
         const RunStep* step = kernel.steps.data() + row.first;
         const RunStep* end = step + row.count;
         for (; step != end; ++step) cells[step->dx] += step->dv * light;
-        std::uint8_t* reached = reached_.data() + static_cast<std::size_t>(bandRow) * blocks_;
-        const int lastBlock = (column + row.right) / kBlock;
-        for (int b = (column + row.left) / kBlock; b <= lastBlock; ++b) reached[b] = 1;
+        std::int32_t* reached = reached_.data() + static_cast<std::size_t>(bandRow) * blocks_;
+        ++reached[(column + row.left) / kBlock];
+        --reached[(column + row.right) / kBlock + 1];
+        steps += static_cast<std::size_t>(row.count);
     }
+    steps_ += static_cast<double>(steps);
 }
 
 void BandScatter::Settle(int y0, int y1, LightField& field) {
     const int w = sources_.Width();
     for (int y = y0; y < y1; ++y) {
         Lanes* cells = delta_.data() + static_cast<std::size_t>(y - y0) * stride_;
-        std::uint8_t* reached = reached_.data() + static_cast<std::size_t>(y - y0) * blocks_;
+        std::int32_t* reached = reached_.data() + static_cast<std::size_t>(y - y0) * blocks_;
         float* out = field.Row(y);
         double sum[4] = {0, 0, 0, 0};
         bool running = false;
-        for (int b = 0; b < blocks_; ++b) {
-            if (!reached[b]) {
+        std::int32_t spans = 0;
+        for (int b = 0; b + 1 < blocks_; ++b) {
+            spans += reached[b];
+            reached[b] = 0;
+            if (spans == 0) {
                 running = false;  // no kernel row spans these columns: the light is exactly zero
                 continue;
             }
-            reached[b] = 0;
             if (!running) sum[0] = sum[1] = sum[2] = sum[3] = 0.0;
             running = true;
             for (int c = b * kBlock; c < (b + 1) * kBlock; ++c) {
@@ -89,5 +94,6 @@ void BandScatter::Settle(int y0, int y1, LightField& field) {
                 if (x >= 0 && x < w && sum[3] != 0.0) LayOver(out + 4 * x, sum);
             }
         }
+        reached[blocks_ - 1] = 0;
     }
 }

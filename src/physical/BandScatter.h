@@ -23,6 +23,8 @@ public:
 
     // Rows [y0, y1) of both fields, which must be zero there.
     void Run(int y0, int y1, LightField& far, LightField& near);
+    // Run steps added so far.
+    double Steps() const { return steps_; }
 
 private:
     typedef float Lanes __attribute__((vector_size(16)));
@@ -38,8 +40,11 @@ private:
     int pad_;     // buffer columns left of column 0
     int stride_;  // buffer columns a row
     std::vector<Lanes> delta_;
-    std::vector<std::uint8_t> reached_;  // per row and block of kBlock columns
+    // Per row, over blocks of kBlock columns: +1 where a kernel row's span
+    // begins, -1 after it ends; a block is reached where their sum is above 0.
+    std::vector<std::int32_t> reached_;
     int blocks_;
+    double steps_ = 0.0;
 };
 
 // The coverage rule: a layer adds fully while the summed coverage stays

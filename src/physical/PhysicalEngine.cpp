@@ -1,6 +1,7 @@
 #include "physical/PhysicalEngine.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -47,6 +48,12 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         free_.push_back(std::move(scatter));
     }
+    // Once every band is done.
+    double Steps() const {
+        double steps = 0.0;
+        for (const auto& scatter : free_) steps += scatter->Steps();
+        return steps;
+    }
 
 private:
     const SourceTable& sources_;
@@ -77,6 +84,12 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
         };
     };
     auto unwatched = [&](int) { return !monitor.Stopped(); };
+    auto clock = std::chrono::steady_clock::now();
+    auto lap = [&](int phase) {
+        const auto now = std::chrono::steady_clock::now();
+        stats_.phaseMs[phase] = std::chrono::duration<double, std::milli>(now - clock).count();
+        clock = now;
+    };
 
     // Distances and discs.
     LargeArray<double> distances = DepthFromView(depthView, params_.camera.zReverse);
@@ -96,6 +109,7 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
     LargeArray<double>().swap(distances);
     if (monitor.Stopped()) return false;
 
+    lap(0);
     double largest = 0.0;
     for (float c : discs) largest = std::max(largest, static_cast<double>(std::fabs(c)));
     stats_.largestDiameter = largest;
@@ -110,6 +124,7 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
         const LensShape shape(lensView);
         if (!kernels.Draw(shape, threads_, within(0.0, kKernelsEnd, 1))) return false;
     }
+    lap(1);
     stats_.kernels = kernels.Count();
     stats_.kernelBytes = kernels.Bytes();
 
@@ -161,6 +176,7 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
         return false;
     LargeArray<float>().swap(discs);
     LargeArray<float>().swap(gains);
+    lap(2);
 
     // The scatter, band by band.
     LightField far(w, h);
@@ -174,13 +190,16 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
                 pool.Give(std::move(scatter));
             }, within(kKernelsEnd, kScatterEnd, bands)))
             return false;
+        stats_.steps = pool.Steps();
     }
     sources.Release();
+    lap(3);
 
     // The background, and the near field over it.
     BackgroundFill background(far, threads_);
     if (!background.Prepare(within(kScatterEnd, kScatterEnd, 1))) return false;
     monitor.Report(kFillEnd);
+    lap(4);
     const bool floatOut = output.Type() != dof::SampleType::kUInt8;
     const SrgbByteEncoder encoder;
     if (!ParallelFor(h, threads_, [&](int y) {
@@ -203,6 +222,7 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
             }
         }, within(kFillEnd, 1.0, h)))
         return false;
+    lap(5);
     monitor.Report(1.0);
     return true;
 }

@@ -25,6 +25,10 @@ struct PhysicalStats {
     double largestDiameter = 0.0;
     std::size_t kernels = 0;
     std::size_t kernelBytes = 0;
+    double steps = 0.0;  // run steps added by the scatter
+    // Milliseconds of each phase: discs and highlights, kernels, sources,
+    // scatter, background, result.
+    double phaseMs[6] = {0, 0, 0, 0, 0, 0};
 };
 
 class PhysicalEngine {
