@@ -121,17 +121,20 @@ BokehKernel EncodeRuns(const DenseKernel& kernel) {
     const int side = kernel.Side();
     double largest = 0.0;
     for (double v : kernel.values) largest = std::max(largest, v);
-    const double tolerance = 1e-6 * largest;
+    const double tolerance = kRunTolerance * largest;
 
-    // Runs at their first value, then the total they stand for.
+    // Values below the tolerance are dropped, the others run at a run's
+    // first value while they stay within the tolerance of it; then the
+    // total they stand for.
     std::vector<double> merged(kernel.values.size());
     double total = 0.0;
     for (int y = 0; y < side; ++y) {
         const double* in = &kernel.values[static_cast<std::size_t>(y) * side];
         double* out = &merged[static_cast<std::size_t>(y) * side];
-        double run = in[0];
+        double run = 0.0;
         for (int x = 0; x < side; ++x) {
-            if (std::fabs(in[x] - run) > tolerance || (in[x] == 0.0) != (run == 0.0)) run = in[x];
+            const double v = in[x] < tolerance ? 0.0 : in[x];
+            if (std::fabs(v - run) > tolerance || (v == 0.0) != (run == 0.0)) run = v;
             out[x] = run;
             total += run;
         }

@@ -34,7 +34,7 @@ struct PhysicalStats {
 class PhysicalEngine {
 public:
     // Rows of a band of the scatter; the bytes do not depend on it.
-    static constexpr int kDefaultBandHeight = 32;
+    static constexpr int kDefaultBandHeight = 16;
 
     PhysicalEngine(const dof::PhysicalParams& params, int threads, int bandHeight = kDefaultBandHeight)
         : params_(params), threads_(threads < 1 ? 1 : threads), bandHeight_(bandHeight < 1 ? 1 : bandHeight) {}
