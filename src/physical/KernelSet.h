@@ -1,6 +1,7 @@
 #pragma once
 // The kernels of one run: one per diameter step and side that some source
 // uses, drawn once, on every thread.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -12,6 +13,8 @@ class KernelSet {
 public:
     // Marks the kernel of a signed diameter as needed (near: the turned one).
     void Need(double diameter, bool near);
+    // How many kernels are needed.
+    int Needed() const { return static_cast<int>(std::count_if(ids_.begin(), ids_.end(), [](std::int32_t id) { return id >= 0; })); }
     // Draws every needed kernel. False when poll stopped it.
     bool Draw(const LensShape& lens, int threads, const std::function<bool(int)>& poll);
 

@@ -79,7 +79,7 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
     const ThinLens lens(params_.camera, w, DiameterCap(params_.camera, w, h));
     auto within = [&](double from, double to, int total) {
         return [&monitor, from, to, total](int done) {
-            monitor.Report(from + (to - from) * (total > 0 ? static_cast<double>(done) / total : 1.0));
+            monitor.Report(from + (to - from) * (total > 0 ? std::min(1.0, static_cast<double>(done) / total) : 1.0));
             return !monitor.Stopped();
         };
     };
@@ -122,7 +122,7 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
     for (float c : discs) kernels.Need(c, layers.IsNear(layers.LayerOf(c)));
     {
         const LensShape shape(lensView);
-        if (!kernels.Draw(shape, threads_, within(0.0, kKernelsEnd, 1))) return false;
+        if (!kernels.Draw(shape, threads_, within(0.0, kKernelsEnd, kernels.Needed()))) return false;
     }
     lap(1);
     stats_.kernels = kernels.Count();
