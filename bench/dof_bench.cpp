@@ -15,7 +15,13 @@
 #include <string>
 #include <vector>
 
+#include <OpenEXR/ImfChannelList.h>
+#include <OpenEXR/ImfFrameBuffer.h>
+#include <OpenEXR/ImfHeader.h>
+#include <OpenEXR/ImfOutputFile.h>
+#include <OpenEXR/ImfRgba.h>
 #include <dof/dof.h>
+#include <cmath>
 
 #include "api/ExactRun.h"
 #include "image/FileIo.h"
@@ -193,6 +199,60 @@ Figures Median(const std::string& dir, const Case& c, bool literal, int threads,
     return all[(all.size() - 1) / 2];
 }
 
+// Milliseconds to read and decode a colour file and a depth file as the
+// program does (the depth beside the colour).
+double ReadMs(const std::string& colour, const std::string& depth) {
+    const auto start = Clock::now();
+    std::future<dof::Result<dof::Image>> depthRead = std::async(std::launch::async, [&] { return dof::ReadDepth(depth); });
+    const dof::Result<dof::Image> picture = dof::ReadImage(colour);
+    const dof::Result<dof::Image> values = depthRead.get();
+    if (!picture || !values) {
+        std::fprintf(stderr, "cannot read %s and %s\n", colour.c_str(), depth.c_str());
+        std::exit(1);
+    }
+    return Ms(start, Clock::now());
+}
+
+// The portrait as one OpenEXR file, as a renderer leaves it: half RGBA in
+// linear light and the depth as a float Z channel.
+std::string WritePortraitExr(const std::string& dir) {
+    const dof::Image colour = dof::ReadImage(dir + "/portrait/color.tga").value();
+    const dof::Image depth = dof::ReadDepth(dir + "/portrait/depth.hdr").value();
+    const int w = colour.Width(), h = colour.Height();
+    std::vector<Imf::Rgba> rgba(static_cast<std::size_t>(w) * h);
+    std::vector<float> z(rgba.size());
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const unsigned char* p = colour.Row(y) + 3 * x;
+            const std::size_t i = static_cast<std::size_t>(y) * w + x;
+            auto linear = [](unsigned char v) {
+                const double e = v / 255.0;
+                return static_cast<float>(e <= 0.04045 ? e / 12.92 : std::pow((e + 0.055) / 1.055, 2.4));
+            };
+            rgba[i] = Imf::Rgba(linear(p[0]), linear(p[1]), linear(p[2]), 1.0f);
+            z[i] = static_cast<float>(reinterpret_cast<const double*>(depth.Row(y))[x]);
+        }
+    const std::string path = "/tmp/dof_bench_portrait_" + std::to_string(getpid()) + ".exr";
+    Imf::Header header(w, h);
+    header.compression() = Imf::ZIP_COMPRESSION;
+    header.channels().insert("R", Imf::Channel(Imf::HALF));
+    header.channels().insert("G", Imf::Channel(Imf::HALF));
+    header.channels().insert("B", Imf::Channel(Imf::HALF));
+    header.channels().insert("A", Imf::Channel(Imf::HALF));
+    header.channels().insert("Z", Imf::Channel(Imf::FLOAT));
+    Imf::OutputFile file(path.c_str(), header);
+    Imf::FrameBuffer frame;
+    const std::size_t pixel = sizeof(Imf::Rgba);
+    frame.insert("R", Imf::Slice(Imf::HALF, reinterpret_cast<char*>(&rgba[0].r), pixel, pixel * w));
+    frame.insert("G", Imf::Slice(Imf::HALF, reinterpret_cast<char*>(&rgba[0].g), pixel, pixel * w));
+    frame.insert("B", Imf::Slice(Imf::HALF, reinterpret_cast<char*>(&rgba[0].b), pixel, pixel * w));
+    frame.insert("A", Imf::Slice(Imf::HALF, reinterpret_cast<char*>(&rgba[0].a), pixel, pixel * w));
+    frame.insert("Z", Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(z.data()), sizeof(float), sizeof(float) * w));
+    file.setFrameBuffer(frame);
+    file.writePixels(h);
+    return path;
+}
+
 // How long a blur takes to return once it is cancelled: Cancel() is called
 // from the progress function when the given pass is half done.
 double CancelLatencyMs(const std::string& dir, const Case& c, dof::Stage pass, int threads) {
@@ -284,5 +344,22 @@ int main(int argc, char** argv) {
                     c.name, firstPass, gather);
     }
     std::printf("\n");
+
+    // Reading: the same 1920 x 1080 picture as TGA colour and depth, and as
+    // one OpenEXR file with half RGBA and a float Z, read the program's way.
+    if (only.empty() || only == "read") {
+        const std::string exr = WritePortraitExr(dir);
+        std::vector<double> tga, openexr;
+        for (int i = 0; i < std::max(runs, 5); ++i) {
+            tga.push_back(ReadMs(dir + "/portrait/color.tga", dir + "/portrait/depth.tga"));
+            openexr.push_back(ReadMs(exr, exr));
+        }
+        std::remove(exr.c_str());
+        std::sort(tga.begin(), tga.end());
+        std::sort(openexr.begin(), openexr.end());
+        const double t = tga[(tga.size() - 1) / 2], e = openexr[(openexr.size() - 1) / 2];
+        std::printf("\nreading 1920x1080 colour and depth (median of %zu): TGA %.1f ms, OpenEXR (half RGBA + float Z) "
+                    "%.1f ms, %.2f times\n", tga.size(), t, e, e / t);
+    }
     return 0;
 }

@@ -82,13 +82,16 @@ struct RunOptions {
     double memoryLimit = 0.0;
 };
 
-// Blurs a picture. colour: 1 to 4 channels; 8-bit samples are display
-// values (sRGB), float samples linear light, which is encoded to sRGB,
-// clipped to 0..1 and rounded to 8 bits first. depth: the same size; its
-// first channel is read, 8-bit as byte / 255, float as the value itself
-// (0 stands for zNear, 1 for zFar). lens: 256 x 256, taken like colour; its
-// grey level (the integer mean of red, green and blue) is its alpha.
-// The result is 8-bit RGBA of the colour's size.
+// Blurs a picture. The exact blur works on 8-bit display values: colour
+// has 1 to 4 channels; 8-bit samples are taken as they are, 16-bit ones
+// rounded to 8 bits, float samples (linear light) encoded to sRGB, clipped
+// to 0..1 and rounded. depth: the same size; its first channel is read,
+// integers over their largest value (byte / 255, value / 65535), floats as
+// they are (0 stands for zNear, 1 for zFar; +inf and anything beyond 1 are
+// simply far); a float depth with values that are not a number or below
+// zero is refused (kBadDepth). lens: 256 x 256, taken like colour; its grey
+// level (the integer mean of red, green and blue) is its alpha. The result
+// is 8-bit RGBA of the colour's size.
 DOF_API Result<Image> Blur(const ImageView& colour, const ImageView& depth, const ImageView& lens,
                            const ExactParams& params, const RunOptions& options = RunOptions());
 

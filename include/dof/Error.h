@@ -13,6 +13,7 @@ enum class ErrorCode {
     kInvalidImage,     // an image the call cannot take (channels, sample type, no pixels)
     kDepthSize,        // the depth's size differs from the colour's
     kLensSize,         // the lens is not 256 x 256
+    kBadDepth,         // depth values that are not a number or below zero
     kReadFailed,       // a file could not be opened, read or decoded
     kWriteFailed,      // a file could not be written
     kTooLarge,         // would not fit in the memory limit; refused before anything was allocated for it

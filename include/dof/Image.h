@@ -1,7 +1,9 @@
 #pragma once
 // Pictures in memory: an owned Image and a non-owning ImageView. Pixels are
 // interleaved channels (1: grey, 2: grey and alpha, 3: RGB, 4: RGBA), rows
-// top first; a row stride in bytes leads from one row to the next.
+// top first; a row stride in bytes leads from one row to the next. Integer
+// samples hold display values (sRGB), float samples linear light, as
+// compositing programs take them; alpha is linear in either.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,15 +13,19 @@
 namespace dof {
 
 enum class SampleType : std::uint8_t {
-    kUInt8,    // 0 to 255; colour in sRGB
-    kFloat32,  // colour in linear light
+    kUInt8,    // 0 to 255
+    kUInt16,   // 0 to 65535, in the machine's byte order
+    kFloat32,
     kFloat64,  // depth values that need the precision (a Radiance file's)
 };
 
 // Bytes of one sample.
 constexpr std::size_t SampleBytes(SampleType type) {
-    return type == SampleType::kUInt8 ? 1 : type == SampleType::kFloat32 ? 4 : 8;
+    return type == SampleType::kUInt8 ? 1 : type == SampleType::kUInt16 ? 2 : type == SampleType::kFloat32 ? 4 : 8;
 }
+
+// Whether samples of this type are floating point (linear light).
+constexpr bool IsFloat(SampleType type) { return type == SampleType::kFloat32 || type == SampleType::kFloat64; }
 
 // Pixels that someone else owns; they must outlive the view.
 class ImageView {

@@ -67,6 +67,12 @@ dof::Error PrepareExact(const dof::ImageView& colour, const dof::ImageView& dept
                                                 ", the colour " + SizeText(w, h)};
     if (lens.Width() != 256 || lens.Height() != 256)
         return {dof::ErrorCode::kLensSize, "the lens is " + SizeText(lens.Width(), lens.Height()) + ", not 256x256"};
+    // No guess is made for a depth that is not a distance; +inf is far.
+    const BadDepth bad = FindBadDepth(depth);
+    if (bad.count > 0)
+        return {dof::ErrorCode::kBadDepth, std::to_string(bad.count) + (bad.count == 1 ? " pixel is" : " pixels are") +
+                                               " not a number or below zero, the first at (" + std::to_string(bad.x) +
+                                               ", " + std::to_string(bad.y) + ")"};
 
     prepared.inputs.width = w;
     prepared.inputs.height = h;

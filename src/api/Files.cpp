@@ -1,13 +1,16 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <vector>
 
 #include <dof/Files.h>
 
 #include "api/Decode.h"
 #include "api/ExactRun.h"
 #include "image/Conversions.h"
+#include "image/Codecs.h"
 #include "image/FileIo.h"
+#include "image/ImageFormat.h"
 #include "image/TgaWriter.h"
 
 namespace {
@@ -52,8 +55,8 @@ dof::Result<dof::Image> Read(const std::string& path, bool isDepth, const dof::R
         const double limit = EffectiveMemoryLimit(options.memoryLimit);
         FileBytes file;
         if (dof::Error error = ReadChecked(path, isDepth, limit, file)) return error;
-        return isDepth ? DecodeDepthFile(file.data, file.size, path, limit)
-                       : DecodeImageFile(file.data, file.size, path, limit);
+        return isDepth ? DecodeDepthFile(file.data, file.size, path, limit, options)
+                       : DecodeImageFile(file.data, file.size, path, limit, options);
     });
 }
 
@@ -65,16 +68,54 @@ Result<Image> ReadImage(const std::string& path, const ReadOptions& options) { r
 
 Result<Image> ReadDepth(const std::string& path, const ReadOptions& options) { return Read(path, true, options); }
 
-Error WriteImage(const std::string& path, const ImageView& image) {
+bool TakesBitDepth(const std::string& path, int bitDepth) {
+    switch (FormatForPath(path)) {
+        case FileFormat::kPng: return bitDepth == 0 || bitDepth == 8 || bitDepth == 16;
+        case FileFormat::kTiff: return bitDepth == 0 || bitDepth == 8 || bitDepth == 16 || bitDepth == 32;
+        case FileFormat::kOpenExr: return bitDepth == 0 || bitDepth == 16 || bitDepth == 32;
+        case FileFormat::kTga:
+        case FileFormat::kRadiance: break;
+    }
+    return bitDepth == 0 || bitDepth == 8;
+}
+
+Error WriteImage(const std::string& path, const ImageView& image, const WriteOptions& options) {
     return Guarded([&]() -> Error {
         if (Error bad = CheckImage(image, "the picture")) return bad;
-        if (image.Type() != SampleType::kUInt8)
-            return {ErrorCode::kInvalidImage, "a TGA file holds 8-bit samples only"};
-        CTGAImage file;
-        if (!file.Encode(image))
-            return {ErrorCode::kWriteFailed, path + ": a TGA file holds at most 65535x65535 pixels"};
+        const FileFormat format = FormatForPath(path);
+        if (!TakesBitDepth(path, options.bitDepth))
+            return {ErrorCode::kInvalidImage, std::string(FormatName(format)) + " files do not take " +
+                                                  std::to_string(options.bitDepth) + "-bit samples"};
+        // The samples the file holds, converted where the picture has others.
+        const int bits = options.bitDepth != 0 ? options.bitDepth : format == FileFormat::kOpenExr ? 16 : 8;
+        const SampleType type = format == FileFormat::kOpenExr || bits == 32 ? SampleType::kFloat32
+                                : bits == 16                                 ? SampleType::kUInt16
+                                                                             : SampleType::kUInt8;
+        const Image converted = image.Type() == type ? Image() : ConvertSamples(image, type);
+        const ImageView samples = image.Type() == type ? image : converted.View();
         std::string reason;
-        if (!WriteFileAtomically(path, file.fileBytes.data(), file.fileSize, &reason))
+        bool made = false;
+        const unsigned char* bytes = nullptr;
+        std::size_t size = 0;
+        CTGAImage tga;
+        std::vector<unsigned char> encoded;
+        switch (format) {
+            case FileFormat::kPng: made = EncodePng(samples, encoded, reason); break;
+            case FileFormat::kTiff: made = EncodeTiff(samples, encoded, reason); break;
+            case FileFormat::kOpenExr: made = EncodeExr(samples, bits == 16, encoded, reason); break;
+            case FileFormat::kTga:
+            case FileFormat::kRadiance:
+                made = tga.Encode(samples);
+                if (!made) reason = "a TGA file holds at most 65535x65535 pixels";
+                bytes = tga.fileBytes.data();
+                size = tga.fileSize;
+                break;
+        }
+        if (!encoded.empty()) {
+            bytes = encoded.data();
+            size = encoded.size();
+        }
+        if (!made || !WriteFileAtomically(path, bytes, size, &reason))
             return {ErrorCode::kWriteFailed, path + ": " + reason};
         return {};
     });

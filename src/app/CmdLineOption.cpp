@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <string>
 
@@ -52,17 +53,7 @@ void CCmdLineOption::ParseArguments(int argc, const char* const* argv) {
 void CCmdLineOption::HandleSwitch(const char* argument) {
     if (argument[0] != '-') return;
     if (argument[1] == '-') {
-        const std::string name(argument + 2);
-        if (action != Action::kRun) return;  // the first of --help and --version wins
-        if (name == "help") {
-            action = Action::kHelp;
-        } else if (name == "version") {
-            action = Action::kVersion;
-        } else if (name == "threads") {
-            pending = &CCmdLineOption::SetThreads;
-        } else if (name.compare(0, 8, "threads=") == 0) {
-            SetThreads(argument + 10);
-        }
+        HandleLongOption(argument + 2);
         return;
     }
     switch (argument[1]) {
@@ -126,6 +117,56 @@ void CCmdLineOption::SetZFar(const char* argument) {
     pending = &CCmdLineOption::HandleSwitch;
 }
 
+void CCmdLineOption::HandleLongOption(const char* text) {
+    static const struct {
+        const char* name;
+        Handler setter;
+    } kValueOptions[] = {
+        {"threads", &CCmdLineOption::SetThreads},
+        {"depth-channel", &CCmdLineOption::SetDepthChannel},
+        {"layer", &CCmdLineOption::SetLayer},
+        {"bit-depth", &CCmdLineOption::SetBitDepth},
+    };
+    const std::string name(text);
+    if (action != Action::kRun) return;  // the first of --help and --version wins
+    if (name == "help") {
+        action = Action::kHelp;
+        return;
+    }
+    if (name == "version") {
+        action = Action::kVersion;
+        return;
+    }
+    for (const auto& option : kValueOptions) {
+        const std::size_t length = std::strlen(option.name);
+        if (name == option.name) {
+            pending = option.setter;  // the next argument is the value
+            return;
+        }
+        if (name.compare(0, length, option.name) == 0 && name.size() > length && name[length] == '=') {
+            (this->*option.setter)(text + length + 1);
+            return;
+        }
+    }
+}
+
+void CCmdLineOption::SetDepthChannel(const char* argument) {
+    depthChannel = argument;
+    pending = &CCmdLineOption::HandleSwitch;
+}
+
+void CCmdLineOption::SetLayer(const char* argument) {
+    layer = argument;
+    pending = &CCmdLineOption::HandleSwitch;
+}
+
+void CCmdLineOption::SetBitDepth(const char* argument) {
+    bitDepthText = argument;
+    const std::string text(argument);
+    bitDepth = text == "8" ? 8 : text == "16" ? 16 : text == "32" ? 32 : -1;
+    pending = &CCmdLineOption::HandleSwitch;
+}
+
 void CCmdLineOption::SetThreads(const char* argument) {
     // A whole number from 0 (every processor) to 4096, and nothing else.
     char* end = nullptr;
@@ -152,6 +193,10 @@ dof::ExactParams CCmdLineOption::Params() const {
 void CCmdLineOption::PrintHelp() {
     PrintUsage();
     std::fputs(" --threads N       worker threads, 0 for every processor\n", stdout);
+    std::fputs(" --depth-channel C the depth's OpenEXR channel (def: Z, depth.Z, *.Z)\n", stdout);
+    std::fputs(" --layer L         the colour's OpenEXR layer (def: the first part)\n", stdout);
+    std::fputs(" --bit-depth N     bits per sample of a PNG (8, 16), TIFF (8, 16, 32)\n", stdout);
+    std::fputs("                   or OpenEXR (16 half, 32 float) output file\n", stdout);
     std::fputs(" --help            print this text and exit\n", stdout);
     std::fputs(" --version         print the version and exit\n", stdout);
     std::fputs("\n", stdout);

@@ -6,7 +6,8 @@
 // The settings of one run, fed the command-line arguments one at a time.
 // Parsing never fails: what it does not understand it skips. Switches of
 // one dash count by their second character alone; long options (--help,
-// --version, --threads N or --threads=N) by their whole name.
+// --version, and --threads N or --threads=N and the like) by their whole
+// name.
 class CCmdLineOption {
 public:
     CCmdLineOption() = default;
@@ -15,6 +16,8 @@ public:
     void ParseArguments(int argc, const char* const* argv);
 
     void HandleSwitch(const char* argument);
+    // A long option, without its two dashes: "help", "threads=4", ...
+    void HandleLongOption(const char* text);
     void SetImageFile(const char* argument);
     void SetZbufferFile(const char* argument);
     void SetLensFile(const char* argument);
@@ -28,6 +31,9 @@ public:
     // The usage text followed by the long options (--help).
     void PrintHelp();
     void SetThreads(const char* argument);
+    void SetDepthChannel(const char* argument);
+    void SetLayer(const char* argument);
+    void SetBitDepth(const char* argument);
 
     // The longest decimal prefix (optional sign, digits with an optional
     // point, optional exponent) after leading white space; 0.0 without one.
@@ -56,6 +62,10 @@ public:
     int threads = -1;          // -1: the default, one per processor (one fewer above four)
     std::string threadsText;   // --threads as given, when it is not a count
     bool threadsValid = true;
+    std::string depthChannel;  // OpenEXR depth channel; empty: Z, depth.Z, *.Z or the only one
+    std::string layer;         // OpenEXR colour layer; empty: the first part's R, G, B, A
+    int bitDepth = 0;          // bits per sample of the output file; 0: its format's own
+    std::string bitDepthText;  // --bit-depth as given
 
     // The blur's parameters.
     dof::ExactParams Params() const;

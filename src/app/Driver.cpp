@@ -54,6 +54,11 @@ bool CheckParameters(const CCmdLineOption& options) {
         std::printf("bad parameter!! _ --threads = %s\n", options.threadsText.c_str());
         return false;
     }
+    // A bit depth that the output file's format does not take.
+    if (options.bitDepth < 0 || !dof::TakesBitDepth(options.outputFile, options.bitDepth)) {
+        std::printf("bad parameter!! _ --bit-depth = %s\n", options.bitDepthText.c_str());
+        return false;
+    }
     return true;
 }
 
@@ -104,15 +109,21 @@ int RunUnguarded(int argc, const char* const* argv) {
     // The three inputs, the depth beside the other two. Each is refused
     // before it is read whole when its picture could not be blurred within
     // the memory limit.
+    dof::ReadOptions depthOptions;
+    depthOptions.depthChannel = options.depthChannel;
+    dof::ReadOptions colourOptions;
+    colourOptions.layer = options.layer;
     std::future<dof::Result<dof::Image>> depthRead;
     try {
-        depthRead = std::async(std::launch::async, [&options] { return dof::ReadDepth(options.zbufferFile); });
+        depthRead = std::async(std::launch::async,
+                               [&] { return dof::ReadDepth(options.zbufferFile, depthOptions); });
     } catch (const std::system_error&) {
         // No thread to spare: one after the other.
     }
-    dof::Result<dof::Image> colour = dof::ReadImage(options.imageFile);
+    dof::Result<dof::Image> colour = dof::ReadImage(options.imageFile, colourOptions);
     dof::Result<dof::Image> lens = dof::ReadImage(options.lensFile);
-    dof::Result<dof::Image> depth = depthRead.valid() ? depthRead.get() : dof::ReadDepth(options.zbufferFile);
+    dof::Result<dof::Image> depth =
+        depthRead.valid() ? depthRead.get() : dof::ReadDepth(options.zbufferFile, depthOptions);
 
     const dof::Error* errors[3] = {&depth.error(), &colour.error(), &lens.error()};
     for (const dof::Error* error : errors)
@@ -135,6 +146,10 @@ int RunUnguarded(int argc, const char* const* argv) {
                         colour.value().Height(), depth.value().Width(), depth.value().Height());
             return kDepthSize;
         }
+        if (error.code == dof::ErrorCode::kBadDepth) {
+            std::printf("bad depth!! _ %s: %s\n", options.zbufferFile.c_str(), error.message.c_str());
+            return kBadInput;
+        }
         if (error.code == dof::ErrorCode::kLensSize) {
             std::printf("lens size not 256x256!! _ %dx%d\n", lens.value().Width(), lens.value().Height());
             return kLensSize;
@@ -149,7 +164,9 @@ int RunUnguarded(int argc, const char* const* argv) {
     colour = dof::Image();
     depth = dof::Image();
 
-    if (dof::WriteImage(options.outputFile, blurred.value())) {
+    dof::WriteOptions writeOptions;
+    writeOptions.bitDepth = options.bitDepth;
+    if (dof::WriteImage(options.outputFile, blurred.value(), writeOptions)) {
         std::printf("output save failed!! _ %s\n", options.outputFile.c_str());
         return kOutputFailed;
     }

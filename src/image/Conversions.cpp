@@ -6,23 +6,73 @@
 
 namespace {
 
-// A float sample as a byte: colour encoded to sRGB, clipped, rounded.
-unsigned char FloatToByte(double v, bool colour) {
-    if (!(v > 0.0)) return 0;  // NaN too
-    if (colour) v = EncodeSrgb(v);
-    if (v >= 1.0) return 255;
-    return static_cast<unsigned char>(static_cast<int>(v * 255.0 + 0.5));
-}
-
+// A sample of any type as a double: integers as stored, floats as they are.
 double SampleAt(const unsigned char* row, int index, dof::SampleType type) {
-    if (type == dof::SampleType::kFloat32) {
-        float v;
-        std::memcpy(&v, row + 4 * index, sizeof v);
-        return v;
+    switch (type) {
+        case dof::SampleType::kUInt8: return row[index];
+        case dof::SampleType::kUInt16: {
+            std::uint16_t v;
+            std::memcpy(&v, row + 2 * index, sizeof v);
+            return v;
+        }
+        case dof::SampleType::kFloat32: {
+            float v;
+            std::memcpy(&v, row + 4 * index, sizeof v);
+            return v;
+        }
+        case dof::SampleType::kFloat64: break;
     }
     double v;
     std::memcpy(&v, row + 8 * index, sizeof v);
     return v;
+}
+
+// The largest value of an integer sample, 1 for a float one.
+double SampleScale(dof::SampleType type) {
+    return type == dof::SampleType::kUInt8 ? 255.0 : type == dof::SampleType::kUInt16 ? 65535.0 : 1.0;
+}
+
+// Whether channel k of a pixel of channels channels is alpha.
+bool IsAlpha(int k, int channels) { return (channels == 2 && k == 1) || (channels == 4 && k == 3); }
+
+// A float sample as an integer of largest value top: colour encoded to sRGB,
+// clipped, rounded; NaN gives 0.
+unsigned FloatToInteger(double v, bool colour, unsigned top) {
+    if (!(v > 0.0)) return 0;
+    if (colour) v = EncodeSrgb(v);
+    if (v >= 1.0) return top;
+    return static_cast<unsigned>(v * top + 0.5);
+}
+
+// A sample of one type in another (see ConvertSamples).
+double Converted(double v, dof::SampleType from, dof::SampleType to, bool alpha) {
+    const bool floatIn = dof::IsFloat(from);
+    const bool floatOut = dof::IsFloat(to);
+    if (floatIn && floatOut) return v;
+    if (floatOut) return alpha ? v / SampleScale(from) : DecodeSrgb(v / SampleScale(from));
+    const unsigned top = static_cast<unsigned>(SampleScale(to));
+    if (floatIn) return FloatToInteger(v, !alpha, top);
+    if (from == to) return v;
+    // Between 8 and 16 bits: 255 * 257 = 65535.
+    if (to == dof::SampleType::kUInt16) return v * 257.0;
+    return std::floor((v * 255.0 + 32767.0) / 65535.0);
+}
+
+void StoreSample(unsigned char* row, int index, dof::SampleType type, double v) {
+    switch (type) {
+        case dof::SampleType::kUInt8: row[index] = static_cast<unsigned char>(v); return;
+        case dof::SampleType::kUInt16: {
+            const std::uint16_t s = static_cast<std::uint16_t>(v);
+            std::memcpy(row + 2 * index, &s, sizeof s);
+            return;
+        }
+        case dof::SampleType::kFloat32: {
+            const float s = static_cast<float>(v);
+            std::memcpy(row + 4 * index, &s, sizeof s);
+            return;
+        }
+        case dof::SampleType::kFloat64: std::memcpy(row + 8 * index, &v, sizeof v); return;
+    }
 }
 
 }  // namespace
@@ -48,19 +98,22 @@ double EncodeSrgb(double linear) {
     return 1.055 * std::pow(linear, 1.0 / 2.4) - 0.055;
 }
 
+double DecodeSrgb(double encoded) {
+    if (encoded <= 0.04045) return encoded / 12.92;
+    return std::pow((encoded + 0.055) / 1.055, 2.4);
+}
+
 void PixelToRgba8(const dof::ImageView& view, int x, int y, unsigned char rgba[4]) {
     const int channels = view.Channels();
     const unsigned char* row = view.Row(y);
     const int first = x * channels;
     unsigned char c[4] = {0, 0, 0, 255};
     for (int k = 0; k < channels; ++k) {
-        if (view.Type() == dof::SampleType::kUInt8) {
+        if (view.Type() == dof::SampleType::kUInt8)
             c[k] = row[first + k];
-        } else {
-            // Grey, red, green and blue are light; the last of 2 or 4 is alpha.
-            const bool alpha = (channels == 2 && k == 1) || (channels == 4 && k == 3);
-            c[k] = FloatToByte(SampleAt(row, first + k, view.Type()), !alpha);
-        }
+        else
+            c[k] = static_cast<unsigned char>(
+                Converted(SampleAt(row, first + k, view.Type()), view.Type(), dof::SampleType::kUInt8, IsAlpha(k, channels)));
     }
     if (channels <= 2) {
         rgba[0] = rgba[1] = rgba[2] = c[0];
@@ -100,11 +153,17 @@ LargeArray<double> DepthFromView(const dof::ImageView& view, bool reverse) {
     LargeArray<double> depths(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
     const int step = view.Channels();
     const double* fraction = ByteFractions();
+    const double top = SampleScale(view.Type());
     for (int y = 0; y < h; ++y) {
         const unsigned char* row = view.Row(y);
         double* out = depths.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
         if (view.Type() == dof::SampleType::kUInt8) {
             for (int x = 0; x < w; ++x) out[x] = fraction[reverse ? 255 - row[x * step] : row[x * step]];
+        } else if (view.Type() == dof::SampleType::kUInt16) {
+            for (int x = 0; x < w; ++x) {
+                const double v = SampleAt(row, x * step, view.Type());
+                out[x] = (reverse ? top - v : v) / top;
+            }
         } else {
             for (int x = 0; x < w; ++x) {
                 const double v = SampleAt(row, x * step, view.Type());
@@ -113,6 +172,35 @@ LargeArray<double> DepthFromView(const dof::ImageView& view, bool reverse) {
         }
     }
     return depths;
+}
+
+BadDepth FindBadDepth(const dof::ImageView& view) {
+    BadDepth bad;
+    if (!dof::IsFloat(view.Type()) || view.Empty()) return bad;
+    for (int y = 0; y < view.Height(); ++y) {
+        const unsigned char* row = view.Row(y);
+        for (int x = 0; x < view.Width(); ++x) {
+            const double v = SampleAt(row, x * view.Channels(), view.Type());
+            if (v >= 0.0) continue;  // NaN fails this too
+            if (bad.count++ == 0) {
+                bad.x = x;
+                bad.y = y;
+            }
+        }
+    }
+    return bad;
+}
+
+dof::Image ConvertSamples(const dof::ImageView& view, dof::SampleType type) {
+    dof::Image out(view.Width(), view.Height(), view.Channels(), type);
+    const int channels = view.Channels();
+    for (int y = 0; y < out.Height(); ++y) {
+        const unsigned char* in = view.Row(y);
+        unsigned char* row = out.Row(y);
+        for (int i = 0; i < out.Width() * channels; ++i)
+            StoreSample(row, i, type, Converted(SampleAt(in, i, view.Type()), view.Type(), type, IsAlpha(i % channels, channels)));
+    }
+    return out;
 }
 
 CImageFroat LensFromView(const dof::ImageView& view) {

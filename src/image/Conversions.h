@@ -26,14 +26,33 @@ struct ColourBytes {
 };
 ColourBytes ColourFromView(const dof::ImageView& view);
 
-// One pixel of any picture as 8-bit R, G, B, A: 8-bit samples as they are
-// (grey spread to R, G and B; alpha 255 without one), float samples as
-// linear light encoded to sRGB and clipped (alpha only clipped), rounded.
+// One pixel of any picture as 8-bit R, G, B, A: 8-bit samples as they are,
+// 16-bit ones rounded to 8 bits, float samples as linear light encoded to
+// sRGB, clipped and rounded (alpha only clipped and rounded); grey spreads
+// to R, G and B, and a picture without alpha gets 255.
 void PixelToRgba8(const dof::ImageView& view, int x, int y, unsigned char rgba[4]);
 
-// The depth values of a run: the first channel, 8-bit as byte / 255 (with
-// reverse, (255 - byte) / 255), float as it is (with reverse, 1 - value).
+// The depth values of a run: the first channel; integer samples over their
+// largest value (byte / 255, or value / 65535; with reverse, (255 - byte) /
+// 255 and so on), float ones as they are (with reverse, 1 - value).
 LargeArray<double> DepthFromView(const dof::ImageView& view, bool reverse);
+
+// Float depth values that are not a number or below zero: how many, and
+// where the first one (row by row) lies.
+struct BadDepth {
+    std::size_t count = 0;
+    int x = 0;
+    int y = 0;
+};
+BadDepth FindBadDepth(const dof::ImageView& view);
+
+// The picture with samples of another type, channels kept: between integer
+// sizes by scale and rounding, integers to float by the sRGB curve (alpha by
+// scale), float to integers by the inverse curve, clipped and rounded.
+dof::Image ConvertSamples(const dof::ImageView& view, dof::SampleType type);
+
+// sRGB values (0 to 1) to linear light and back.
+double DecodeSrgb(double encoded);
 
 // The 256 x 256 lens as the float image of the engine: its RGBA bytes / 255,
 // alpha replaced by the integer mean of red, green and blue.

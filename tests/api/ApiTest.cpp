@@ -62,8 +62,10 @@ TEST(Api, FailuresAreErrorValuesWithReasons) {
     EXPECT_TRUE(Contains(missing.message, "missing.tga: No such file")) << missing.message;
     testfiles::WriteFile(dir.File("text.tga"), {'h', 'e', 'l', 'l', 'o'});
     EXPECT_EQ(dof::ReadDepth(dir.File("text.tga")).error().code, dof::ErrorCode::kReadFailed);
-    const dof::Image floats(4, 4, 3, dof::SampleType::kFloat32);
-    EXPECT_EQ(dof::WriteImage(dir.File("out.tga"), floats).code, dof::ErrorCode::kInvalidImage);
+    const dof::Image fiveWide(5, 4, 3, dof::SampleType::kUInt8);
+    dof::WriteOptions sixteen;
+    sixteen.bitDepth = 16;
+    EXPECT_EQ(dof::WriteImage(dir.File("out.tga"), fiveWide, sixteen).code, dof::ErrorCode::kInvalidImage);
     const dof::Image picture(4, 4, 3, dof::SampleType::kUInt8);
     const dof::Error intoFolder = dof::WriteImage(dir.Path(), picture);
     EXPECT_EQ(intoFolder.code, dof::ErrorCode::kWriteFailed);

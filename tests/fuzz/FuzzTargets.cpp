@@ -9,22 +9,11 @@
 #include "api/Decode.h"
 #include "api/ExactRun.h"
 #include "app/CmdLineOption.h"
+#include "fuzz/FuzzSupport.h"
 #include "image/RgbeImage.h"
 #include "image/TgaImage.h"
 
 namespace {
-
-// A broken promise: stop where a fuzzer or a test sees it.
-void Require(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
-// A buffer of exactly size bytes, so that any read past it is caught.
-std::unique_ptr<unsigned char[]> Copy(const std::uint8_t* data, std::size_t size) {
-    std::unique_ptr<unsigned char[]> copy(new unsigned char[size > 0 ? size : 1]);
-    if (size > 0) std::memcpy(copy.get(), data, size);
-    return copy;
-}
 
 std::uint32_t ReadLe(const std::uint8_t* p, int bytes) {
     std::uint32_t value = 0;

@@ -16,6 +16,14 @@ bool FuzzTga(const std::uint8_t* data, std::size_t size, std::vector<unsigned ch
 // Returns whether the file loaded; its means go to means when given.
 bool FuzzRgbe(const std::uint8_t* data, std::size_t size, std::vector<double>* means = nullptr);
 
+// The readers that come through libraries (PNG, TIFF, OpenEXR), each in a
+// file of its own (FuzzPng.cpp, ...): the decoder on arbitrary bytes, the
+// size it peeks from the head against the size it decodes, and a refusal by
+// size that keeps every pixel unallocated. Return whether the file decoded.
+bool FuzzPng(const std::uint8_t* data, std::size_t size);
+bool FuzzTiff(const std::uint8_t* data, std::size_t size);
+bool FuzzExr(const std::uint8_t* data, std::size_t size);
+
 // Where the program's way from a command line and three files' bytes to a
 // blur ready to run ends.
 enum class SetupStatus {

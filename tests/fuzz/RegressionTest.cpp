@@ -44,17 +44,19 @@ TEST(FuzzRegressionTest, EveryFindingReplaysWithItsExpectedResult) {
     const std::string root = DOF_FUZZ_REGRESSIONS;
     const std::map<std::string, int> expected = ExpectedResults(root);
     int replayed = 0;
-    for (const char* target : {"tga", "rgbe", "setup"}) {
-        for (const std::string& path : FilesIn(root + "/" + target)) {
+    const std::map<std::string, int (*)(const std::uint8_t*, std::size_t)> targets = {
+        {"tga", [](const std::uint8_t* d, std::size_t n) { return static_cast<int>(FuzzTga(d, n)); }},
+        {"rgbe", [](const std::uint8_t* d, std::size_t n) { return static_cast<int>(FuzzRgbe(d, n)); }},
+        {"setup", FuzzSetup},
+        {"png", [](const std::uint8_t* d, std::size_t n) { return static_cast<int>(FuzzPng(d, n)); }},
+        {"tiff", [](const std::uint8_t* d, std::size_t n) { return static_cast<int>(FuzzTiff(d, n)); }},
+        {"exr", [](const std::uint8_t* d, std::size_t n) { return static_cast<int>(FuzzExr(d, n)); }},
+    };
+    for (const auto& target : targets) {
+        for (const std::string& path : FilesIn(root + "/" + target.first)) {
             const std::string name = path.substr(root.size() + 1);
             const auto bytes = ReadFile(path);
-            int result;
-            if (std::string(target) == "tga")
-                result = FuzzTga(bytes.data(), bytes.size());
-            else if (std::string(target) == "rgbe")
-                result = FuzzRgbe(bytes.data(), bytes.size());
-            else
-                result = FuzzSetup(bytes.data(), bytes.size());
+            const int result = target.second(bytes.data(), bytes.size());
             const auto found = expected.find(name);
             ASSERT_NE(found, expected.end()) << name << " has no line in expected.txt";
             EXPECT_EQ(result, found->second) << name;
@@ -83,6 +85,18 @@ TEST(FuzzSeedTest, RgbeSeedsLoadAsMeantWithTheirValues) {
         if (seed.picture >= 0) {
             EXPECT_EQ(means, RgbeSeedMeans(seed.picture)) << seed.name;
         }
+    }
+}
+
+TEST(FuzzSeedTest, LibraryFormatSeedsDecodeAsMeant) {
+    const struct {
+        std::vector<Seed> seeds;
+        bool (*fuzz)(const std::uint8_t*, std::size_t);
+    } formats[] = {{PngSeeds(), FuzzPng}, {TiffSeeds(), FuzzTiff}, {ExrSeeds(), FuzzExr}};
+    for (const auto& format : formats) {
+        EXPECT_FALSE(format.seeds.empty());
+        for (const Seed& seed : format.seeds)
+            EXPECT_EQ(format.fuzz(seed.bytes.data(), seed.bytes.size()), seed.expect == 1) << seed.name;
     }
 }
 

@@ -12,13 +12,18 @@
 struct Seed {
     std::string name;
     std::vector<std::uint8_t> bytes;
-    int expect = 0;   // TGA, Radiance: 1 loads, 0 refused; setup: the SetupStatus, or -1
+    int expect = 0;   // readers: 1 loads, 0 refused; setup: the SetupStatus, or -1
     int picture = -1;  // seeds with the same picture decode to the same pixels
 };
 
 std::vector<Seed> TgaSeeds();
 std::vector<Seed> RgbeSeeds();
 std::vector<Seed> SetupSeeds();
+// Files of the project's own writers (and, for layouts it does not write,
+// of the library itself), in the file of each fuzz target.
+std::vector<Seed> PngSeeds();
+std::vector<Seed> TiffSeeds();
+std::vector<Seed> ExrSeeds();
 
 // The means that ComputeMeans gives for the Radiance seeds of a picture.
 std::vector<double> RgbeSeedMeans(int picture);

@@ -1,4 +1,5 @@
-// Writes the fuzzers' seed corpus: <directory>/tga, /rgbe and /setup.
+// Writes the fuzzers' seed corpus: <directory>/tga, /rgbe, /setup, /png,
+// /tiff and /exr.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -30,7 +31,8 @@ int main(int argc, char** argv) {
     const std::string root = argv[1];
     ::mkdir(root.c_str(), 0777);
     if (!WriteSeeds(root + "/tga", TgaSeeds()) || !WriteSeeds(root + "/rgbe", RgbeSeeds()) ||
-        !WriteSeeds(root + "/setup", SetupSeeds())) {
+        !WriteSeeds(root + "/setup", SetupSeeds()) || !WriteSeeds(root + "/png", PngSeeds()) ||
+        !WriteSeeds(root + "/tiff", TiffSeeds()) || !WriteSeeds(root + "/exr", ExrSeeds())) {
         std::printf("seed corpus not written!! _ %s\n", root.c_str());
         return 1;
     }
