@@ -16,13 +16,13 @@
 // the exact mode: z = zNear + (zFar - zNear) * d (d becomes 1 - d with
 // zReverse); with zNear 0 and zFar 1, float depth is the distance as read.
 //
-// Colour. Integer colour is sRGB: it is decoded to linear light, blurred and
-// encoded back to the same sample type. Float colour is linear light, used as
+// Colour. Integer colour (8 or 16 bits) is sRGB: it is decoded to linear
+// light, blurred and encoded back to the same sample type. Float colour is linear light, used as
 // it is; its result is linear float (kFloat32), unclipped. The result has
 // four channels, alpha opaque; the colour's own alpha is not used.
 //
-// The lens image's grey level (the mean of red, green and blue; 8-bit
-// samples over 255) is the aperture's transmission. Its shape, scaled so
+// The lens image's grey level (the mean of red, green and blue; integer
+// samples over their largest value) is the aperture's transmission. Its shape, scaled so
 // that its outermost half-bright point lies on the disc's rim, is centred
 // on each source, normalised (every source spreads the same light whatever
 // its disc) and turned by 180 degrees in front of the focus plane.
@@ -119,9 +119,11 @@ DOF_API double DiscDiameter(const Camera& camera, int width, double z);
 // Blurs a picture as the camera would. colour: 1 to 4 channels (grey
 // spreads to red, green and blue); depth: the same size, its first channel
 // read as the exact mode reads it; values that are not a number or below
-// zero are refused (kInvalidImage); lens: 256 x 256. Progress: kSetUp once, with largestBlur
-// the largest disc diameter, then kGather over the work. Cancellation
-// returns kCancelled. The bytes are the same for every thread count.
+// zero are refused (kBadDepth), and so are colour samples that are not
+// finite (kInvalidImage); lens: 256 x 256. Progress: kSetUp once, with
+// largestBlur the largest disc diameter, then kGather over the work.
+// Cancellation returns kCancelled. The bytes are the same for every thread
+// count.
 DOF_API Result<Image> BlurPhysical(const ImageView& colour, const ImageView& depth, const ImageView& lens,
                                    const PhysicalParams& params, const RunOptions& options = RunOptions());
 

@@ -43,7 +43,7 @@ double SampleOf(const unsigned char* row, int index, dof::SampleType type) {
 // The first float sample (of the channels read) that fails ok, row by row.
 template <class Rule>
 dof::Error FirstBadSample(const dof::ImageView& view, int channels, const char* what, const char* rule, Rule ok) {
-    if (view.Type() == dof::SampleType::kUInt8) return {};
+    if (!dof::IsFloat(view.Type())) return {};
     std::size_t count = 0;
     int firstX = 0;
     int firstY = 0;
@@ -116,9 +116,13 @@ dof::Result<dof::Image> RunChecked(const dof::ImageView& colour, const dof::Imag
         return dof::Error(dof::ErrorCode::kInvalidImage, "the colour is " + std::to_string(w) +
                                                              " pixels wide; the physical mode takes fewer than " +
                                                              std::to_string(1 << Source::kColumnBits));
-    if (dof::Error bad = FirstBadSample(depth, 1, "the depth", "are not a number or below zero",
-                                        [](double v) { return v >= 0.0; }))
-        return bad;
+    // No guess is made for a depth that is not a distance; +inf is far.
+    const BadDepth bad = FindBadDepth(depth);
+    if (bad.count > 0)
+        return dof::Error(dof::ErrorCode::kBadDepth,
+                          std::to_string(bad.count) + (bad.count == 1 ? " pixel is" : " pixels are") +
+                              " not a number or below zero, the first at (" + std::to_string(bad.x) + ", " +
+                              std::to_string(bad.y) + ")");
     if (dof::Error bad = FirstBadSample(colour, std::min(colour.Channels(), 3), "the colour", "are not finite",
                                         [](double v) { return std::isfinite(v); }))
         return bad;
@@ -139,8 +143,8 @@ dof::Result<dof::Image> RunChecked(const dof::ImageView& colour, const dof::Imag
         return dof::Error(dof::ErrorCode::kTooLarge, text);
     }
 
-    const bool linear = colour.Type() != dof::SampleType::kUInt8;
-    dof::Image result(w, h, 4, linear ? dof::SampleType::kFloat32 : dof::SampleType::kUInt8);
+    const dof::SampleType type = dof::IsFloat(colour.Type()) ? dof::SampleType::kFloat32 : colour.Type();
+    dof::Image result(w, h, 4, type);
     PhysicalEngine engine(params, threads);
     PhysicalProgress progress(options);
     const bool done = engine.Run(colour, depth, lens, result, progress);

@@ -9,7 +9,7 @@ public:
     explicit ColourReader(const dof::ImageView& view) : view_(view) {}
 
     // Float samples are linear light; integer ones are sRGB.
-    bool IsLinear() const { return view_.Type() != dof::SampleType::kUInt8; }
+    bool IsLinear() const { return dof::IsFloat(view_.Type()); }
     int Width() const { return view_.Width(); }
     int Height() const { return view_.Height(); }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 LensShape::LensShape(const dof::ImageView& view) : transmission_(static_cast<std::size_t>(kSize) * kSize, 0.0) {
@@ -15,6 +16,10 @@ LensShape::LensShape(const dof::ImageView& view) : transmission_(static_cast<std
                 const int index = x * channels + k;
                 if (view.Type() == dof::SampleType::kUInt8) {
                     sum += row[index] / 255.0;
+                } else if (view.Type() == dof::SampleType::kUInt16) {
+                    std::uint16_t v;
+                    std::memcpy(&v, row + 2 * index, sizeof v);
+                    sum += v / 65535.0;
                 } else if (view.Type() == dof::SampleType::kFloat32) {
                     float v;
                     std::memcpy(&v, row + 4 * index, sizeof v);

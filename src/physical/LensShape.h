@@ -10,7 +10,8 @@ public:
     static constexpr int kSize = 256;
 
     // view: 256 x 256; its grey level (mean of red, green and blue, 8-bit
-    // samples over 255, float ones as they are, negative as 0).
+    // samples over 255, 16-bit over 65535, float ones as they are, negative
+    // as 0).
     explicit LensShape(const dof::ImageView& view);
     // A shape from kSize * kSize transmissions, top row first (for tests).
     explicit LensShape(std::vector<double> transmission);

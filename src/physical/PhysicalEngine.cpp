@@ -200,8 +200,9 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
     if (!background.Prepare(within(kScatterEnd, kScatterEnd, 1))) return false;
     monitor.Report(kFillEnd);
     lap(4);
-    const bool floatOut = output.Type() != dof::SampleType::kUInt8;
-    const SrgbByteEncoder encoder;
+    const bool floatOut = dof::IsFloat(output.Type());
+    const bool wordsOut = output.Type() == dof::SampleType::kUInt16;
+    const SrgbEncoder encoder(wordsOut ? 65535 : 255);
     if (!ParallelFor(h, threads_, [&](int y) {
             std::vector<float> behind(static_cast<std::size_t>(w) * 3);
             background.Row(y, behind.data());
@@ -215,8 +216,13 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
                 if (floatOut) {
                     const float pixel[4] = {static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2]), 1.0f};
                     std::memcpy(out + 16 * static_cast<std::size_t>(x), pixel, sizeof pixel);
+                } else if (wordsOut) {
+                    const std::uint16_t pixel[4] = {static_cast<std::uint16_t>(encoder.Encode(v[0])),
+                                                    static_cast<std::uint16_t>(encoder.Encode(v[1])),
+                                                    static_cast<std::uint16_t>(encoder.Encode(v[2])), 65535};
+                    std::memcpy(out + 8 * static_cast<std::size_t>(x), pixel, sizeof pixel);
                 } else {
-                    for (int k = 0; k < 3; ++k) out[4 * x + k] = encoder.Encode(v[k]);
+                    for (int k = 0; k < 3; ++k) out[4 * x + k] = static_cast<unsigned char>(encoder.Encode(v[k]));
                     out[4 * x + 3] = 255;
                 }
             }

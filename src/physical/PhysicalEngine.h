@@ -43,7 +43,7 @@ public:
     // never more than the picture's diagonal.
     static double DiameterCap(const dof::Camera& camera, int width, int height);
 
-    // output: width x height, four channels, kUInt8 for integer colour or
+    // output: width x height, four channels: the colour's integer type, or
     // kFloat32 for float colour. False when the monitor stopped it.
     bool Run(const dof::ImageView& colour, const dof::ImageView& depth, const dof::ImageView& lens,
              dof::Image& output, PhysicalMonitor& monitor);

@@ -1,54 +1,64 @@
 #include "physical/SrgbCurve.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "image/Conversions.h"
 
-namespace {
-
-int ByteByFormula(double linear) {
-    if (!(linear > 0.0)) return 0;
-    if (linear >= 1.0) return 255;
-    return static_cast<int>(std::floor(LinearToSrgbLevel(linear) * 255.0 + 0.5));
-}
-
-}  // namespace
-
-double SrgbLevelToLinear(double level) {
-    if (level <= 0.04045) return level / 12.92;
-    return std::pow((level + 0.055) / 1.055, 2.4);
-}
+double SrgbLevelToLinear(double level) { return DecodeSrgb(level); }
 
 double LinearToSrgbLevel(double linear) { return EncodeSrgb(linear); }
 
-SrgbByteEncoder::SrgbByteEncoder() {
+SrgbEncoder::SrgbEncoder(int top) : top_(top), steps_(static_cast<std::size_t>(top) + 1), binFirst_(kBins + 1) {
+    auto byFormula = [top](double linear) {
+        if (!(linear > 0.0)) return 0;
+        if (linear >= 1.0) return top;
+        return static_cast<int>(std::floor(LinearToSrgbLevel(linear) * top + 0.5));
+    };
     steps_[0] = 0.0;
-    for (int k = 1; k < 256; ++k) {
-        // Near the curve's inverse of the byte's lower edge, then moved to
+    for (int k = 1; k <= top; ++k) {
+        // Near the curve's inverse of the sample's lower edge, then moved to
         // the exact least double that the formula rounds to k.
-        double t = SrgbLevelToLinear((k - 0.5) / 255.0);
-        while (ByteByFormula(t) >= k) t = std::nextafter(t, -1.0);
-        while (ByteByFormula(t) < k) t = std::nextafter(t, 2.0);
-        steps_[k] = t;
+        double t = SrgbLevelToLinear((k - 0.5) / top);
+        while (byFormula(t) >= k) t = std::nextafter(t, -1.0);
+        while (byFormula(t) < k) t = std::nextafter(t, 2.0);
+        steps_[static_cast<std::size_t>(k)] = t;
+    }
+    for (int b = 0; b <= kBins; ++b) {
+        const double start = static_cast<double>(b) / kBins;
+        binFirst_[static_cast<std::size_t>(b)] =
+            static_cast<int>(std::upper_bound(steps_.begin() + 1, steps_.end(), start) - steps_.begin()) - 1;
     }
 }
 
-unsigned char SrgbByteEncoder::Encode(double linear) const {
+int SrgbEncoder::Encode(double linear) const {
     if (!(linear >= steps_[1])) return 0;  // NaN too
-    int low = 1;  // steps_[low] <= linear
-    int high = 256;
+    if (linear >= 1.0) return top_;
+    const int bin = static_cast<int>(linear * kBins);
+    // The answer lies between the bin's ends: the last step at or below linear.
+    int low = binFirst_[static_cast<std::size_t>(bin)];
+    int high = binFirst_[static_cast<std::size_t>(bin) + 1] + 1;
     while (high - low > 1) {
         const int middle = (low + high) / 2;
-        if (steps_[middle] <= linear) low = middle;
+        if (steps_[static_cast<std::size_t>(middle)] <= linear) low = middle;
         else high = middle;
     }
-    return static_cast<unsigned char>(low);
+    return low;
 }
 
 const std::array<float, 256>& LinearOfBytes() {
     static const std::array<float, 256> table = [] {
         std::array<float, 256> t{};
-        for (int b = 0; b < 256; ++b) t[b] = static_cast<float>(SrgbLevelToLinear(b / 255.0));
+        for (int b = 0; b < 256; ++b) t[static_cast<std::size_t>(b)] = static_cast<float>(SrgbLevelToLinear(b / 255.0));
+        return t;
+    }();
+    return table;
+}
+
+const std::vector<float>& LinearOfWords() {
+    static const std::vector<float> table = [] {
+        std::vector<float> t(65536);
+        for (int w = 0; w < 65536; ++w) t[static_cast<std::size_t>(w)] = static_cast<float>(SrgbLevelToLinear(w / 65535.0));
         return t;
     }();
     return table;

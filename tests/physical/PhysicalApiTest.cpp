@@ -3,6 +3,7 @@
 // for every thread count, and sRGB bytes kept where nothing is blurred.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -70,8 +71,8 @@ TEST(PhysicalApi, BadInputsAreErrorValues) {
     *s.depth.At(5, 3) = NAN;
     *s.depth.At(7, 3) = -1.0f;
     const dof::Error bad = blur();
-    EXPECT_EQ(bad.code, dof::ErrorCode::kInvalidImage);
-    EXPECT_NE(bad.message.find("2 samples"), std::string::npos) << bad.message;
+    EXPECT_EQ(bad.code, dof::ErrorCode::kBadDepth);
+    EXPECT_NE(bad.message.find("2 pixels"), std::string::npos) << bad.message;
     EXPECT_NE(bad.message.find("(5, 3)"), std::string::npos) << bad.message;
     *s.depth.At(5, 3) = INFINITY;  // simply far
     *s.depth.At(7, 3) = 0.0f;      // infinitely near: capped
@@ -136,6 +137,22 @@ TEST(PhysicalApi, BytesInFocusComeBackUnchanged) {
             for (int k = 0; k < 4; ++k)
                 ASSERT_EQ(out.value().Row(y)[4 * x + k], k < 3 ? s.rgb[(static_cast<std::size_t>(y) * s.w + x) * 3 + k] : 255)
                     << x << "," << y << "," << k;
+    // 16-bit colour likewise, in its own sample type.
+    std::vector<std::uint16_t> words(s.rgb.size());
+    for (std::size_t i = 0; i < words.size(); ++i)
+        words[i] = static_cast<std::uint16_t>(std::min<std::size_t>(s.rgb[i] * 257u + (i % 3) * 40, 65535));
+    const dof::ImageView wide(words.data(), s.w, s.h, 3, dof::SampleType::kUInt16);
+    const dof::Result<dof::Image> deep = dof::BlurPhysical(wide, s.depth.View(), s.lens, s.params);
+    ASSERT_TRUE(deep.Ok());
+    ASSERT_EQ(deep.value().Type(), dof::SampleType::kUInt16);
+    for (int y = 0; y < s.h; ++y)
+        for (int x = 0; x < s.w; ++x)
+            for (int k = 0; k < 3; ++k) {
+                std::uint16_t v;
+                std::memcpy(&v, deep.value().Row(y) + 2 * (4 * x + k), sizeof v);
+                const std::uint16_t in = words[(static_cast<std::size_t>(y) * s.w + x) * 3 + k];
+                ASSERT_EQ(v, in) << x << "," << y;
+            }
 }
 
 }  // namespace
