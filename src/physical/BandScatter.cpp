@@ -30,27 +30,33 @@ void BandScatter::ScatterLayer(int layer, int y0, int y1) {
         const Source* begin = sources_.Begin(row, layer);
         const Source* end = sources_.End(row, layer);
         if (begin == end) continue;
-        // The band's rows as kernel rows of this source row.
-        if (begin->X() == 0) {
-            const BokehKernel& kernel = kernels_[begin->Kernel()];
-            const Lanes light = {begin->r, begin->g, begin->b, 1.0f};
-            for (int x = -(kernel.radius + 1); x < 0; ++x) Add(kernel, x, sy, y0, y1, light);
-        }
-        for (const Source* s = begin; s != end; ++s)
-            Add(kernels_[s->Kernel()], s->X(), sy, y0, y1, Lanes{s->r, s->g, s->b, 1.0f});
+        // The row's sources in order, edge sources repeated beyond the
+        // borders, as runs of neighbours with the same kernel.
+        lights_.clear();
+        runs_.clear();
+        auto put = [&](int x, std::int32_t kernel, const Source& s) {
+            if (runs_.empty() || runs_.back().kernel != kernel || runs_.back().x + runs_.back().count != x)
+                runs_.push_back({x, 0, kernel, lights_.size()});
+            ++runs_.back().count;
+            lights_.push_back(Lanes{s.r, s.g, s.b, 1.0f});
+        };
+        if (begin->X() == 0)
+            for (int x = -(kernels_[begin->Kernel()].radius + 1); x < 0; ++x) put(x, begin->Kernel(), *begin);
+        for (const Source* s = begin; s != end; ++s) put(s->X(), s->Kernel(), *s);
         const Source* last = end - 1;
-        if (last->X() == w - 1) {
-            const BokehKernel& kernel = kernels_[last->Kernel()];
-            const Lanes light = {last->r, last->g, last->b, 1.0f};
-            for (int x = w; x <= w + kernel.radius; ++x) Add(kernel, x, sy, y0, y1, light);
-        }
+        if (last->X() == w - 1)
+            for (int x = w; x <= w + kernels_[last->Kernel()].radius; ++x) put(x, last->Kernel(), *last);
+        for (const SourceRun& run : runs_) AddRun(run, sy, y0, y1);
     }
 }
 
-void BandScatter::Add(const BokehKernel& kernel, int x, int sy, int y0, int y1, Lanes light) {
+void BandScatter::AddRun(const SourceRun& run, int sy, int y0, int y1) {
+    const BokehKernel& kernel = kernels_[run.kernel];
     const int first = std::max(y0 - sy, -kernel.radius);
     const int last = std::min(y1 - 1 - sy, kernel.radius);
-    const int column = x + pad_;
+    const int column = run.x + pad_;
+    const int count = run.count;
+    const Lanes* lights = lights_.data() + run.light;
     std::size_t steps = 0;
     for (int dy = first; dy <= last; ++dy) {
         const KernelRow& row = kernel.Row(dy);
@@ -59,11 +65,22 @@ void BandScatter::Add(const BokehKernel& kernel, int x, int sy, int y0, int y1, 
         Lanes* cells = delta_.data() + static_cast<std::size_t>(bandRow) * stride_ + column;
         const RunStep* step = kernel.steps.data() + row.first;
         const RunStep* end = step + row.count;
-        for (; step != end; ++step) cells[step->dx] += step->dv * light;
+        if (count == 1) {
+            const Lanes light = lights[0];
+            for (; step != end; ++step) cells[step->dx] += step->dv * light;
+        } else {
+            // Each step of the row over the whole run: a stream without
+            // waits between neighbours.
+            for (; step != end; ++step) {
+                Lanes* target = cells + step->dx;
+                const float dv = step->dv;
+                for (int i = 0; i < count; ++i) target[i] += dv * lights[i];
+            }
+        }
         std::int32_t* reached = reached_.data() + static_cast<std::size_t>(bandRow) * blocks_;
         ++reached[(column + row.left) / kBlock];
-        --reached[(column + row.right) / kBlock + 1];
-        steps += static_cast<std::size_t>(row.count);
+        --reached[(column + count - 1 + row.right) / kBlock + 1];
+        steps += static_cast<std::size_t>(row.count) * static_cast<std::size_t>(count);
     }
     steps_ += static_cast<double>(steps);
 }

@@ -30,8 +30,16 @@ private:
     typedef float Lanes __attribute__((vector_size(16)));
     static constexpr int kBlock = 16;  // columns marked together as reached
 
+    // Neighbouring sources of one row with the same kernel, and where their lights are.
+    struct SourceRun {
+        int x;
+        int count;
+        std::int32_t kernel;
+        std::size_t light;
+    };
+
     void ScatterLayer(int layer, int y0, int y1);
-    void Add(const BokehKernel& kernel, int x, int sy, int y0, int y1, Lanes light);
+    void AddRun(const SourceRun& run, int sy, int y0, int y1);
     // Sums the band's rows of the layer into field and clears the buffer.
     void Settle(int y0, int y1, LightField& field);
 
@@ -40,6 +48,8 @@ private:
     int pad_;     // buffer columns left of column 0
     int stride_;  // buffer columns a row
     std::vector<Lanes> delta_;
+    std::vector<Lanes> lights_;  // of the source row at hand
+    std::vector<SourceRun> runs_;
     // Per row, over blocks of kBlock columns: +1 where a kernel row's span
     // begins, -1 after it ends; a block is reached where their sum is above 0.
     std::vector<std::int32_t> reached_;
