@@ -5,10 +5,9 @@
 
 #include "platform/ParallelFor.h"
 
-void KernelSet::Need(double diameter, bool near) {
-    const std::size_t index = 2 * static_cast<std::size_t>(DiameterStep(std::fabs(diameter))) + (near ? 1 : 0);
-    if (index >= ids_.size()) ids_.resize(index + 2, -1);
-    ids_[index] = 0;
+void KernelSet::Need(std::uint32_t key) {
+    if (key >= ids_.size()) ids_.resize(static_cast<std::size_t>(key) + 2, -1);
+    ids_[key] = 0;
 }
 
 bool KernelSet::Draw(const LensShape& lens, int threads, const std::function<bool(int)>& poll) {

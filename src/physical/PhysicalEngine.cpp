@@ -116,10 +116,23 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
     monitor.SetUp(largest);
     monitor.Report(0.0);
 
-    // Kernels of every diameter step and side in use.
+    // Each source's layer (top 8 bits) and kernel key, then the kernels of
+    // every diameter step and side in use.
     const DepthLayers layers(params_.layersPerSide, largest);
+    constexpr int kLayerShift = 24;
+    constexpr std::uint32_t kKeyMask = (1u << kLayerShift) - 1;
+    LargeArray<std::uint32_t> keys(n);
+    if (!ParallelFor(h, threads_, [&](int y) {
+            for (std::size_t i = static_cast<std::size_t>(y) * w; i < static_cast<std::size_t>(y + 1) * w; ++i) {
+                const int layer = layers.LayerOf(discs[i]);
+                keys[i] = static_cast<std::uint32_t>(layer) << kLayerShift | KernelSet::Key(discs[i], layers.IsNear(layer));
+            }
+        }, unwatched))
+        return false;
+    LargeArray<float>().swap(discs);
     KernelSet kernels;
-    for (float c : discs) kernels.Need(c, layers.IsNear(layers.LayerOf(c)));
+    for (std::size_t i = 0, last = ~std::size_t(0); i < n; ++i)
+        if (keys[i] != last) kernels.Need((last = keys[i]) & kKeyMask);
     {
         const LensShape shape(lensView);
         if (!kernels.Draw(shape, threads_, within(0.0, kKernelsEnd, kernels.Needed()))) return false;
@@ -129,20 +142,21 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
     stats_.kernelBytes = kernels.Bytes();
 
     // The sources in scatter order.
-    SourceTable sources(w, h, layers.Count());
-    std::vector<int> radii(static_cast<std::size_t>(h) * layers.Count(), 0);
+    const int layerCount = layers.Count();
+    SourceTable sources(w, h, layerCount);
+    std::vector<int> radii(static_cast<std::size_t>(h) * layerCount, 0);
     if (!ParallelFor(h, threads_, [&](int y) {
             for (std::size_t i = static_cast<std::size_t>(y) * w; i < static_cast<std::size_t>(y + 1) * w; ++i) {
-                const int layer = layers.LayerOf(discs[i]);
+                const int layer = static_cast<int>(keys[i] >> kLayerShift);
                 ++sources.Count(y, layer);
-                int& radius = radii[static_cast<std::size_t>(y) * layers.Count() + layer];
-                radius = std::max(radius, kernels[kernels.IdOf(discs[i], layers.IsNear(layer))].radius);
+                int& radius = radii[static_cast<std::size_t>(y) * layerCount + layer];
+                radius = std::max(radius, kernels[kernels.IdOf(keys[i] & kKeyMask)].radius);
             }
         }, unwatched))
         return false;
     for (int y = 0; y < h; ++y)
-        for (int layer = 0; layer < layers.Count(); ++layer)
-            sources.RaiseLayerRadius(layer, radii[static_cast<std::size_t>(y) * layers.Count() + layer]);
+        for (int layer = 0; layer < layerCount; ++layer)
+            sources.RaiseLayerRadius(layer, radii[static_cast<std::size_t>(y) * layerCount + layer]);
     sources.Allocate();
     if (!ParallelFor(h, threads_, [&](int y) {
             std::vector<float> linear(static_cast<std::size_t>(w) * 3);
@@ -152,13 +166,12 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
                 levels.resize(linear.size());
                 colour.LevelRow(y, levels.data());
             }
-            std::vector<Source*> next(static_cast<std::size_t>(layers.Count()));
-            for (int layer = 0; layer < layers.Count(); ++layer)
+            std::vector<Source*> next(static_cast<std::size_t>(layerCount));
+            for (int layer = 0; layer < layerCount; ++layer)
                 next[static_cast<std::size_t>(layer)] = sources.RowLayerStart(y, layer);
             for (int x = 0; x < w; ++x) {
                 const std::size_t i = static_cast<std::size_t>(y) * w + x;
-                const float c = discs[i];
-                const int layer = layers.LayerOf(c);
+                const int layer = static_cast<int>(keys[i] >> kLayerShift);
                 float gain[3] = {1.0f, 1.0f, 1.0f};
                 if (recover) {
                     // A blob's gain where all three channels clipped, else each clipped channel's.
@@ -170,11 +183,11 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
                 s.g = linear[3 * static_cast<std::size_t>(x) + 1] * gain[1];
                 s.b = linear[3 * static_cast<std::size_t>(x) + 2] * gain[2];
                 s.packed = static_cast<std::uint32_t>(x) |
-                           (static_cast<std::uint32_t>(kernels.IdOf(c, layers.IsNear(layer))) << Source::kColumnBits);
+                           (static_cast<std::uint32_t>(kernels.IdOf(keys[i] & kKeyMask)) << Source::kColumnBits);
             }
         }, unwatched))
         return false;
-    LargeArray<float>().swap(discs);
+    LargeArray<std::uint32_t>().swap(keys);
     LargeArray<float>().swap(gains);
     lap(2);
 
