@@ -40,7 +40,7 @@ double BlobGain(double area, double meanDiameter, const dof::HighlightOptions& o
 }
 
 LargeArray<float> RecoverHighlights(const ColourReader& colour, const dof::HighlightOptions& options,
-                                    const ThinLens& lens, LargeArray<double>& distances, LargeArray<float>& discs,
+                                    const ThinLens& lens, const DepthReader& depth, LargeArray<float>& discs,
                                     int threads) {
     const int w = colour.Width();
     const int h = colour.Height();
@@ -92,7 +92,7 @@ LargeArray<float> RecoverHighlights(const ColourReader& colour, const dof::Highl
         blobOf[k] = root == static_cast<std::int32_t>(k) ? blobs++ : blobOf[static_cast<std::size_t>(root)];
     }
     LargeArray<std::int32_t>().swap(position);
-    // Members of each blob, in scan order.
+    // Members of each blob (positions in clipped), in scan order.
     blobFirst.assign(static_cast<std::size_t>(blobs) + 1, 0);
     for (std::int32_t b : blobOf) ++blobFirst[static_cast<std::size_t>(b) + 1];
     for (std::size_t b = 1; b < blobFirst.size(); ++b) blobFirst[b] += blobFirst[b - 1];
@@ -100,10 +100,14 @@ LargeArray<float> RecoverHighlights(const ColourReader& colour, const dof::Highl
     {
         std::vector<std::int32_t> fill(blobFirst.begin(), blobFirst.end() - 1);
         for (std::size_t k = 0; k < clipped.size(); ++k)
-            members[static_cast<std::size_t>(fill[static_cast<std::size_t>(blobOf[k])]++)] = clipped[k];
+            members[static_cast<std::size_t>(fill[static_cast<std::size_t>(blobOf[k])]++)] = static_cast<std::int32_t>(k);
     }
 
     if (options.rimDepthFix) {
+        // The clipped pixels' distances, in scan order.
+        LargeArray<double> distances(clipped.size());
+        for (std::size_t k = 0; k < clipped.size(); ++k)
+            distances[k] = lens.Distance(depth.At(clipped[k] % w, clipped[k] / w));
         std::vector<double> light(static_cast<std::size_t>(blobs));
         std::vector<double> values;
         for (std::int32_t b = 0; b < blobs; ++b) {
@@ -116,14 +120,14 @@ LargeArray<float> RecoverHighlights(const ColourReader& colour, const dof::Highl
             light[static_cast<std::size_t>(b)] = values[at];
         }
         for (std::size_t k = 0; k < clipped.size(); ++k)
-            if (distances[static_cast<std::size_t>(clipped[k])] <= light[static_cast<std::size_t>(blobOf[k])] * (1.0 + kBehind))
+            if (distances[k] <= light[static_cast<std::size_t>(blobOf[k])] * (1.0 + kBehind))
                 mask[static_cast<std::size_t>(clipped[k])] = 2;
         // Rims behind their light and near a pixel at a light take its depth.
         std::vector<std::int32_t> moved;
         for (std::size_t k = 0; k < clipped.size(); ++k) {
             const std::size_t i = static_cast<std::size_t>(clipped[k]);
             const double z = light[static_cast<std::size_t>(blobOf[k])];
-            if (!(distances[i] > z * (1.0 + kBehind))) continue;
+            if (!(distances[k] > z * (1.0 + kBehind))) continue;
             const int x = static_cast<int>(i % w);
             const int y = static_cast<int>(i / w);
             bool near = false;
@@ -134,8 +138,7 @@ LargeArray<float> RecoverHighlights(const ColourReader& colour, const dof::Highl
         }
         for (std::int32_t k : moved) {
             const std::size_t i = static_cast<std::size_t>(clipped[static_cast<std::size_t>(k)]);
-            distances[i] = light[static_cast<std::size_t>(blobOf[static_cast<std::size_t>(k)])];
-            discs[i] = static_cast<float>(lens.Diameter(distances[i]));
+            discs[i] = static_cast<float>(lens.Diameter(light[static_cast<std::size_t>(blobOf[static_cast<std::size_t>(k)])]));
         }
     }
 
@@ -144,10 +147,11 @@ LargeArray<float> RecoverHighlights(const ColourReader& colour, const dof::Highl
         const std::size_t first = static_cast<std::size_t>(blobFirst[static_cast<std::size_t>(b)]);
         const std::size_t end = static_cast<std::size_t>(blobFirst[static_cast<std::size_t>(b) + 1]);
         double sum = 0.0;
-        for (std::size_t k = first; k < end; ++k) sum += std::fabs(discs[static_cast<std::size_t>(members[k])]);
+        for (std::size_t k = first; k < end; ++k)
+            sum += std::fabs(discs[static_cast<std::size_t>(clipped[static_cast<std::size_t>(members[k])])]);
         const double area = static_cast<double>(end - first);
         const float gain = static_cast<float>(BlobGain(area, sum / area, options));
-        for (std::size_t k = first; k < end; ++k) gains[static_cast<std::size_t>(members[k])] = gain;
+        for (std::size_t k = first; k < end; ++k) gains[static_cast<std::size_t>(clipped[static_cast<std::size_t>(members[k])])] = gain;
     }
     return gains;
 }

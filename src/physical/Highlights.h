@@ -5,6 +5,7 @@
 #include <dof/Physical.h>
 
 #include "physical/ColourReader.h"
+#include "physical/DepthReader.h"
 #include "physical/ThinLens.h"
 #include "platform/LargeArray.h"
 
@@ -14,9 +15,9 @@ double BlobGain(double area, double meanDiameter, const dof::HighlightOptions& o
 // Finds the blobs of pixels whose smallest level reaches the clip level,
 // moves their rims' distances (and discs) to their lights' where asked, and
 // returns each pixel's gain: its blob's, 1 outside blobs (empty when no
-// pixel is clipped). distances and discs: per pixel, row by row.
+// pixel is clipped). discs: per pixel, row by row.
 LargeArray<float> RecoverHighlights(const ColourReader& colour, const dof::HighlightOptions& options,
-                                    const ThinLens& lens, LargeArray<double>& distances, LargeArray<float>& discs,
+                                    const ThinLens& lens, const DepthReader& depth, LargeArray<float>& discs,
                                     int threads);
 
 // Channels of a pixel (its levels) at the clip level, when not all three

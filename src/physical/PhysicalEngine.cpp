@@ -13,6 +13,7 @@
 #include "physical/BandScatter.h"
 #include "physical/ColourReader.h"
 #include "physical/DepthLayers.h"
+#include "physical/DepthReader.h"
 #include "physical/Highlights.h"
 #include "physical/KernelSet.h"
 #include "physical/LensShape.h"
@@ -92,21 +93,18 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
     };
 
     // Distances and discs.
-    LargeArray<double> distances = DepthFromView(depthView, params_.camera.zReverse);
+    const DepthReader depth(depthView, params_.camera.zReverse);
     LargeArray<float> discs(n);
     if (!ParallelFor(h, threads_, [&](int y) {
-            for (std::size_t i = static_cast<std::size_t>(y) * w; i < static_cast<std::size_t>(y + 1) * w; ++i) {
-                distances[i] = lens.Distance(distances[i]);
-                discs[i] = static_cast<float>(lens.Diameter(distances[i]));
-            }
+            float* out = discs.data() + static_cast<std::size_t>(y) * w;
+            for (int x = 0; x < w; ++x) out[x] = static_cast<float>(lens.Diameter(lens.Distance(depth.At(x, y))));
         }, unwatched))
         return false;
     const dof::HighlightRecovery mode = params_.highlights.mode;
     const bool recover = mode == dof::HighlightRecovery::kOn ||
                          (mode == dof::HighlightRecovery::kAuto && !colour.IsLinear());
     LargeArray<float> gains;
-    if (recover) gains = RecoverHighlights(colour, params_.highlights, lens, distances, discs, threads_);
-    LargeArray<double>().swap(distances);
+    if (recover) gains = RecoverHighlights(colour, params_.highlights, lens, depth, discs, threads_);
     if (monitor.Stopped()) return false;
 
     lap(0);

@@ -38,16 +38,17 @@ TEST(Highlights, BlobsTheirRimsAndGains) {
     set(13, 11, 255);  // the light's anti-aliased rim, lying on the background behind
     dof::Camera camera = physicaltest::Camera().camera;
     const ThinLens lens(camera, w, INFINITY);
-    LargeArray<double> distances(static_cast<std::size_t>(w) * h, physicaltest::DistanceFor(10.0, camera, w));
+    std::vector<double> distances(static_cast<std::size_t>(w) * h, physicaltest::DistanceFor(10.0, camera, w));
     for (int y = 30; y < 60; ++y)
         for (int x = 20; x < 60; ++x) distances[static_cast<std::size_t>(y * w + x)] = physicaltest::DistanceFor(4.0, camera, w);
     distances[11 * w + 13] = physicaltest::DistanceFor(20.0, camera, w);
     LargeArray<float> discs(distances.size());
     for (std::size_t i = 0; i < discs.size(); ++i) discs[i] = static_cast<float>(lens.Diameter(distances[i]));
+    const DepthReader depth(dof::ImageView(distances.data(), w, h, 1, dof::SampleType::kFloat64), false);
 
     const ColourReader colour(dof::ImageView(rgb.data(), w, h, 3, dof::SampleType::kUInt8));
     const dof::HighlightOptions options;
-    const LargeArray<float> gains = RecoverHighlights(colour, options, lens, distances, discs, 2);
+    const LargeArray<float> gains = RecoverHighlights(colour, options, lens, depth, discs, 2);
     ASSERT_EQ(gains.size(), static_cast<std::size_t>(w) * h);
     EXPECT_FLOAT_EQ(gains[11 * w + 11], 6.0f);
     EXPECT_FLOAT_EQ(gains[11 * w + 13], 6.0f);
