@@ -18,8 +18,7 @@ double Luminance(const float* rgb) {
 bool BackgroundFill::Prepare(const std::function<bool(int)>& poll) {
     if (!Normalise(poll)) return false;
     if (!holes_) return true;
-    if (!MeasureSteps(poll) || !Scan(poll)) return false;
-    LargeArray<float>().swap(steps_);
+    if (!MeasureSteps(poll) || !ScanColumns(poll)) return false;
     pushPull_ = std::make_unique<PushPull>(far_, kKnown, threads_);
     return pushPull_->Build(poll);
 }
@@ -43,77 +42,66 @@ bool BackgroundFill::MeasureSteps(const std::function<bool(int)>& poll) {
     const int w = far_.width;
     const int h = far_.height;
     const int r = kGradientRadius;
-    // Per pixel: squared steps to the left and upper neighbour (where both
-    // are known) and whether there was one, summed across the box's width.
-    LargeArray<float> across(static_cast<std::size_t>(w) * h * 4);
-    if (!ParallelFor(h, threads_, [&](int y) {
-            std::vector<float> own(static_cast<std::size_t>(w) * 4, 0.0f);
+    constexpr int kBand = 32;
+    steps_.resize(static_cast<std::size_t>(w) * h * 2);
+    return ParallelFor((h + kBand - 1) / kBand, threads_, [&](int band) {
+        const int y0 = band * kBand;
+        const int y1 = std::min(y0 + kBand, h);
+        const int top = std::max(y0 - r, 0);
+        const int bottom = std::min(y1 + r, h);
+        // Per row of the band and its margins: the squared steps to the left
+        // and upper neighbours (where both are known) and their counts,
+        // summed across the box's width.
+        std::vector<float> across(static_cast<std::size_t>(bottom - top) * w * 4, 0.0f);
+        std::vector<float> own(static_cast<std::size_t>(w) * 4);
+        std::vector<double> light(static_cast<std::size_t>(w));
+        std::vector<double> lightUp(static_cast<std::size_t>(w));
+        for (int y = top; y < bottom; ++y) {
+            std::fill(own.begin(), own.end(), 0.0f);
             const float* row = far_.Row(y);
             const float* up = y > 0 ? far_.Row(y - 1) : nullptr;
             for (int x = 0; x < w; ++x) {
-                const float* p = row + 4 * x;
-                if (!Known(p)) continue;
-                const double l = Luminance(p);
-                if (x > 0 && Known(p - 4)) {
-                    const double d = l - Luminance(p - 4);
-                    own[4 * x] = static_cast<float>(d * d);
-                    own[4 * x + 1] = 1.0f;
+                light[static_cast<std::size_t>(x)] = Luminance(row + 4 * x);
+                if (up) lightUp[static_cast<std::size_t>(x)] = Luminance(up + 4 * x);
+            }
+            for (int x = 0; x < w; ++x) {
+                if (!Known(row + 4 * x)) continue;
+                const double l = light[static_cast<std::size_t>(x)];
+                if (x > 0 && Known(row + 4 * x - 4)) {
+                    const double d = l - light[static_cast<std::size_t>(x) - 1];
+                    own[4 * static_cast<std::size_t>(x)] = static_cast<float>(d * d);
+                    own[4 * static_cast<std::size_t>(x) + 1] = 1.0f;
                 }
                 if (up && Known(up + 4 * x)) {
-                    const double d = l - Luminance(up + 4 * x);
-                    own[4 * x + 2] = static_cast<float>(d * d);
-                    own[4 * x + 3] = 1.0f;
+                    const double d = l - lightUp[static_cast<std::size_t>(x)];
+                    own[4 * static_cast<std::size_t>(x) + 2] = static_cast<float>(d * d);
+                    own[4 * static_cast<std::size_t>(x) + 3] = 1.0f;
                 }
             }
-            float* out = across.data() + static_cast<std::size_t>(y) * w * 4;
+            float* out = across.data() + static_cast<std::size_t>(y - top) * w * 4;
             for (int x = 0; x < w; ++x)
                 for (int k = 0; k < 4; ++k) {
                     double sum = 0.0;
-                    for (int t = std::max(x - r, 0); t <= std::min(x + r, w - 1); ++t) sum += own[4 * t + k];
-                    out[4 * x + k] = static_cast<float>(sum);
+                    for (int t = std::max(x - r, 0); t <= std::min(x + r, w - 1); ++t) sum += own[4 * static_cast<std::size_t>(t) + k];
+                    out[4 * static_cast<std::size_t>(x) + k] = static_cast<float>(sum);
                 }
-        }, poll))
-        return false;
-    steps_.assign(static_cast<std::size_t>(w) * h * 2, 0.0f);
-    return ParallelFor(h, threads_, [&](int y) {
-        for (int x = 0; x < w; ++x) {
-            double sum[4] = {0, 0, 0, 0};
-            for (int t = std::max(y - r, 0); t <= std::min(y + r, h - 1); ++t)
-                for (int k = 0; k < 4; ++k) sum[k] += across[(static_cast<std::size_t>(t) * w + x) * 4 + k];
-            float* out = steps_.data() + (static_cast<std::size_t>(y) * w + x) * 2;
-            out[0] = static_cast<float>(sum[0] / std::max(sum[1], 1.0));
-            out[1] = static_cast<float>(sum[2] / std::max(sum[3], 1.0));
         }
+        for (int y = y0; y < y1; ++y)
+            for (int x = 0; x < w; ++x) {
+                double sum[4] = {0, 0, 0, 0};
+                for (int t = std::max(y - r, 0); t <= std::min(y + r, h - 1); ++t)
+                    for (int k = 0; k < 4; ++k) sum[k] += across[(static_cast<std::size_t>(t - top) * w + x) * 4 + k];
+                float* out = steps_.data() + (static_cast<std::size_t>(y) * w + x) * 2;
+                out[0] = static_cast<float>(sum[0] / std::max(sum[1], 1.0));
+                out[1] = static_cast<float>(sum[2] / std::max(sum[3], 1.0));
+            }
     }, poll);
 }
 
-bool BackgroundFill::Scan(const std::function<bool(int)>& poll) {
+bool BackgroundFill::ScanColumns(const std::function<bool(int)>& poll) {
     const int w = far_.width;
     const int h = far_.height;
-    scans_.assign(static_cast<std::size_t>(w) * h * 5, 0.0f);
-    for (std::size_t i = 4; i < scans_.size(); i += 5) scans_[i] = std::numeric_limits<float>::infinity();
-    // Adds the known pixel (kx, ky), d away along axis (0: rows, 1: columns), to pixel (x, y).
-    auto take = [&](int x, int y, int kx, int ky, int d, int axis) {
-        const std::size_t known = static_cast<std::size_t>(ky) * w + kx;
-        const double weight = 1.0 / std::max(d, 1) / (steps_[2 * known + axis] + kFlatness);
-        const float* light = far_.values.data() + 4 * known;
-        float* out = scans_.data() + (static_cast<std::size_t>(y) * w + x) * 5;
-        for (int k = 0; k < 3; ++k) out[k] = static_cast<float>(out[k] + weight * light[k]);
-        out[3] = static_cast<float>(out[3] + weight);
-        out[4] = std::min(out[4], static_cast<float>(d));
-    };
-    if (!ParallelFor(h, threads_, [&](int y) {
-            const float* row = far_.Row(y);
-            for (int x = 0, last = -1; x < w; ++x) {
-                if (Known(row + 4 * x)) last = x;
-                if (last >= 0) take(x, y, last, y, x - last, 0);
-            }
-            for (int x = w - 1, next = -1; x >= 0; --x) {
-                if (Known(row + 4 * x)) next = x;
-                if (next >= 0) take(x, y, next, y, next - x, 0);
-            }
-        }, poll))
-        return false;
+    vertical_.resize(static_cast<std::size_t>(w) * h * 2);
     constexpr int kColumns = 64;
     return ParallelFor((w + kColumns - 1) / kColumns, threads_, [&](int chunk) {
         const int x0 = chunk * kColumns;
@@ -123,31 +111,62 @@ bool BackgroundFill::Scan(const std::function<bool(int)>& poll) {
             for (int x = x0; x < x1; ++x) {
                 int& last = nearest[static_cast<std::size_t>(x - x0)];
                 if (Known(far_.Row(y) + 4 * x)) last = y;
-                if (last >= 0) take(x, y, x, last, y - last, 1);
+                vertical_[(static_cast<std::size_t>(y) * w + x) * 2] = last >= 0 ? static_cast<std::uint16_t>(y - last) : kNone;
             }
         std::fill(nearest.begin(), nearest.end(), -1);
         for (int y = h - 1; y >= 0; --y)
             for (int x = x0; x < x1; ++x) {
                 int& next = nearest[static_cast<std::size_t>(x - x0)];
                 if (Known(far_.Row(y) + 4 * x)) next = y;
-                if (next >= 0) take(x, y, x, next, next - y, 1);
+                vertical_[(static_cast<std::size_t>(y) * w + x) * 2 + 1] = next >= 0 ? static_cast<std::uint16_t>(next - y) : kNone;
             }
     }, poll);
 }
 
 void BackgroundFill::Row(int y, float* rgb) const {
+    const int w = far_.width;
     const float* row = far_.Row(y);
-    for (int x = 0; x < far_.width; ++x) {
+    if (!holes_) {
+        for (int x = 0; x < w; ++x)
+            for (int k = 0; k < 3; ++k) rgb[3 * x + k] = row[4 * x + k];
+        return;
+    }
+    // The nearest known pixels to the left and right along the row.
+    std::vector<int> left(static_cast<std::size_t>(w)), right(static_cast<std::size_t>(w));
+    for (int x = 0, last = -1; x < w; ++x) {
+        if (Known(row + 4 * x)) last = x;
+        left[static_cast<std::size_t>(x)] = last;
+    }
+    for (int x = w - 1, next = -1; x >= 0; --x) {
+        if (Known(row + 4 * x)) next = x;
+        right[static_cast<std::size_t>(x)] = next;
+    }
+    for (int x = 0; x < w; ++x) {
         const float* p = row + 4 * x;
         const double weight = std::min(std::max(p[3] / kKnown, 0.0), 1.0);
-        if (weight >= 1.0 || !holes_) {
-            for (int k = 0; k < 3; ++k) rgb[3 * x + k] = weight >= 1.0 ? p[k] : static_cast<float>(weight * p[k]);
+        if (weight >= 1.0) {
+            for (int k = 0; k < 3; ++k) rgb[3 * x + k] = p[k];
             continue;
         }
-        const float* scan = scans_.data() + (static_cast<std::size_t>(y) * far_.width + x) * 5;
+        // Left, right, above, below: the known pixel, its distance and axis.
+        const std::uint16_t* v = vertical_.data() + (static_cast<std::size_t>(y) * w + x) * 2;
+        const int kx[4] = {left[static_cast<std::size_t>(x)], right[static_cast<std::size_t>(x)], x, x};
+        const int ky[4] = {y, y, v[0] == kNone ? -1 : y - v[0], v[1] == kNone ? -1 : y + v[1]};
+        const bool found[4] = {kx[0] >= 0, kx[1] >= 0, v[0] != kNone, v[1] != kNone};
+        double sum[3] = {0, 0, 0}, total = 0.0, nearest = std::numeric_limits<double>::infinity();
+        for (int j = 0; j < 4; ++j) {
+            if (!found[j]) continue;
+            const int d = std::abs(kx[j] - x) + std::abs(ky[j] - y);
+            const std::size_t known = static_cast<std::size_t>(ky[j]) * w + kx[j];
+            const double wj = 1.0 / std::max(d, 1) / (steps_[2 * known + (j < 2 ? 0 : 1)] + kFlatness);
+            const float* light = far_.values.data() + 4 * known;
+            for (int k = 0; k < 3; ++k) sum[k] += wj * light[k];
+            total += wj;
+            nearest = std::min(nearest, static_cast<double>(d));
+        }
         double fill[3];
-        for (int k = 0; k < 3; ++k) fill[k] = scan[3] > 0.0f ? scan[k] / std::max(static_cast<double>(scan[3]), 1e-12) : 0.0;
-        const double deep = std::min(scan[4] / kBlendDistance, 1.0);
+        for (int k = 0; k < 3; ++k) fill[k] = total > 0.0 ? sum[k] / std::max(total, 1e-12) : 0.0;
+        const double deep = std::min(nearest / kBlendDistance, 1.0);
         if (deep > 0.0) {
             float smooth[3];
             pushPull_->At(x, y, smooth);

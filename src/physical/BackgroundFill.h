@@ -12,6 +12,7 @@
 // and edges go on behind a thin stem). Deep in a hole it blends, over 8
 // pixels, into a push-pull fill. Only the far field is read: a blurred
 // foreground never uncovers its own colour.
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -35,15 +36,17 @@ public:
     void Row(int y, float* rgb) const;
 
 private:
+    static constexpr std::uint16_t kNone = 0xFFFF;  // no known pixel that way
+
     bool Normalise(const std::function<bool(int)>& poll);
     bool MeasureSteps(const std::function<bool(int)>& poll);
-    bool Scan(const std::function<bool(int)>& poll);
+    bool ScanColumns(const std::function<bool(int)>& poll);
     bool Known(const float* pixel) const { return pixel[3] >= kKnown; }
 
     LightField& far_;
     int threads_;
     bool holes_ = false;
-    LargeArray<float> steps_;  // G along rows and along columns, two a pixel
-    LargeArray<float> scans_;  // summed weighted light, weight and the nearest distance, five a pixel
+    LargeArray<float> steps_;            // G along rows and along columns, two a pixel
+    LargeArray<std::uint16_t> vertical_;  // rows up to the nearest known pixel above and below, two a pixel
     std::unique_ptr<PushPull> pushPull_;
 };
