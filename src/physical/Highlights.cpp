@@ -39,9 +39,9 @@ double BlobGain(double area, double meanDiameter, const dof::HighlightOptions& o
     return std::exp((1.0 - t) * std::log(options.compactGain) + t * std::log(options.extendedGain));
 }
 
-LargeArray<float> RecoverHighlights(const ColourReader& colour, const dof::HighlightOptions& options,
-                                    const ThinLens& lens, const DepthReader& depth, LargeArray<float>& discs,
-                                    int threads) {
+std::vector<ClippedGain> RecoverHighlights(const ColourReader& colour, const dof::HighlightOptions& options,
+                                           const ThinLens& lens, const DepthReader& depth, LargeArray<float>& discs,
+                                           int threads) {
     const int w = colour.Width();
     const int h = colour.Height();
     const std::size_t n = static_cast<std::size_t>(w) * h;
@@ -62,27 +62,26 @@ LargeArray<float> RecoverHighlights(const ColourReader& colour, const dof::Highl
     });
     if (std::find(rowHas.begin(), rowHas.end(), 1) == rowHas.end()) return {};
 
-    // Blobs: 8-connected, numbered in scan order of their first pixel.
+    // Blobs: 8-connected, numbered in scan order of their first pixel; the
+    // joins need only this row's and the last row's clipped pixels.
     std::vector<std::int32_t> clipped;  // pixel indices in scan order
     std::vector<std::int32_t> parent;   // by position in clipped
-    LargeArray<std::int32_t> position(n, -1);
-    for (std::size_t i = 0; i < n; ++i)
-        if (mask[i]) {
-            position[i] = static_cast<std::int32_t>(clipped.size());
-            parent.push_back(static_cast<std::int32_t>(clipped.size()));
-            clipped.push_back(static_cast<std::int32_t>(i));
-        }
-    for (std::size_t k = 0; k < clipped.size(); ++k) {
-        const int x = clipped[k] % w;
-        const int y = clipped[k] / w;
-        const int neighbours[4][2] = {{-1, 0}, {-1, -1}, {0, -1}, {1, -1}};
-        for (const auto& d : neighbours) {
-            const int nx = x + d[0];
-            const int ny = y + d[1];
-            if (nx < 0 || nx >= w || ny < 0) continue;
-            const std::int32_t other = position[static_cast<std::size_t>(ny) * w + nx];
-            if (other >= 0) Join(parent, static_cast<std::int32_t>(k), other);
-        }
+    std::vector<std::int32_t> previous(static_cast<std::size_t>(w), -1), current(static_cast<std::size_t>(w), -1);
+    for (int y = 0; y < h; ++y) {
+        std::fill(current.begin(), current.end(), -1);
+        if (rowHas[static_cast<std::size_t>(y)])
+            for (int x = 0; x < w; ++x) {
+                const std::size_t i = static_cast<std::size_t>(y) * w + x;
+                if (!mask[i]) continue;
+                const std::int32_t k = static_cast<std::int32_t>(clipped.size());
+                current[static_cast<std::size_t>(x)] = k;
+                parent.push_back(k);
+                clipped.push_back(static_cast<std::int32_t>(i));
+                if (x > 0 && current[static_cast<std::size_t>(x) - 1] >= 0) Join(parent, k, current[static_cast<std::size_t>(x) - 1]);
+                for (int nx = std::max(x - 1, 0); y > 0 && nx <= std::min(x + 1, w - 1); ++nx)
+                    if (previous[static_cast<std::size_t>(nx)] >= 0) Join(parent, k, previous[static_cast<std::size_t>(nx)]);
+            }
+        std::swap(previous, current);
     }
     std::vector<std::int32_t> blobOf(clipped.size());
     std::vector<std::int32_t> blobFirst;  // start of each blob's members
@@ -91,7 +90,6 @@ LargeArray<float> RecoverHighlights(const ColourReader& colour, const dof::Highl
         const std::int32_t root = Root(parent, static_cast<std::int32_t>(k));
         blobOf[k] = root == static_cast<std::int32_t>(k) ? blobs++ : blobOf[static_cast<std::size_t>(root)];
     }
-    LargeArray<std::int32_t>().swap(position);
     // Members of each blob (positions in clipped), in scan order.
     blobFirst.assign(static_cast<std::size_t>(blobs) + 1, 0);
     for (std::int32_t b : blobOf) ++blobFirst[static_cast<std::size_t>(b) + 1];
@@ -142,7 +140,7 @@ LargeArray<float> RecoverHighlights(const ColourReader& colour, const dof::Highl
         }
     }
 
-    LargeArray<float> gains(n, 1.0f);
+    std::vector<ClippedGain> gains(clipped.size());
     for (std::int32_t b = 0; b < blobs; ++b) {
         const std::size_t first = static_cast<std::size_t>(blobFirst[static_cast<std::size_t>(b)]);
         const std::size_t end = static_cast<std::size_t>(blobFirst[static_cast<std::size_t>(b) + 1]);
@@ -151,7 +149,10 @@ LargeArray<float> RecoverHighlights(const ColourReader& colour, const dof::Highl
             sum += std::fabs(discs[static_cast<std::size_t>(clipped[static_cast<std::size_t>(members[k])])]);
         const double area = static_cast<double>(end - first);
         const float gain = static_cast<float>(BlobGain(area, sum / area, options));
-        for (std::size_t k = first; k < end; ++k) gains[static_cast<std::size_t>(clipped[static_cast<std::size_t>(members[k])])] = gain;
+        for (std::size_t k = first; k < end; ++k) {
+            const std::size_t at = static_cast<std::size_t>(members[k]);
+            gains[at] = {static_cast<std::uint32_t>(clipped[at]), gain};
+        }
     }
     return gains;
 }

@@ -2,6 +2,9 @@
 // Highlight recovery for clipped colour (see HighlightOptions in
 // dof/Physical.h): blobs of clipped pixels, the depth fix of their rims, and
 // a gain per blob from its size in its own discs.
+#include <cstdint>
+#include <vector>
+
 #include <dof/Physical.h>
 
 #include "physical/ColourReader.h"
@@ -14,11 +17,15 @@ double BlobGain(double area, double meanDiameter, const dof::HighlightOptions& o
 
 // Finds the blobs of pixels whose smallest level reaches the clip level,
 // moves their rims' distances (and discs) to their lights' where asked, and
-// returns each pixel's gain: its blob's, 1 outside blobs (empty when no
-// pixel is clipped). discs: per pixel, row by row.
-LargeArray<float> RecoverHighlights(const ColourReader& colour, const dof::HighlightOptions& options,
-                                    const ThinLens& lens, const DepthReader& depth, LargeArray<float>& discs,
-                                    int threads);
+// returns the gain of every clipped pixel (its blob's), in scan order; the
+// others keep their light. discs: per pixel, row by row.
+struct ClippedGain {
+    std::uint32_t pixel;  // y * width + x
+    float gain;
+};
+std::vector<ClippedGain> RecoverHighlights(const ColourReader& colour, const dof::HighlightOptions& options,
+                                           const ThinLens& lens, const DepthReader& depth, LargeArray<float>& discs,
+                                           int threads);
 
 // Channels of a pixel (its levels) at the clip level, when not all three
 // are: the factor of each channel.

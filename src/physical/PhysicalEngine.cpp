@@ -103,7 +103,7 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
     const dof::HighlightRecovery mode = params_.highlights.mode;
     const bool recover = mode == dof::HighlightRecovery::kOn ||
                          (mode == dof::HighlightRecovery::kAuto && !colour.IsLinear());
-    LargeArray<float> gains;
+    std::vector<ClippedGain> gains;
     if (recover) gains = RecoverHighlights(colour, params_.highlights, lens, depth, discs, threads_);
     if (monitor.Stopped()) return false;
 
@@ -119,18 +119,24 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
     const DepthLayers layers(params_.layersPerSide, largest);
     constexpr int kLayerShift = 24;
     constexpr std::uint32_t kKeyMask = (1u << kLayerShift) - 1;
-    LargeArray<std::uint32_t> keys(n);
+    // The keys take the discs' place.
+    LargeArray<float>& keyStore = discs;
+    auto keyAt = [&keyStore](std::size_t i) {
+        std::uint32_t key;
+        std::memcpy(&key, &keyStore[i], sizeof key);
+        return key;
+    };
     if (!ParallelFor(h, threads_, [&](int y) {
             for (std::size_t i = static_cast<std::size_t>(y) * w; i < static_cast<std::size_t>(y + 1) * w; ++i) {
                 const int layer = layers.LayerOf(discs[i]);
-                keys[i] = static_cast<std::uint32_t>(layer) << kLayerShift | KernelSet::Key(discs[i], layers.IsNear(layer));
+                const std::uint32_t key = static_cast<std::uint32_t>(layer) << kLayerShift | KernelSet::Key(discs[i], layers.IsNear(layer));
+                std::memcpy(&keyStore[i], &key, sizeof key);
             }
         }, unwatched))
         return false;
-    LargeArray<float>().swap(discs);
     KernelSet kernels;
     for (std::size_t i = 0, last = ~std::size_t(0); i < n; ++i)
-        if (keys[i] != last) kernels.Need((last = keys[i]) & kKeyMask);
+        if (keyAt(i) != last) kernels.Need((last = keyAt(i)) & kKeyMask);
     {
         const LensShape shape(lensView);
         if (!kernels.Draw(shape, threads_, within(0.0, kKernelsEnd, kernels.Needed()))) return false;
@@ -145,10 +151,11 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
     std::vector<int> radii(static_cast<std::size_t>(h) * layerCount, 0);
     if (!ParallelFor(h, threads_, [&](int y) {
             for (std::size_t i = static_cast<std::size_t>(y) * w; i < static_cast<std::size_t>(y + 1) * w; ++i) {
-                const int layer = static_cast<int>(keys[i] >> kLayerShift);
+                const std::uint32_t key = keyAt(i);
+                const int layer = static_cast<int>(key >> kLayerShift);
                 ++sources.Count(y, layer);
                 int& radius = radii[static_cast<std::size_t>(y) * layerCount + layer];
-                radius = std::max(radius, kernels[kernels.IdOf(keys[i] & kKeyMask)].radius);
+                radius = std::max(radius, kernels[kernels.IdOf(key & kKeyMask)].radius);
             }
         }, unwatched))
         return false;
@@ -167,26 +174,30 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
             std::vector<Source*> next(static_cast<std::size_t>(layerCount));
             for (int layer = 0; layer < layerCount; ++layer)
                 next[static_cast<std::size_t>(layer)] = sources.RowLayerStart(y, layer);
+            // This row's clipped pixels and their blobs' gains.
+            auto gain = std::lower_bound(gains.begin(), gains.end(), static_cast<std::uint32_t>(y) * w,
+                                         [](const ClippedGain& g, std::uint32_t pixel) { return g.pixel < pixel; });
             for (int x = 0; x < w; ++x) {
                 const std::size_t i = static_cast<std::size_t>(y) * w + x;
-                const int layer = static_cast<int>(keys[i] >> kLayerShift);
-                float gain[3] = {1.0f, 1.0f, 1.0f};
+                const std::uint32_t key = keyAt(i);
+                const int layer = static_cast<int>(key >> kLayerShift);
+                float factor[3] = {1.0f, 1.0f, 1.0f};
                 if (recover) {
                     // A blob's gain where all three channels clipped, else each clipped channel's.
-                    if (!gains.empty() && gains[i] != 1.0f) gain[0] = gain[1] = gain[2] = gains[i];
-                    else PartialGains(&levels[3 * static_cast<std::size_t>(x)], params_.highlights, gain);
+                    if (gain != gains.end() && gain->pixel == i) factor[0] = factor[1] = factor[2] = (gain++)->gain;
+                    else PartialGains(&levels[3 * static_cast<std::size_t>(x)], params_.highlights, factor);
                 }
                 Source& s = *next[static_cast<std::size_t>(layer)]++;
-                s.r = linear[3 * static_cast<std::size_t>(x)] * gain[0];
-                s.g = linear[3 * static_cast<std::size_t>(x) + 1] * gain[1];
-                s.b = linear[3 * static_cast<std::size_t>(x) + 2] * gain[2];
+                s.r = linear[3 * static_cast<std::size_t>(x)] * factor[0];
+                s.g = linear[3 * static_cast<std::size_t>(x) + 1] * factor[1];
+                s.b = linear[3 * static_cast<std::size_t>(x) + 2] * factor[2];
                 s.packed = static_cast<std::uint32_t>(x) |
-                           (static_cast<std::uint32_t>(kernels.IdOf(keys[i] & kKeyMask)) << Source::kColumnBits);
+                           (static_cast<std::uint32_t>(kernels.IdOf(key & kKeyMask)) << Source::kColumnBits);
             }
         }, unwatched))
         return false;
-    LargeArray<std::uint32_t>().swap(keys);
-    LargeArray<float>().swap(gains);
+    LargeArray<float>().swap(discs);
+    std::vector<ClippedGain>().swap(gains);
     lap(2);
 
     // The scatter, band by band.

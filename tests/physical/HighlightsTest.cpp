@@ -48,8 +48,10 @@ TEST(Highlights, BlobsTheirRimsAndGains) {
 
     const ColourReader colour(dof::ImageView(rgb.data(), w, h, 3, dof::SampleType::kUInt8));
     const dof::HighlightOptions options;
-    const LargeArray<float> gains = RecoverHighlights(colour, options, lens, depth, discs, 2);
-    ASSERT_EQ(gains.size(), static_cast<std::size_t>(w) * h);
+    const std::vector<ClippedGain> clipped = RecoverHighlights(colour, options, lens, depth, discs, 2);
+    std::vector<float> gains(static_cast<std::size_t>(w) * h, 1.0f);
+    for (const ClippedGain& g : clipped) gains[g.pixel] = g.gain;
+    EXPECT_EQ(clipped.size(), 9u + 1u + 30u * 40u);
     EXPECT_FLOAT_EQ(gains[11 * w + 11], 6.0f);
     EXPECT_FLOAT_EQ(gains[11 * w + 13], 6.0f);
     EXPECT_FLOAT_EQ(gains[40 * w + 40], 1.5f);
