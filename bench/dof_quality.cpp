@@ -6,13 +6,16 @@
 //
 //   dof_quality SCENE_DIR [--lens FILE] [--depth8] [--exact] [--input]
 //                         [--output FILE] [--layers N] [--no-highlights] [--check]
+//                         [--strip FILE X Y W H]
 //
 // SCENE_DIR holds camera.json (fstop, focal_length_mm, sensor_width_mm,
 // focus_distance, zNear, zFar), truth.png and regions.png, and color.tga,
 // depth.hdr and depth.tga, or takes them from ../../scenes/NAME (the test
 // scenes' folder). --exact adds the exact mode with the scene's suggested
 // blur size (params.json); --input scores the unblurred colour; --check
-// exits with 1 when a scene with targets (table, portrait) misses them.
+// exits with 1 when a scene with targets (table, portrait) misses them;
+// --strip writes the crop at X, Y of size W x H of the reference, the exact
+// mode and the physical mode side by side (for the documentation).
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -112,7 +115,7 @@ void Report(const char* what, const dof::Image& result, const dof::Image& truth,
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: dof_quality SCENE_DIR [--lens FILE] [--depth8] [--exact] [--input] [--output FILE] "
-                             "[--layers N] [--no-highlights] [--check]\n");
+                             "[--layers N] [--no-highlights] [--check] [--strip FILE X Y W H]\n");
         return 2;
     }
     const std::string dir = argv[1];
@@ -120,6 +123,8 @@ int main(int argc, char** argv) {
     std::string lensPath = dir + "/../../scenes/lens/disc.tga";
     std::string output;
     bool depth8 = false, exact = false, input = false, check = false;
+    std::string strip;
+    int crop[4] = {0, 0, 0, 0};
     dof::PhysicalParams params;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -130,6 +135,11 @@ int main(int argc, char** argv) {
         else if (arg == "--exact") exact = true;
         else if (arg == "--input") input = true;
         else if (arg == "--check") check = true;
+        else if (arg == "--strip" && i + 5 < argc) {
+            strip = argv[++i];
+            for (int& v : crop) v = std::atoi(argv[++i]);
+            exact = true;
+        }
         else if (arg == "--no-highlights") params.highlights.mode = dof::HighlightRecovery::kOff;
     }
     const std::string camera = ReadText(dir + "/camera.json");
@@ -172,7 +182,21 @@ int main(int argc, char** argv) {
         const double exactMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         char label[32];
         std::snprintf(label, sizeof label, "exact -s %g", e.blurSize);
-        Report(label, Load(blurred, "exact mode"), truth, regions, exactMs);
+        const dof::Image exactResult = Load(blurred, "exact mode");
+        Report(label, exactResult, truth, regions, exactMs);
+        if (!strip.empty()) {
+            const int gap = 4;
+            dof::Image side(3 * crop[2] + 2 * gap, crop[3], 3, dof::SampleType::kUInt8);
+            std::memset(side.Data(), 255, side.ByteCount());
+            const dof::Image* pictures[3] = {&truth, &exactResult, &result};
+            for (int p = 0; p < 3; ++p)
+                for (int y = 0; y < crop[3]; ++y)
+                    for (int x = 0; x < crop[2]; ++x)
+                        for (int k = 0; k < 3; ++k)
+                            side.Row(y)[(p * (crop[2] + gap) + x) * 3 + k] =
+                                pictures[p]->Row(crop[1] + y)[(crop[0] + x) * pictures[p]->Channels() + k];
+            if (dof::WriteImage(strip, side)) std::fprintf(stderr, "cannot write %s\n", strip.c_str());
+        }
     }
     const struct { const char* scene; double whole, high, sharp; } targets[] = {
         {"table", 31.96, 27.08, 29.10}, {"portrait", 31.71, 27.93, 27.21}};
