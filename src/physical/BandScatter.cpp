@@ -1,6 +1,7 @@
 #include "physical/BandScatter.h"
 
 #include <algorithm>
+#include <cstring>
 
 BandScatter::BandScatter(const SourceTable& sources, const KernelSet& kernels, int bandHeight)
     : sources_(sources), kernels_(kernels) {
@@ -10,7 +11,8 @@ BandScatter::BandScatter(const SourceTable& sources, const KernelSet& kernels, i
     pad_ = 2 * radius + 3;
     stride_ = ((sources.Width() + 2 * pad_ + kBlock - 1) / kBlock) * kBlock;
     blocks_ = stride_ / kBlock + 1;
-    delta_.assign(static_cast<std::size_t>(bandHeight) * stride_, Lanes{0, 0, 0, 0});
+    delta_.assign(static_cast<std::size_t>(bandHeight) * stride_ * 4, 0.0f);
+    stream_ = ChooseStepStream();
     reached_.assign(static_cast<std::size_t>(bandHeight) * blocks_, 0);
 }
 
@@ -38,7 +40,7 @@ void BandScatter::ScatterLayer(int layer, int y0, int y1) {
             if (runs_.empty() || runs_.back().kernel != kernel || runs_.back().x + runs_.back().count != x)
                 runs_.push_back({x, 0, kernel, lights_.size()});
             ++runs_.back().count;
-            lights_.push_back(Lanes{s.r, s.g, s.b, 1.0f});
+            lights_.insert(lights_.end(), {s.r, s.g, s.b, 1.0f});
         };
         if (begin->X() == 0)
             for (int x = -(kernels_[begin->Kernel()].radius + 1); x < 0; ++x) put(x, begin->Kernel(), *begin);
@@ -56,26 +58,29 @@ void BandScatter::AddRun(const SourceRun& run, int sy, int y0, int y1) {
     const int last = std::min(y1 - 1 - sy, kernel.radius);
     const int column = run.x + pad_;
     const int count = run.count;
-    const Lanes* lights = lights_.data() + run.light;
+    const float* lights = lights_.data() + run.light;
     std::size_t steps = 0;
     for (int dy = first; dy <= last; ++dy) {
         const KernelRow& row = kernel.Row(dy);
         if (row.count == 0) continue;
         const int bandRow = sy + dy - y0;
-        Lanes* cells = delta_.data() + static_cast<std::size_t>(bandRow) * stride_ + column;
+        float* cells = delta_.data() + (static_cast<std::size_t>(bandRow) * stride_ + column) * 4;
         const RunStep* step = kernel.steps.data() + row.first;
         const RunStep* end = step + row.count;
         if (count == 1) {
-            const Lanes light = lights[0];
-            for (; step != end; ++step) cells[step->dx] += step->dv * light;
+            Lanes light;
+            std::memcpy(&light, lights, sizeof light);
+            for (; step != end; ++step) {
+                float* target = cells + 4 * step->dx;
+                Lanes sum;
+                std::memcpy(&sum, target, sizeof sum);
+                sum += step->dv * light;
+                std::memcpy(target, &sum, sizeof sum);
+            }
         } else {
             // Each step of the row over the whole run: a stream without
             // waits between neighbours.
-            for (; step != end; ++step) {
-                Lanes* target = cells + step->dx;
-                const float dv = step->dv;
-                for (int i = 0; i < count; ++i) target[i] += dv * lights[i];
-            }
+            stream_(cells, step, end, lights, count);
         }
         std::int32_t* reached = reached_.data() + static_cast<std::size_t>(bandRow) * blocks_;
         ++reached[(column + row.left) / kBlock];
@@ -88,7 +93,7 @@ void BandScatter::AddRun(const SourceRun& run, int sy, int y0, int y1) {
 void BandScatter::Settle(int y0, int y1, LightField& field) {
     const int w = sources_.Width();
     for (int y = y0; y < y1; ++y) {
-        Lanes* cells = delta_.data() + static_cast<std::size_t>(y - y0) * stride_;
+        float* cells = delta_.data() + static_cast<std::size_t>(y - y0) * stride_ * 4;
         std::int32_t* reached = reached_.data() + static_cast<std::size_t>(y - y0) * blocks_;
         float* out = field.Row(y);
         double sum[4] = {0, 0, 0, 0};
@@ -104,9 +109,9 @@ void BandScatter::Settle(int y0, int y1, LightField& field) {
             if (!running) sum[0] = sum[1] = sum[2] = sum[3] = 0.0;
             running = true;
             for (int c = b * kBlock; c < (b + 1) * kBlock; ++c) {
-                const Lanes step = cells[c];
-                cells[c] = Lanes{0, 0, 0, 0};
+                float* step = cells + 4 * c;
                 for (int k = 0; k < 4; ++k) sum[k] += step[k];
+                step[0] = step[1] = step[2] = step[3] = 0.0f;
                 const int x = c - pad_;
                 if (x >= 0 && x < w && sum[3] != 0.0) LayOver(out + 4 * x, sum);
             }

@@ -15,6 +15,7 @@
 #include "physical/KernelSet.h"
 #include "physical/LightField.h"
 #include "physical/SourceTable.h"
+#include "physical/StepStreams.h"
 
 class BandScatter {
 public:
@@ -47,8 +48,9 @@ private:
     const KernelSet& kernels_;
     int pad_;     // buffer columns left of column 0
     int stride_;  // buffer columns a row
-    std::vector<Lanes> delta_;
-    std::vector<Lanes> lights_;  // of the source row at hand
+    std::vector<float> delta_;   // four floats a column
+    std::vector<float> lights_;  // of the source row at hand, four floats a source
+    StepStream stream_;
     std::vector<SourceRun> runs_;
     // Per row, over blocks of kBlock columns: +1 where a kernel row's span
     // begins, -1 after it ends; a block is reached where their sum is above 0.

@@ -97,7 +97,13 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
     LargeArray<float> discs(n);
     if (!ParallelFor(h, threads_, [&](int y) {
             float* out = discs.data() + static_cast<std::size_t>(y) * w;
-            for (int x = 0; x < w; ++x) out[x] = static_cast<float>(lens.Diameter(lens.Distance(depth.At(x, y))));
+            double value = 0.0;
+            float disc = static_cast<float>(lens.Diameter(lens.Distance(value)));
+            for (int x = 0; x < w; ++x) {
+                const double d = depth.At(x, y);
+                if (!(d == value)) disc = static_cast<float>(lens.Diameter(lens.Distance(value = d)));  // neighbours often share a depth
+                out[x] = disc;
+            }
         }, unwatched))
         return false;
     const dof::HighlightRecovery mode = params_.highlights.mode;
@@ -127,9 +133,14 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
         return key;
     };
     if (!ParallelFor(h, threads_, [&](int y) {
+            float disc = 0.0f;
+            std::uint32_t key = KernelSet::Key(0.0, false);
             for (std::size_t i = static_cast<std::size_t>(y) * w; i < static_cast<std::size_t>(y + 1) * w; ++i) {
-                const int layer = layers.LayerOf(discs[i]);
-                const std::uint32_t key = static_cast<std::uint32_t>(layer) << kLayerShift | KernelSet::Key(discs[i], layers.IsNear(layer));
+                if (!(discs[i] == disc)) {
+                    disc = discs[i];
+                    const int layer = layers.LayerOf(disc);
+                    key = static_cast<std::uint32_t>(layer) << kLayerShift | KernelSet::Key(disc, layers.IsNear(layer));
+                }
                 std::memcpy(&keyStore[i], &key, sizeof key);
             }
         }, unwatched))

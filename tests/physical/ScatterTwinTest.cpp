@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include <dof/dof.h>
@@ -14,6 +15,7 @@
 #include "physical/DepthLayers.h"
 #include "physical/KernelSet.h"
 #include "physical/SourceTable.h"
+#include "physical/StepStreams.h"
 #include "physical/PhysicalScenes.h"
 
 namespace {
@@ -123,6 +125,21 @@ TEST(Scatter, RunsMatchThePlainScatterAndBandsChangeNoByte) {
             EXPECT_EQ(other.near.values, banded.near.values) << bandHeight;
         }
     }
+}
+
+TEST(Scatter, WideStepStreamsMatchTheBaselineByteForByte) {
+    std::mt19937 random(5);
+    std::uniform_real_distribution<float> unit(-1.0f, 4.0f);
+    std::vector<float> lights(4 * 37), a(4 * 200), b;
+    for (float& v : lights) v = unit(random);
+    for (float& v : a) v = unit(random);
+    b = a;
+    const std::vector<RunStep> steps = {{0, 0.25f}, {3, -0.0625f}, {4, 1e-3f}, {40, 7.5f}, {41, -0.33f}};
+    for (int count : {2, 3, 8, 37}) {
+        StreamStepsBaseline(a.data() + 40, steps.data(), steps.data() + steps.size(), lights.data(), count);
+        ChooseStepStream()(b.data() + 40, steps.data(), steps.data() + steps.size(), lights.data(), count);
+    }
+    EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(float)), 0);
 }
 
 }  // namespace
