@@ -43,7 +43,7 @@ bool BackgroundFill::MeasureSteps(const std::function<bool(int)>& poll) {
     const int h = far_.height;
     const int r = kGradientRadius;
     constexpr int kBand = 32;
-    steps_.resize(static_cast<std::size_t>(w) * h * 2);
+    scratch_.resize(std::max(scratch_.size(), static_cast<std::size_t>(w) * h * 4));
     return ParallelFor((h + kBand - 1) / kBand, threads_, [&](int band) {
         const int y0 = band * kBand;
         const int y1 = std::min(y0 + kBand, h);
@@ -91,7 +91,7 @@ bool BackgroundFill::MeasureSteps(const std::function<bool(int)>& poll) {
                 double sum[4] = {0, 0, 0, 0};
                 for (int t = std::max(y - r, 0); t <= std::min(y + r, h - 1); ++t)
                     for (int k = 0; k < 4; ++k) sum[k] += across[(static_cast<std::size_t>(t - top) * w + x) * 4 + k];
-                float* out = steps_.data() + (static_cast<std::size_t>(y) * w + x) * 2;
+                float* out = Steps(static_cast<std::size_t>(y) * w + x);
                 out[0] = static_cast<float>(sum[0] / std::max(sum[1], 1.0));
                 out[1] = static_cast<float>(sum[2] / std::max(sum[3], 1.0));
             }
@@ -101,7 +101,6 @@ bool BackgroundFill::MeasureSteps(const std::function<bool(int)>& poll) {
 bool BackgroundFill::ScanColumns(const std::function<bool(int)>& poll) {
     const int w = far_.width;
     const int h = far_.height;
-    vertical_.resize(static_cast<std::size_t>(w) * h * 2);
     constexpr int kColumns = 64;
     return ParallelFor((w + kColumns - 1) / kColumns, threads_, [&](int chunk) {
         const int x0 = chunk * kColumns;
@@ -111,14 +110,14 @@ bool BackgroundFill::ScanColumns(const std::function<bool(int)>& poll) {
             for (int x = x0; x < x1; ++x) {
                 int& last = nearest[static_cast<std::size_t>(x - x0)];
                 if (Known(far_.Row(y) + 4 * x)) last = y;
-                vertical_[(static_cast<std::size_t>(y) * w + x) * 2] = last >= 0 ? static_cast<std::uint16_t>(y - last) : kNone;
+                Vertical(static_cast<std::size_t>(y) * w + x)[0] = last >= 0 ? static_cast<float>(y - last) : kNone;
             }
         std::fill(nearest.begin(), nearest.end(), -1);
         for (int y = h - 1; y >= 0; --y)
             for (int x = x0; x < x1; ++x) {
                 int& next = nearest[static_cast<std::size_t>(x - x0)];
                 if (Known(far_.Row(y) + 4 * x)) next = y;
-                vertical_[(static_cast<std::size_t>(y) * w + x) * 2 + 1] = next >= 0 ? static_cast<std::uint16_t>(next - y) : kNone;
+                Vertical(static_cast<std::size_t>(y) * w + x)[1] = next >= 0 ? static_cast<float>(next - y) : kNone;
             }
     }, poll);
 }
@@ -149,16 +148,16 @@ void BackgroundFill::Row(int y, float* rgb) const {
             continue;
         }
         // Left, right, above, below: the known pixel, its distance and axis.
-        const std::uint16_t* v = vertical_.data() + (static_cast<std::size_t>(y) * w + x) * 2;
+        const float* v = Vertical(static_cast<std::size_t>(y) * w + x);
         const int kx[4] = {left[static_cast<std::size_t>(x)], right[static_cast<std::size_t>(x)], x, x};
-        const int ky[4] = {y, y, v[0] == kNone ? -1 : y - v[0], v[1] == kNone ? -1 : y + v[1]};
+        const int ky[4] = {y, y, v[0] == kNone ? -1 : y - static_cast<int>(v[0]), v[1] == kNone ? -1 : y + static_cast<int>(v[1])};
         const bool found[4] = {kx[0] >= 0, kx[1] >= 0, v[0] != kNone, v[1] != kNone};
         double sum[3] = {0, 0, 0}, total = 0.0, nearest = std::numeric_limits<double>::infinity();
         for (int j = 0; j < 4; ++j) {
             if (!found[j]) continue;
             const int d = std::abs(kx[j] - x) + std::abs(ky[j] - y);
             const std::size_t known = static_cast<std::size_t>(ky[j]) * w + kx[j];
-            const double wj = 1.0 / std::max(d, 1) / (steps_[2 * known + (j < 2 ? 0 : 1)] + kFlatness);
+            const double wj = 1.0 / std::max(d, 1) / (Steps(known)[j < 2 ? 0 : 1] + kFlatness);
             const float* light = far_.values.data() + 4 * known;
             for (int k = 0; k < 3; ++k) sum[k] += wj * light[k];
             total += wj;

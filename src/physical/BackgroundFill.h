@@ -14,6 +14,7 @@
 // foreground never uncovers its own colour.
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <memory>
 
 #include "physical/LightField.h"
@@ -28,7 +29,9 @@ public:
     static constexpr int kGradientRadius = 2;       // the 5 x 5 box
 
     // far: the far field, light premultiplied; it is normalised in place.
-    BackgroundFill(LightField& far, int threads) : far_(far), threads_(threads) {}
+    // scratch: room for four floats a pixel, used where there are holes.
+    BackgroundFill(LightField& far, LargeArray<float> scratch, int threads)
+        : far_(far), threads_(threads), scratch_(std::move(scratch)) {}
 
     // Everything Row needs. False when poll stopped it.
     bool Prepare(const std::function<bool(int)>& poll);
@@ -36,7 +39,7 @@ public:
     void Row(int y, float* rgb) const;
 
 private:
-    static constexpr std::uint16_t kNone = 0xFFFF;  // no known pixel that way
+    static constexpr float kNone = -1.0f;  // no known pixel that way
 
     bool Normalise(const std::function<bool(int)>& poll);
     bool MeasureSteps(const std::function<bool(int)>& poll);
@@ -46,7 +49,12 @@ private:
     LightField& far_;
     int threads_;
     bool holes_ = false;
-    LargeArray<float> steps_;            // G along rows and along columns, two a pixel
-    LargeArray<std::uint16_t> vertical_;  // rows up to the nearest known pixel above and below, two a pixel
+    // Four floats a pixel: G along rows and along columns, then the rows up
+    // to the nearest known pixel above and below.
+    LargeArray<float> scratch_;
+    float* Steps(std::size_t pixel) { return scratch_.data() + 4 * pixel; }
+    const float* Steps(std::size_t pixel) const { return scratch_.data() + 4 * pixel; }
+    float* Vertical(std::size_t pixel) { return scratch_.data() + 4 * pixel + 2; }
+    const float* Vertical(std::size_t pixel) const { return scratch_.data() + 4 * pixel + 2; }
     std::unique_ptr<PushPull> pushPull_;
 };

@@ -40,7 +40,7 @@ double BlobGain(double area, double meanDiameter, const dof::HighlightOptions& o
 }
 
 std::vector<ClippedGain> RecoverHighlights(const ColourReader& colour, const dof::HighlightOptions& options,
-                                           const ThinLens& lens, const DepthReader& depth, LargeArray<float>& discs,
+                                           const ThinLens& lens, const DepthReader& depth, float* discs,
                                            int threads) {
     const int w = colour.Width();
     const int h = colour.Height();

@@ -24,7 +24,7 @@ struct ClippedGain {
     float gain;
 };
 std::vector<ClippedGain> RecoverHighlights(const ColourReader& colour, const dof::HighlightOptions& options,
-                                           const ThinLens& lens, const DepthReader& depth, LargeArray<float>& discs,
+                                           const ThinLens& lens, const DepthReader& depth, float* discs,
                                            int threads);
 
 // Channels of a pixel (its levels) at the clip level, when not all three

@@ -92,11 +92,13 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
         clock = now;
     };
 
-    // Distances and discs.
+    // Distances and discs, held (and then the sources' keys) where the far
+    // field will be, so that no more fresh memory is touched than needed.
     const DepthReader depth(depthView, params_.camera.zReverse);
-    LargeArray<float> discs(n);
+    LightField far(w, h);
+    float* discs = far.values.data();
     if (!ParallelFor(h, threads_, [&](int y) {
-            float* out = discs.data() + static_cast<std::size_t>(y) * w;
+            float* out = discs + static_cast<std::size_t>(y) * w;
             double value = 0.0;
             float disc = static_cast<float>(lens.Diameter(lens.Distance(value)));
             for (int x = 0; x < w; ++x) {
@@ -115,7 +117,7 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
 
     lap(0);
     double largest = 0.0;
-    for (float c : discs) largest = std::max(largest, static_cast<double>(std::fabs(c)));
+    for (std::size_t i = 0; i < n; ++i) largest = std::max(largest, static_cast<double>(std::fabs(discs[i])));
     stats_.largestDiameter = largest;
     monitor.SetUp(largest);
     monitor.Report(0.0);
@@ -126,8 +128,8 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
     constexpr int kLayerShift = 24;
     constexpr std::uint32_t kKeyMask = (1u << kLayerShift) - 1;
     // The keys take the discs' place.
-    LargeArray<float>& keyStore = discs;
-    auto keyAt = [&keyStore](std::size_t i) {
+    float* keyStore = discs;
+    auto keyAt = [keyStore](std::size_t i) {
         std::uint32_t key;
         std::memcpy(&key, &keyStore[i], sizeof key);
         return key;
@@ -202,17 +204,15 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
                 s.r = linear[3 * static_cast<std::size_t>(x)] * factor[0];
                 s.g = linear[3 * static_cast<std::size_t>(x) + 1] * factor[1];
                 s.b = linear[3 * static_cast<std::size_t>(x) + 2] * factor[2];
-                s.packed = static_cast<std::uint32_t>(x) |
-                           (static_cast<std::uint32_t>(kernels.IdOf(key & kKeyMask)) << Source::kColumnBits);
+                s.Pack(x, kernels.IdOf(key & kKeyMask));
             }
         }, unwatched))
         return false;
-    LargeArray<float>().swap(discs);
+    std::fill(far.values.begin(), far.values.begin() + static_cast<std::ptrdiff_t>(n), 0.0f);
     std::vector<ClippedGain>().swap(gains);
     lap(2);
 
     // The scatter, band by band.
-    LightField far(w, h);
     LightField near(w, h);
     {
         const int bands = (h + bandHeight_ - 1) / bandHeight_;
@@ -225,11 +225,11 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
             return false;
         stats_.steps = pool.Steps();
     }
-    sources.Release();
+
     lap(3);
 
     // The background, and the near field over it.
-    BackgroundFill background(far, threads_);
+    BackgroundFill background(far, sources.TakeStorage(), threads_);
     if (!background.Prepare(within(kScatterEnd, kScatterEnd, 1))) return false;
     monitor.Report(kFillEnd);
     lap(4);

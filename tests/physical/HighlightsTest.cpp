@@ -48,7 +48,7 @@ TEST(Highlights, BlobsTheirRimsAndGains) {
 
     const ColourReader colour(dof::ImageView(rgb.data(), w, h, 3, dof::SampleType::kUInt8));
     const dof::HighlightOptions options;
-    const std::vector<ClippedGain> clipped = RecoverHighlights(colour, options, lens, depth, discs, 2);
+    const std::vector<ClippedGain> clipped = RecoverHighlights(colour, options, lens, depth, discs.data(), 2);
     std::vector<float> gains(static_cast<std::size_t>(w) * h, 1.0f);
     for (const ClippedGain& g : clipped) gains[g.pixel] = g.gain;
     EXPECT_EQ(clipped.size(), 9u + 1u + 30u * 40u);

@@ -57,8 +57,11 @@ SourceTable Pack(const SmallScene& s, const DepthLayers& layers, KernelSet& kern
             const int layer = layers.LayerOf(s.discs[i]);
             const std::int32_t id = kernels.IdOf(s.discs[i], layers.IsNear(layer));
             table.RaiseLayerRadius(layer, kernels[id].radius);
-            *next[static_cast<std::size_t>(layer)]++ = {s.rgb[3 * i], s.rgb[3 * i + 1], s.rgb[3 * i + 2],
-                                                        static_cast<std::uint32_t>(x) | (static_cast<std::uint32_t>(id) << Source::kColumnBits)};
+            Source& source = *next[static_cast<std::size_t>(layer)]++;
+            source.r = s.rgb[3 * i];
+            source.g = s.rgb[3 * i + 1];
+            source.b = s.rgb[3 * i + 2];
+            source.Pack(x, id);
         }
     }
     return table;
