@@ -155,4 +155,19 @@ TEST(PhysicalApi, BytesInFocusComeBackUnchanged) {
             }
 }
 
+TEST(PhysicalApi, TinyAndEmptyPictures) {
+    const dof::Image lens = dof::ReadImage(physicaltest::LensPath("disc")).value();
+    const dof::PhysicalParams params = physicaltest::Camera();
+    for (const auto& size : {std::make_pair(0, 0), std::make_pair(1, 1), std::make_pair(1, 7), std::make_pair(9, 1)}) {
+        const int w = size.first, h = size.second;
+        const FloatPicture colour(w, h, 3, 0.25f);
+        const FloatPicture depth = physicaltest::DepthFor(std::vector<double>(w * h, -30.0), w, h, params.camera);
+        const dof::Result<dof::Image> out = dof::BlurPhysical(colour.View(), depth.View(), lens, params);
+        ASSERT_TRUE(out.Ok()) << w << "x" << h << ": " << out.error().message;
+        EXPECT_EQ(out.value().Width(), w);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) EXPECT_NEAR(physicaltest::Light(out.value(), x, y, 0), 0.25f, 1e-6) << w << "x" << h;
+    }
+}
+
 }  // namespace
