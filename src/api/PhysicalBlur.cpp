@@ -23,8 +23,9 @@
 namespace {
 
 constexpr double kMiB = 1024.0 * 1024.0;
-// Bytes a pixel of the largest phase: the far and near fields (32), the
-// sources (16), the fill's sums and steps (40), the result (16) and room.
+// Bytes a pixel: the far and near fields (32), the sources and then the
+// background's measures (16), the push-pull pyramid (6), the result (up to
+// 16), the highlight mask (1), and room.
 constexpr double kBytesPerPixel = 110.0;
 
 std::string SizeText(int width, int height) { return std::to_string(width) + "x" + std::to_string(height); }
@@ -86,15 +87,19 @@ private:
     double largest_ = 0.0;
 };
 
-// The memory of a run with discs up to largest.
+// The memory of a run with discs up to largest: the per-pixel arrays, the
+// kernels being drawn (dense, one a thread) and kept (rows of steps; every
+// diameter step may be in use, on both sides), and the band buffers.
 double PhysicalBytes(int width, int height, double largest, int threads) {
     const double pixels = static_cast<double>(width) * height;
-    const double side = std::ceil(largest * 0.55) * 2.0 + 9.0;  // a kernel's rows, with the tent and the shape's margin
-    const double kernels = 2.0 * std::min(static_cast<double>(DiameterStep(largest)) + 1.0, pixels);
-    const double drawing = threads * (side * side + 256.0 * side) * 8.0;
-    const double encoded = kernels * side * 24.0 * 8.0;
-    const double bands = threads * PhysicalEngine::kDefaultBandHeight * (width + 2.0 * side + 16.0) * 16.0;
-    return pixels * kBytesPerPixel + drawing + encoded + bands;
+    auto side = [](double d) { return std::ceil(d * 0.55) * 2.0 + 9.0; };  // rows, with the tent and the frame's margin
+    const int steps = DiameterStep(largest);
+    double rows = 0.0;
+    for (int q = 0; q <= steps && q <= pixels; ++q) rows += side(StepDiameter(q));
+    const double drawing = threads * (side(largest) * side(largest) + 256.0 * side(largest)) * 8.0;
+    const double kept = 2.0 * rows * 24.0 * sizeof(RunStep);
+    const double bands = threads * PhysicalEngine::kDefaultBandHeight * (width + 4.0 * side(largest) + 16.0) * 16.0;
+    return pixels * kBytesPerPixel + drawing + kept + bands;
 }
 
 dof::Result<dof::Image> RunChecked(const dof::ImageView& colour, const dof::ImageView& depth,
