@@ -13,4 +13,5 @@
 #include <dof/Error.h>
 #include <dof/Files.h>
 #include <dof/Image.h>
+#include <dof/Physical.h>
 #include <dof/Version.h>
