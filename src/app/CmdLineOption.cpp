@@ -126,6 +126,15 @@ void CCmdLineOption::HandleLongOption(const char* text) {
         {"depth-channel", &CCmdLineOption::SetDepthChannel},
         {"layer", &CCmdLineOption::SetLayer},
         {"bit-depth", &CCmdLineOption::SetBitDepth},
+        {"fstop", &CCmdLineOption::SetFNumber},
+        {"focal-length", &CCmdLineOption::SetFocalLength},
+        {"sensor-width", &CCmdLineOption::SetSensorWidth},
+        {"focus-distance", &CCmdLineOption::SetFocusDistance},
+        {"max-blur", &CCmdLineOption::SetMaxBlur},
+        {"highlights", &CCmdLineOption::SetHighlights},
+        {"clip-level", &CCmdLineOption::SetClipLevel},
+        {"light-gain", &CCmdLineOption::SetLightGain},
+        {"surface-gain", &CCmdLineOption::SetSurfaceGain},
     };
     const std::string name(text);
     if (action != Action::kRun) return;  // the first of --help and --version wins
@@ -167,6 +176,77 @@ void CCmdLineOption::SetBitDepth(const char* argument) {
     pending = &CCmdLineOption::HandleSwitch;
 }
 
+// The camera's options: each selects the physical mode; numbers are read as
+// the longest decimal prefix, like the blur's own.
+void CCmdLineOption::SetFNumber(const char* argument) {
+    camera.camera.fNumber = ParseNumber(argument);
+    physical = true;
+    pending = &CCmdLineOption::HandleSwitch;
+}
+
+void CCmdLineOption::SetFocalLength(const char* argument) {
+    camera.camera.focalLength = ParseNumber(argument);
+    physical = true;
+    pending = &CCmdLineOption::HandleSwitch;
+}
+
+void CCmdLineOption::SetSensorWidth(const char* argument) {
+    camera.camera.sensorWidth = ParseNumber(argument);
+    physical = true;
+    pending = &CCmdLineOption::HandleSwitch;
+}
+
+void CCmdLineOption::SetFocusDistance(const char* argument) {
+    camera.camera.focusDistance = ParseNumber(argument);
+    focusDistanceGiven = true;
+    physical = true;
+    pending = &CCmdLineOption::HandleSwitch;
+}
+
+void CCmdLineOption::SetMaxBlur(const char* argument) {
+    camera.camera.maxBlur = ParseNumber(argument);
+    physical = true;
+    pending = &CCmdLineOption::HandleSwitch;
+}
+
+void CCmdLineOption::SetHighlights(const char* argument) {
+    const std::string mode(argument);
+    highlightsValid = mode == "auto" || mode == "on" || mode == "off";
+    highlightsText = argument;
+    camera.highlights.mode = mode == "on"    ? dof::HighlightRecovery::kOn
+                             : mode == "off" ? dof::HighlightRecovery::kOff
+                                             : dof::HighlightRecovery::kAuto;
+    physical = true;
+    pending = &CCmdLineOption::HandleSwitch;
+}
+
+void CCmdLineOption::SetClipLevel(const char* argument) {
+    camera.highlights.clipLevel = ParseNumber(argument);
+    physical = true;
+    pending = &CCmdLineOption::HandleSwitch;
+}
+
+void CCmdLineOption::SetLightGain(const char* argument) {
+    camera.highlights.compactGain = ParseNumber(argument);
+    physical = true;
+    pending = &CCmdLineOption::HandleSwitch;
+}
+
+void CCmdLineOption::SetSurfaceGain(const char* argument) {
+    camera.highlights.extendedGain = ParseNumber(argument);
+    physical = true;
+    pending = &CCmdLineOption::HandleSwitch;
+}
+
+dof::PhysicalParams CCmdLineOption::CameraParams() const {
+    dof::PhysicalParams params = camera;
+    params.camera.zNear = zNear;
+    params.camera.zFar = zFar;
+    params.camera.zReverse = zReverse;
+    if (!focusDistanceGiven) params.camera.focusDistance = focus;
+    return params;
+}
+
 void CCmdLineOption::SetThreads(const char* argument) {
     // A whole number from 0 (every processor) to 4096, and nothing else.
     char* end = nullptr;
@@ -197,6 +277,17 @@ void CCmdLineOption::PrintHelp() {
     std::fputs(" --layer L         the colour's OpenEXR layer (def: the first part)\n", stdout);
     std::fputs(" --bit-depth N     bits per sample of a PNG (8, 16), TIFF (8, 16, 32)\n", stdout);
     std::fputs("                   or OpenEXR (16 half, 32 float) output file\n", stdout);
+    std::fputs("\n", stdout);
+    std::fputs(" The physical camera mode, chosen by any of these:\n", stdout);
+    std::fputs(" --fstop N         the f-number (needed)\n", stdout);
+    std::fputs(" --focal-length MM def=\"50\"\n", stdout);
+    std::fputs(" --sensor-width MM def=\"36\" (the image width spans it)\n", stdout);
+    std::fputs(" --focus-distance D in the depth's units (metres), def: the -c value\n", stdout);
+    std::fputs(" --max-blur PX     a cap on the disc diameter\n", stdout);
+    std::fputs(" --highlights M    auto, on or off: recover clipped lights (auto: for 8 and 16-bit colour)\n", stdout);
+    std::fputs(" --clip-level V    def=\"0.999\": clipped from this sRGB value (0 to 1)\n", stdout);
+    std::fputs(" --light-gain G    def=\"6\": gain of clipped blobs no larger than their disc\n", stdout);
+    std::fputs(" --surface-gain G  def=\"1.5\": gain of clipped blobs 16 discs or larger\n", stdout);
     std::fputs(" --help            print this text and exit\n", stdout);
     std::fputs(" --version         print the version and exit\n", stdout);
     std::fputs("\n", stdout);

@@ -2,6 +2,7 @@
 #include <string>
 
 #include <dof/Blur.h>
+#include <dof/Physical.h>
 
 // The settings of one run, fed the command-line arguments one at a time.
 // Parsing never fails: what it does not understand it skips. Switches of
@@ -34,6 +35,15 @@ public:
     void SetDepthChannel(const char* argument);
     void SetLayer(const char* argument);
     void SetBitDepth(const char* argument);
+    void SetFNumber(const char* argument);
+    void SetFocalLength(const char* argument);
+    void SetSensorWidth(const char* argument);
+    void SetFocusDistance(const char* argument);
+    void SetMaxBlur(const char* argument);
+    void SetHighlights(const char* argument);
+    void SetClipLevel(const char* argument);
+    void SetLightGain(const char* argument);
+    void SetSurfaceGain(const char* argument);
 
     // The longest decimal prefix (optional sign, digits with an optional
     // point, optional exponent) after leading white space; 0.0 without one.
@@ -67,6 +77,14 @@ public:
     int bitDepth = 0;          // bits per sample of the output file; 0: its format's own
     std::string bitDepthText;  // --bit-depth as given
 
+    // The physical camera mode: chosen by any of its options.
+    bool physical = false;
+    dof::PhysicalParams camera;       // zNear, zFar, zReverse and a focus not given come from -n, -f, -r, -c
+    bool focusDistanceGiven = false;
+    std::string highlightsText;       // --highlights as given, when it is not auto, on or off
+    bool highlightsValid = true;
+
     // The blur's parameters.
     dof::ExactParams Params() const;
+    dof::PhysicalParams CameraParams() const;
 };

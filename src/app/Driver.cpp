@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <thread>
 
 #include <dof/dof.h>
@@ -42,13 +43,47 @@ const char* SwitchOf(dof::Parameter parameter) {
     return "";
 }
 
+// The switch and value of each of the physical mode's parameters.
+std::pair<const char*, double> SwitchOf(dof::PhysicalParameter parameter, const dof::PhysicalParams& params,
+                                        bool focusGiven) {
+    const dof::Camera& c = params.camera;
+    const dof::HighlightOptions& h = params.highlights;
+    switch (parameter) {
+        case dof::PhysicalParameter::kFNumber: return {"--fstop", c.fNumber};
+        case dof::PhysicalParameter::kFocalLength: return {"--focal-length", c.focalLength};
+        case dof::PhysicalParameter::kSensorWidth: return {"--sensor-width", c.sensorWidth};
+        case dof::PhysicalParameter::kFocusDistance: return {focusGiven ? "--focus-distance" : "-c", c.focusDistance};
+        case dof::PhysicalParameter::kZNear: return {"-n", c.zNear};
+        case dof::PhysicalParameter::kZFar: return {"-f", c.zFar};
+        case dof::PhysicalParameter::kMaxBlur: return {"--max-blur", c.maxBlur};
+        case dof::PhysicalParameter::kClipLevel: return {"--clip-level", h.clipLevel};
+        case dof::PhysicalParameter::kCompactGain: return {"--light-gain", h.compactGain};
+        case dof::PhysicalParameter::kExtendedGain: return {"--surface-gain", h.extendedGain};
+        default: return {"--surface-gain", h.extendedGain};  // the ratios and layers are not options
+    }
+}
+
 bool CheckParameters(const CCmdLineOption& options) {
-    const dof::ExactParams params = options.Params();
-    const dof::Parameter bad = dof::FirstInvalidParameter(params);
-    if (bad != dof::Parameter::kNone) {
-        const double values[] = {0.0, params.blurSize, params.strong, params.focus, params.zNear, params.zFar};
-        std::printf("bad parameter!! _ %s = %g\n", SwitchOf(bad), values[static_cast<int>(bad)]);
-        return false;
+    if (options.physical) {
+        const dof::PhysicalParams params = options.CameraParams();
+        const dof::PhysicalParameter bad = dof::FirstInvalidParameter(params);
+        if (bad != dof::PhysicalParameter::kNone) {
+            const auto which = SwitchOf(bad, params, options.focusDistanceGiven);
+            std::printf("bad parameter!! _ %s = %g\n", which.first, which.second);
+            return false;
+        }
+        if (!options.highlightsValid) {
+            std::printf("bad parameter!! _ --highlights = %s\n", options.highlightsText.c_str());
+            return false;
+        }
+    } else {
+        const dof::ExactParams params = options.Params();
+        const dof::Parameter bad = dof::FirstInvalidParameter(params);
+        if (bad != dof::Parameter::kNone) {
+            const double values[] = {0.0, params.blurSize, params.strong, params.focus, params.zNear, params.zFar};
+            std::printf("bad parameter!! _ %s = %g\n", SwitchOf(bad), values[static_cast<int>(bad)]);
+            return false;
+        }
     }
     if (!options.threadsValid) {
         std::printf("bad parameter!! _ --threads = %s\n", options.threadsText.c_str());
@@ -155,7 +190,9 @@ int RunUnguarded(int argc, const char* const* argv) {
     dof::RunOptions run;
     run.threads = ThreadsOf(options);
     run.progress = ProgressLines();
-    dof::Result<dof::Image> blurred = dof::Blur(colour.value(), depth.value(), lens.value(), options.Params(), run);
+    dof::Result<dof::Image> blurred =
+        options.physical ? dof::BlurPhysical(colour.value(), depth.value(), lens.value(), options.CameraParams(), run)
+                         : dof::Blur(colour.value(), depth.value(), lens.value(), options.Params(), run);
     if (!blurred) {
         const dof::Error& error = blurred.error();
         if (error.code == dof::ErrorCode::kDepthSize) {
@@ -173,8 +210,15 @@ int RunUnguarded(int argc, const char* const* argv) {
         }
         if (error.code == dof::ErrorCode::kTooLarge) {
             char prefix[64];
-            std::snprintf(prefix, sizeof prefix, "-s %g: ", options.blurSize);
+            if (options.physical)
+                std::snprintf(prefix, sizeof prefix, "--fstop %g: ", options.camera.camera.fNumber);
+            else
+                std::snprintf(prefix, sizeof prefix, "-s %g: ", options.blurSize);
             return ReportError(error, prefix);
+        }
+        if (error.code == dof::ErrorCode::kInvalidImage) {
+            std::printf("bad colour!! _ %s: %s\n", options.imageFile.c_str(), error.message.c_str());
+            return kBadInput;
         }
         return ReportError(error);
     }
