@@ -8,11 +8,14 @@ The program runs as a child process and prints the time of its read, blur and
 write; a fresh interpreter imports numpy and dof and times the same frame
 through the module, the comparison the figures are for. Also shown: the frame
 repeated in this interpreter (its memory already mapped, so faster), and both
-whole processes. Runs alternate so that the machine's load falls on all alike.
+whole processes. Against the program: wall time against the time it prints,
+processor time (all threads) against its whole process's. Runs alternate so
+that the machine's load falls on all alike.
 """
 import argparse
 import os
 import pathlib
+import resource
 import statistics
 import subprocess
 import sys
@@ -39,14 +42,21 @@ def frame_code(call, out):
             f"dof.write({str(out)!r}, {call})\n")
 
 
+def children_cpu():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
 def run_program(program, switches, out):
+    """The command, its wall and processor seconds, and the seconds it printed."""
     color, depth, lens = (str(SCENES / name) for name in INPUTS)
     command = [program, "-i", color, "-z", depth, "-l", lens, *switches, "-o", str(out)]
+    cpu = children_cpu()
     start = time.perf_counter()
     done = subprocess.run(command, capture_output=True, text=True)
     wall = time.perf_counter() - start
     reported = next((float(line.split()[0]) for line in done.stdout.splitlines() if line.endswith(" sec")), None)
-    return command, wall, reported
+    return command, wall, children_cpu() - cpu, reported
 
 
 def main():
@@ -74,36 +84,42 @@ def main():
             code = frame_code(call, module_out)
             # A fresh interpreter times its own frame, after its imports.
             fresh = [sys.executable, "-c", f"import sys; sys.path.insert(0, {str(build / 'python')!r})\n"
-                     "import time, numpy, dof\nstart = time.perf_counter()\n" + code
-                     + "print(time.perf_counter() - start)\n"]
-            walls, reported, warm, first, processes = [], [], [], [], []
+                     "import time, numpy, dof\nstart, cpu = time.perf_counter(), time.process_time()\n" + code
+                     + "print(time.perf_counter() - start, time.process_time() - cpu)\n"]
+            figures = {key: [] for key in ("program", "program cpu", "reported", "fresh", "fresh cpu", "warm",
+                                           "warm cpu", "fresh process")}
             for _ in range(arguments.runs):
-                command, wall, seconds = run_program(program, switches, program_out)
-                walls.append(wall)
+                command, wall, cpu, seconds = run_program(program, switches, program_out)
+                figures["program"].append(wall)
+                figures["program cpu"].append(cpu)
                 if seconds is not None:
-                    reported.append(seconds)
+                    figures["reported"].append(seconds)
                 start = time.perf_counter()
                 child = subprocess.run(fresh, capture_output=True, text=True)
-                processes.append(time.perf_counter() - start)
+                figures["fresh process"].append(time.perf_counter() - start)
                 if child.returncode == 0:
-                    first.append(float(child.stdout.split()[-1]))
-                start = time.perf_counter()
+                    wall, cpu = map(float, child.stdout.split()[-2:])
+                    figures["fresh"].append(wall)
+                    figures["fresh cpu"].append(cpu)
+                start, cpu = time.perf_counter(), time.process_time()
                 exec(code, {"dof": dof})
-                warm.append(time.perf_counter() - start)
+                figures["warm"].append(time.perf_counter() - start)
+                figures["warm cpu"].append(time.process_time() - cpu)
             same = program_out.read_bytes() == module_out.read_bytes()
-            ms = lambda times: statistics.median(times) * 1000 if times else float("nan")
-            versus = lambda a, b: f"{100 * (a / b - 1):+.1f} %"
+            ms = {key: statistics.median(times) * 1000 if times else float("nan") for key, times in figures.items()}
+            versus = lambda key, against: f"{100 * (ms[key] / ms[against] - 1):+6.1f} %"
             print(f"\n{name}")
             print(f"  program:  {' '.join(command)}")
             print(f"  module:   import dof; {code.strip().replace(chr(10), '; ')}")
-            print(f"  program, read + blur + write (its timing line)  {ms(reported):8.1f} ms")
-            print(f"  module, the same in a fresh interpreter         {ms(first):8.1f} ms   "
-                  f"{versus(ms(first), ms(reported))} against the program")
-            print(f"  module, the same again in this interpreter      {ms(warm):8.1f} ms   "
-                  f"{versus(ms(warm), ms(reported))} (memory already mapped)")
-            print(f"  program, whole process                          {ms(walls):8.1f} ms")
-            print(f"  module, whole fresh interpreter                 {ms(processes):8.1f} ms   "
-                  "(with starting Python and importing numpy)")
+            print("                                              wall ms            cpu ms")
+            print(f"  program, read + blur + write (printed)     {ms['reported']:8.1f}")
+            print(f"  program, whole process                     {ms['program']:8.1f}          {ms['program cpu']:8.1f}")
+            print(f"  module, the frame in a fresh interpreter   {ms['fresh']:8.1f} {versus('fresh', 'reported')}"
+                  f" {ms['fresh cpu']:8.1f} {versus('fresh cpu', 'program cpu')}")
+            print(f"  module, the frame again in this one        {ms['warm']:8.1f} {versus('warm', 'reported')}"
+                  f" {ms['warm cpu']:8.1f} {versus('warm cpu', 'program cpu')}")
+            print(f"  module, whole fresh interpreter            {ms['fresh process']:8.1f}"
+                  "           (starting Python, importing numpy)")
             print(f"  same bytes: {'yes' if same else 'NO'}")
     return 0
 
