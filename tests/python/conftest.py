@@ -10,7 +10,7 @@ import dof
 SCENES = pathlib.Path(os.environ.get("DOF_SCENES", pathlib.Path(__file__).parents[1] / "data" / "scenes"))
 
 
-@pytest.fixture
+@pytest.fixture(scope="session")
 def scenes():
     return SCENES
 

@@ -11,7 +11,7 @@ import dof
 
 
 @pytest.fixture(scope="module")
-def portrait(scenes=__import__("conftest").SCENES):
+def portrait(scenes):
     return (dof.read(scenes / "portrait/color.tga"), dof.read_depth(scenes / "portrait/depth.tga"),
             dof.read(scenes / "lens/hexagon.tga"))
 
