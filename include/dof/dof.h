@@ -13,5 +13,6 @@
 #include <dof/Error.h>
 #include <dof/Files.h>
 #include <dof/Image.h>
+#include <dof/Lens.h>
 #include <dof/Physical.h>
 #include <dof/Version.h>

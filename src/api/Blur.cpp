@@ -55,7 +55,7 @@ private:
 
 dof::Error PrepareExact(const dof::ImageView& colour, const dof::ImageView& depth, const dof::ImageView& lens,
                         const dof::ExactParams& params, const dof::RunOptions& options, int maxLanes,
-                        PreparedBlur& prepared) {
+                        PreparedBlur& prepared, std::shared_ptr<KernelCache> kernels) {
     if (dof::Error bad = dof::Validate(params)) return bad;
     for (const auto& image : {std::make_pair(&colour, "the colour"), std::make_pair(&depth, "the depth"),
                               std::make_pair(&lens, "the lens")})
@@ -78,7 +78,7 @@ dof::Error PrepareExact(const dof::ImageView& colour, const dof::ImageView& dept
     prepared.inputs.height = h;
     prepared.inputs.colour = ColourFromView(colour);
     prepared.inputs.depths = DepthFromView(depth, params.zReverse);
-    prepared.inputs.lens = LensFromView(lens);
+    prepared.inputs.kernels = kernels ? std::move(kernels) : std::make_shared<KernelCache>(LensFromView(lens));
     const int threads = options.threads > 0 ? options.threads : ProcessorCount();
     prepared.engine = std::make_unique<CBlurEngine>(params, threads, maxLanes);
 
@@ -100,9 +100,11 @@ namespace {
 
 dof::Result<dof::Image> RunChecked(const dof::ImageView& colour, const dof::ImageView& depth,
                                    const dof::ImageView& lens, const dof::ExactParams& params,
-                                   const dof::RunOptions& options, int maxLanes, std::unique_ptr<CBlurEngine>* keep) {
+                                   const dof::RunOptions& options, int maxLanes, std::unique_ptr<CBlurEngine>* keep,
+                                   std::shared_ptr<KernelCache> kernels) {
     PreparedBlur prepared;
-    if (dof::Error error = PrepareExact(colour, depth, lens, params, options, maxLanes, prepared)) return error;
+    if (dof::Error error = PrepareExact(colour, depth, lens, params, options, maxLanes, prepared, std::move(kernels)))
+        return error;
     dof::Image result(colour.Width(), colour.Height(), 4, dof::SampleType::kUInt8);
     ProgressMonitor monitor(options);
     const bool done =
@@ -118,9 +120,10 @@ double EffectiveMemoryLimit(double limit) { return limit > 0.0 ? limit : MemoryB
 
 dof::Result<dof::Image> RunExact(const dof::ImageView& colour, const dof::ImageView& depth,
                                  const dof::ImageView& lens, const dof::ExactParams& params,
-                                 const dof::RunOptions& options, int maxLanes, std::unique_ptr<CBlurEngine>* keep) {
+                                 const dof::RunOptions& options, int maxLanes, std::unique_ptr<CBlurEngine>* keep,
+                                 std::shared_ptr<KernelCache> kernels) {
     try {
-        return RunChecked(colour, depth, lens, params, options, maxLanes, keep);
+        return RunChecked(colour, depth, lens, params, options, maxLanes, keep, std::move(kernels));
     } catch (const std::bad_alloc& e) {
         return dof::Error(dof::ErrorCode::kOutOfMemory, e.what());
     } catch (const std::system_error& e) {

@@ -19,16 +19,19 @@ struct PreparedBlur {
 // (in this order: parameters, images, depth size, lens size), converts the
 // images to the engine's inputs and refuses a blur beyond the memory limit
 // (kTooLarge). The engine uses maxLanes (0: the widest lanes).
+// kernels, when given, are the lens's kernels kept from earlier runs (the
+// lens picture is then only checked).
 dof::Error PrepareExact(const dof::ImageView& colour, const dof::ImageView& depth, const dof::ImageView& lens,
                         const dof::ExactParams& params, const dof::RunOptions& options, int maxLanes,
-                        PreparedBlur& prepared);
+                        PreparedBlur& prepared, std::shared_ptr<KernelCache> kernels = nullptr);
 
 // Blur(colour, depth, lens, params, options) with an engine of maxLanes,
 // handed to keep (when given) once it has run.
 dof::Result<dof::Image> RunExact(const dof::ImageView& colour, const dof::ImageView& depth,
                                  const dof::ImageView& lens, const dof::ExactParams& params,
                                  const dof::RunOptions& options, int maxLanes = 0,
-                                 std::unique_ptr<CBlurEngine>* keep = nullptr);
+                                 std::unique_ptr<CBlurEngine>* keep = nullptr,
+                                 std::shared_ptr<KernelCache> kernels = nullptr);
 
 // Where a memory limit is 0: the machine's budget.
 double EffectiveMemoryLimit(double limit);

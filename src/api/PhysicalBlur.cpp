@@ -104,7 +104,8 @@ double PhysicalBytes(int width, int height, double largest, int threads) {
 
 dof::Result<dof::Image> RunChecked(const dof::ImageView& colour, const dof::ImageView& depth,
                                    const dof::ImageView& lens, const dof::PhysicalParams& params,
-                                   const dof::RunOptions& options, PhysicalStats* stats) {
+                                   const dof::RunOptions& options, PhysicalStats* stats,
+                                   std::shared_ptr<PhysicalKernelCache> kernels) {
     if (dof::Error bad = dof::Validate(params)) return bad;
     for (const auto& image : {std::make_pair(&colour, "the colour"), std::make_pair(&depth, "the depth"),
                               std::make_pair(&lens, "the lens")})
@@ -152,7 +153,8 @@ dof::Result<dof::Image> RunChecked(const dof::ImageView& colour, const dof::Imag
     dof::Image result(w, h, 4, type);
     PhysicalEngine engine(params, threads);
     PhysicalProgress progress(options);
-    const bool done = engine.Run(colour, depth, lens, result, progress);
+    if (!kernels) kernels = std::make_shared<PhysicalKernelCache>(lens);
+    const bool done = engine.Run(colour, depth, *kernels, result, progress);
     if (stats) *stats = engine.Stats();
     if (!done) return dof::Error(dof::ErrorCode::kCancelled, "the blur was cancelled");
     return result;
@@ -162,9 +164,10 @@ dof::Result<dof::Image> RunChecked(const dof::ImageView& colour, const dof::Imag
 
 dof::Result<dof::Image> RunPhysical(const dof::ImageView& colour, const dof::ImageView& depth,
                                     const dof::ImageView& lens, const dof::PhysicalParams& params,
-                                    const dof::RunOptions& options, PhysicalStats* stats) {
+                                    const dof::RunOptions& options, PhysicalStats* stats,
+                                    std::shared_ptr<PhysicalKernelCache> kernels) {
     try {
-        return RunChecked(colour, depth, lens, params, options, stats);
+        return RunChecked(colour, depth, lens, params, options, stats, std::move(kernels));
     } catch (const std::bad_alloc& e) {
         return dof::Error(dof::ErrorCode::kOutOfMemory, e.what());
     } catch (const std::system_error& e) {

@@ -135,6 +135,7 @@ void CCmdLineOption::HandleLongOption(const char* text) {
         {"clip-level", &CCmdLineOption::SetClipLevel},
         {"light-gain", &CCmdLineOption::SetLightGain},
         {"surface-gain", &CCmdLineOption::SetSurfaceGain},
+        {"frames", &CCmdLineOption::SetFrames},
     };
     const std::string name(text);
     if (action != Action::kRun) return;  // the first of --help and --version wins
@@ -144,6 +145,10 @@ void CCmdLineOption::HandleLongOption(const char* text) {
     }
     if (name == "version") {
         action = Action::kVersion;
+        return;
+    }
+    if (name == "skip-existing") {
+        skipExisting = true;
         return;
     }
     for (const auto& option : kValueOptions) {
@@ -238,6 +243,12 @@ void CCmdLineOption::SetSurfaceGain(const char* argument) {
     pending = &CCmdLineOption::HandleSwitch;
 }
 
+void CCmdLineOption::SetFrames(const char* argument) {
+    framesText = argument;
+    sequence = true;
+    pending = &CCmdLineOption::HandleSwitch;
+}
+
 dof::PhysicalParams CCmdLineOption::CameraParams() const {
     dof::PhysicalParams params = camera;
     params.camera.zNear = zNear;
@@ -277,6 +288,10 @@ void CCmdLineOption::PrintHelp() {
     std::fputs(" --layer L         the colour's OpenEXR layer (def: the first part)\n", stdout);
     std::fputs(" --bit-depth N     bits per sample of a PNG (8, 16), TIFF (8, 16, 32)\n", stdout);
     std::fputs("                   or OpenEXR (16 half, 32 float) output file\n", stdout);
+    std::fputs("\n", stdout);
+    std::fputs(" A sequence: patterns in the paths (shot.####.exr or shot.%04d.exr) name each frame's files\n", stdout);
+    std::fputs(" --frames RANGE    the frames: 1-100, 1-100x2 (every second), 1,5,9-12\n", stdout);
+    std::fputs(" --skip-existing   frames whose output is there already are skipped\n", stdout);
     std::fputs("\n", stdout);
     std::fputs(" The physical camera mode, chosen by any of these:\n", stdout);
     std::fputs(" --fstop N         the f-number (needed)\n", stdout);

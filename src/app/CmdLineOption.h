@@ -44,6 +44,7 @@ public:
     void SetClipLevel(const char* argument);
     void SetLightGain(const char* argument);
     void SetSurfaceGain(const char* argument);
+    void SetFrames(const char* argument);
 
     // The longest decimal prefix (optional sign, digits with an optional
     // point, optional exponent) after leading white space; 0.0 without one.
@@ -76,6 +77,12 @@ public:
     std::string layer;         // OpenEXR colour layer; empty: the first part's R, G, B, A
     int bitDepth = 0;          // bits per sample of the output file; 0: its format's own
     std::string bitDepthText;  // --bit-depth as given
+
+    // A sequence: the frames of --frames (patterns in the paths name each
+    // frame's files), and whether frames already written are skipped.
+    bool sequence = false;
+    std::string framesText;
+    bool skipExisting = false;
 
     // The physical camera mode: chosen by any of its options.
     bool physical = false;

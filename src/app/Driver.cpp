@@ -1,34 +1,24 @@
 #include "app/Driver.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <future>
 #include <new>
 #include <string>
 #include <system_error>
 #include <utility>
-#include <thread>
 
 #include <dof/dof.h>
 
 #include "app/Clock.h"
 #include "app/CmdLineOption.h"
+#include "app/ExitCodes.h"
+#include "app/FrameRun.h"
 #include "app/ProgressLines.h"
+#include "app/Sequence.h"
 #include "app/Signals.h"
 
 namespace {
-
-enum ExitCode {
-    kSuccess = 0,
-    kBadInput = 1,
-    kDepthSize = 2,
-    kLensSize = 3,
-    kOutputFailed = 4,
-    kOutOfMemory = 5,
-    kSystemError = 6,
-};
 
 // The switch of each parameter, for "bad parameter!! _ -k = 0".
 const char* SwitchOf(dof::Parameter parameter) {
@@ -97,28 +87,20 @@ bool CheckParameters(const CCmdLineOption& options) {
     return true;
 }
 
-// The line and exit code of an error that no step below reports otherwise.
-int ReportError(const dof::Error& error, const char* prefix = "") {
-    switch (error.code) {
-        case dof::ErrorCode::kTooLarge:
-        case dof::ErrorCode::kOutOfMemory:
-            std::printf("out of memory!! _ %s%s\n", prefix, error.message.c_str());
-            return kOutOfMemory;
-        case dof::ErrorCode::kSystem:
-            std::printf("system error!! _ %s\n", error.message.c_str());
-            return kSystemError;
-        default:
-            std::printf("fatal error!! _ %s\n", error.message.c_str());
-            return kSystemError;
+// A range of frames: a line for each, and at the end the frames that failed.
+int RunShot(const CCmdLineOption& options) {
+    std::vector<int> frames;
+    const std::string refused = CheckSequence(options, frames);
+    if (!refused.empty()) {
+        std::printf("%s\n", refused.c_str());
+        return kBadInput;
     }
-}
-
-// The worker threads of a run: one per processor, one fewer above four,
-// unless --threads says otherwise.
-int ThreadsOf(const CCmdLineOption& options) {
-    if (options.threads >= 0) return options.threads;
-    const int processors = static_cast<int>(std::thread::hardware_concurrency());
-    return processors > 4 ? processors - 1 : (processors > 0 ? processors : 1);
+    const SequenceResult result = RunSequence(options, frames, [](const FrameReport& report) {
+        std::printf("%s\n", FrameLine(report).c_str());
+        std::fflush(stdout);
+    });
+    for (const std::string& line : result.lines) std::printf("%s\n", line.c_str());
+    return result.code;
 }
 
 // The run itself; RunProgram adds the handling of exceptions and signals.
@@ -141,96 +123,12 @@ int RunUnguarded(int argc, const char* const* argv) {
     }
     if (!CheckParameters(options)) return kBadInput;
 
-    // The three inputs, the depth beside the other two. Each is refused
-    // before it is read whole when its picture could not be blurred within
-    // the memory limit.
-    dof::ReadOptions depthOptions;
-    depthOptions.depthChannel = options.depthChannel;
-    dof::ReadOptions colourOptions;
-    colourOptions.layer = options.layer;
-    // One file for both, as renders come: read and decoded once.
-    const bool oneFile = options.imageFile == options.zbufferFile;
-    dof::ReadOptions bothOptions = colourOptions;
-    bothOptions.depthChannel = options.depthChannel;
-    std::future<dof::Result<dof::Image>> depthRead;
-    std::future<dof::ImageAndDepth> bothRead;
-    try {
-        if (oneFile)
-            bothRead = std::async(std::launch::async,
-                                  [&] { return dof::ReadImageAndDepth(options.imageFile, bothOptions); });
-        else
-            depthRead = std::async(std::launch::async,
-                                   [&] { return dof::ReadDepth(options.zbufferFile, depthOptions); });
-    } catch (const std::system_error&) {
-        // No thread to spare: one after the other.
-    }
-    dof::Result<dof::Image> lens = dof::ReadImage(options.lensFile);
-    dof::Result<dof::Image> colour = dof::Image();
-    dof::Result<dof::Image> depth = dof::Image();
-    if (oneFile) {
-        dof::ImageAndDepth both =
-            bothRead.valid() ? bothRead.get() : dof::ReadImageAndDepth(options.imageFile, bothOptions);
-        colour = std::move(both.colour);
-        depth = std::move(both.depth);
-    } else {
-        colour = dof::ReadImage(options.imageFile, colourOptions);
-        depth = depthRead.valid() ? depthRead.get() : dof::ReadDepth(options.zbufferFile, depthOptions);
-    }
+    if (options.sequence) return RunShot(options);
 
-    const dof::Error* errors[3] = {&depth.error(), &colour.error(), &lens.error()};
-    for (const dof::Error* error : errors)
-        if (*error && error->code != dof::ErrorCode::kReadFailed) return ReportError(*error);
-    if (!depth || !colour || !lens) {
-        if (!depth) std::printf("zbuffer load failed!! _ %s\n", options.zbufferFile.c_str());
-        if (!colour) std::printf("image load failed!! _ %s\n", options.imageFile.c_str());
-        if (!lens) std::printf("lens load failed!! _ %s\n", options.lensFile.c_str());
-        return kBadInput;
-    }
-
-    dof::RunOptions run;
-    run.threads = ThreadsOf(options);
-    run.progress = ProgressLines();
-    dof::Result<dof::Image> blurred =
-        options.physical ? dof::BlurPhysical(colour.value(), depth.value(), lens.value(), options.CameraParams(), run)
-                         : dof::Blur(colour.value(), depth.value(), lens.value(), options.Params(), run);
-    if (!blurred) {
-        const dof::Error& error = blurred.error();
-        if (error.code == dof::ErrorCode::kDepthSize) {
-            std::printf("image size - zbuffer size!! _ %dx%d - %dx%d\n", colour.value().Width(),
-                        colour.value().Height(), depth.value().Width(), depth.value().Height());
-            return kDepthSize;
-        }
-        if (error.code == dof::ErrorCode::kBadDepth) {
-            std::printf("bad depth!! _ %s: %s\n", options.zbufferFile.c_str(), error.message.c_str());
-            return kBadInput;
-        }
-        if (error.code == dof::ErrorCode::kLensSize) {
-            std::printf("lens size not 256x256!! _ %dx%d\n", lens.value().Width(), lens.value().Height());
-            return kLensSize;
-        }
-        if (error.code == dof::ErrorCode::kTooLarge) {
-            char prefix[64];
-            if (options.physical)
-                std::snprintf(prefix, sizeof prefix, "--fstop %g: ", options.camera.camera.fNumber);
-            else
-                std::snprintf(prefix, sizeof prefix, "-s %g: ", options.blurSize);
-            return ReportError(error, prefix);
-        }
-        if (error.code == dof::ErrorCode::kInvalidImage) {
-            std::printf("bad colour!! _ %s: %s\n", options.imageFile.c_str(), error.message.c_str());
-            return kBadInput;
-        }
-        return ReportError(error);
-    }
-    colour = dof::Image();
-    depth = dof::Image();
-
-    dof::WriteOptions writeOptions;
-    writeOptions.bitDepth = options.bitDepth;
-    if (dof::WriteImage(options.outputFile, blurred.value(), writeOptions)) {
-        std::printf("output save failed!! _ %s\n", options.outputFile.c_str());
-        return kOutputFailed;
-    }
+    const FramePaths paths{options.imageFile, options.zbufferFile, options.lensFile, options.outputFile};
+    const FrameOutcome outcome = RunFrame(options, paths, nullptr, ProgressLines());
+    for (const std::string& line : outcome.lines) std::printf("%s\n", line.c_str());
+    if (outcome.code != kSuccess) return outcome.code;
     const std::uint32_t end = MilliClock();
     std::printf("%.3f sec\n", ElapsedMs(start, end) / 1000.0);
     std::printf("out > %s\n", options.outputFile.c_str());

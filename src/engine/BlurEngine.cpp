@@ -8,6 +8,11 @@
 #include "engine/Rounding.h"
 #include "platform/ParallelFor.h"
 
+namespace {
+// What a kernel cache shared by the runs of a shot keeps at most between runs.
+constexpr std::size_t kKernelCacheBytes = std::size_t{256} << 20;
+}  // namespace
+
 CBlurEngine::CBlurEngine(const dof::ExactParams& params, int threads, int maxLanes)
     : params_(params), maxBlur_(params.MaxBlur()), threads_(threads > 0 ? threads : 1), maxLanes_(maxLanes) {}
 
@@ -188,7 +193,7 @@ bool CBlurEngine::Run(EngineInputs inputs, unsigned char* output, std::ptrdiff_t
     height_ = width_ > 0 ? inputs.height : 0;
     colour_ = std::move(inputs.colour);
     depths_ = std::move(inputs.depths);
-    lens_ = std::move(inputs.lens);
+    kernelCache_ = std::move(inputs.kernels);
     output_ = output;
     outputStride_ = outputStride;
     stats_ = Stats{};
@@ -204,7 +209,7 @@ bool CBlurEngine::Run(EngineInputs inputs, unsigned char* output, std::ptrdiff_t
     phase = std::chrono::steady_clock::now();
     if (!RunFirstPass(monitor) || !LinkKernels(monitor)) return false;
     stats_.firstPassMs = MsSince(phase);
-    for (const auto& entry : kernels_) stats_.kernelBytes += entry.second.pixelData.size() * sizeof(FroatPixel);
+    for (const auto& entry : kernels_) stats_.kernelBytes += entry.second->pixelData.size() * sizeof(FroatPixel);
     for (const auto& values : kernelLaneValues_) stats_.kernelBytes += values.size() * sizeof(double);
 
     phase = std::chrono::steady_clock::now();
@@ -212,5 +217,7 @@ bool CBlurEngine::Run(EngineInputs inputs, unsigned char* output, std::ptrdiff_t
     stats_.gatherMs = MsSince(phase);
     stats_.windowVisits = visitCount_.load();
     stats_.contributions = contributionCount_.load();
+    // A cache shared with later runs keeps what it may.
+    kernelCache_->Trim(kKernelCacheBytes);
     return true;
 }

@@ -10,6 +10,7 @@
 #include <dof/Blur.h>
 
 #include "engine/ExposureBytes.h"
+#include "engine/KernelCache.h"
 #include "engine/RowKernels.h"
 #include "engine/SpreadTables.h"
 #include "image/Conversions.h"
@@ -35,8 +36,8 @@ struct EngineInputs {
     int width = 0;
     int height = 0;
     ColourBytes colour;
-    LargeArray<double> depths;  // reversed already where asked
-    CImageFroat lens;           // 256 x 256
+    LargeArray<double> depths;              // reversed already where asked
+    std::shared_ptr<KernelCache> kernels;   // of the 256 x 256 lens; may be shared with other runs
 };
 
 // The depth-of-field blur of one picture: construct it with the parameters,
@@ -77,7 +78,7 @@ public:
     // The kernel made for a spread value, or null.
     const CImageFroat* KernelFor(double spread) const {
         const auto found = kernels_.find(spread);
-        return found == kernels_.end() ? nullptr : &found->second;
+        return found == kernels_.end() ? nullptr : found->second.get();
     }
     // Wall time of each phase, and the gather's work.
     struct Stats {
@@ -139,7 +140,7 @@ private:
     int height_ = 0;
     ColourBytes colour_;
     LargeArray<double> depths_;
-    CImageFroat lens_;
+    std::shared_ptr<KernelCache> kernelCache_;
     unsigned char* output_ = nullptr;
     std::ptrdiff_t outputStride_ = 0;
 
@@ -150,7 +151,7 @@ private:
     LargeArray<std::uint32_t> kernelIds_;    // the pixel's kernel, in key order of kernels_
     LargeArray<std::uint8_t> inFront_;       // the pixel's distance is at or before the focus
 
-    std::map<double, CImageFroat> kernels_;  // one per distinct spread
+    std::map<double, std::shared_ptr<const CImageFroat>> kernels_;  // one per distinct spread
     std::mutex kernelMutex_;
     std::vector<double> distanceTable_;
     int kernelSize_ = 3;

@@ -9,7 +9,8 @@
 #include "engine/Rounding.h"
 
 // One kernel per distinct spread: the first row to meet a spread claims its key
-// under the lock with an empty placeholder and resamples the lens outside it.
+// under the lock with an empty placeholder and takes the kernel (made by the
+// cache, or kept there from an earlier run) outside it.
 // Each thread remembers the spreads it found claimed, so that it takes the
 // lock once per spread at most; spreads are multiples of 1/3, remembered by
 // their numerator.
@@ -39,10 +40,9 @@ void CBlurEngine::ClaimKernels(int y) {
         }
         {
             std::lock_guard<std::mutex> lock(kernelMutex_);
-            if (!kernels_.emplace(spread, CImageFroat()).second) continue;
+            if (!kernels_.emplace(spread, nullptr).second) continue;
         }
-        const int dimension = KernelDimension(spread);
-        CImageFroat kernel = ResampleLens(lens_, dimension, static_cast<double>(dimension) / spread);
+        std::shared_ptr<const CImageFroat> kernel = kernelCache_->Kernel(spread);
         std::lock_guard<std::mutex> lock(kernelMutex_);
         kernels_[spread] = std::move(kernel);
     }
@@ -61,7 +61,7 @@ void CBlurEngine::BuildKernelLanes() {
     kernelLaneValues_.reserve(kernels_.size());
     for (const auto& entry : kernels_) {
         const double spread = entry.first;
-        const CImageFroat& image = entry.second;
+        const CImageFroat& image = *entry.second;
         // Offsets pass the reach test spread - t >= 1 up to a largest |dx| per
         // row; t grows with |dx|, so that is the whole covered set.
         std::vector<int> span(static_cast<std::size_t>(h) + 1, -1);

@@ -2,7 +2,8 @@
 // (ExrHeader, ExrLayout): the picture's size goes to limits.accept and the
 // library is given only files whose tables and chunks it can hold. Then the
 // library reads the chosen channels straight into the picture (ExrReader),
-// on its own threads. Every exception stays in here and becomes a reason.
+// on its own threads. Every exception but std::bad_alloc stays in here and
+// becomes a reason.
 #include <ImfHeader.h>
 #include <ImfThreading.h>
 
@@ -34,14 +35,15 @@ void PrepareLibrary() {
     });
 }
 
-// Runs body, the library's reading, turning its exceptions into a reason.
+// Runs body, the library's reading, turning its exceptions into a reason;
+// memory running out is not the file's fault and goes on up, as elsewhere.
 template <class Body>
 bool Guarded(std::string& reason, Body body) {
     try {
         PrepareLibrary();
         return body();
     } catch (const std::bad_alloc&) {
-        reason = "out of memory";
+        throw;
     } catch (const std::exception& e) {
         reason = e.what();
         if (reason.empty()) reason = "the OpenEXR library could not read the file";
@@ -155,9 +157,7 @@ bool EncodeExr(const dof::ImageView& image, bool half, std::vector<unsigned char
         ExrMemoryOutput stream(file);
         WriteExrPixels(image, half, stream);
     } catch (const std::bad_alloc&) {
-        reason = "out of memory";
-        file.clear();
-        return false;
+        throw;
     } catch (const std::exception& e) {
         reason = e.what();
         file.clear();

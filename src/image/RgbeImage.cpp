@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "image/FroatImage.h"
+
 namespace {
 
 constexpr std::size_t kMaxText = 63;
@@ -143,12 +145,17 @@ bool RgbeImage::Load(std::unique_ptr<unsigned char[]>& data, std::size_t size) {
 
     rgb.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3, 0.0);
     std::vector<unsigned char> scanline(length * 4);
+    // ldexp(m / 255, e - 128) is m / 255 times a power of two, exactly: the
+    // product stays far above the smallest normal double.
+    double scale[256];
+    for (int e = 0; e < 256; ++e) scale[e] = std::ldexp(1.0, e - 128);
+    const double* fraction = ByteFractions();
     for (int k = 0; k < scanlineCount; ++k) {
         if (!ReadScanline(scanline.data(), scanlineLength)) return false;
         double* out = rgb.data() + static_cast<std::size_t>(k) * static_cast<std::size_t>(width) * 3;
         for (std::size_t i = 0; i < length; ++i) {
             const unsigned char* e = &scanline[4 * i];
-            for (int c = 0; c < 3; ++c) out[3 * i + c] = std::ldexp(e[c] / 255.0, e[3] - 128);
+            for (int c = 0; c < 3; ++c) out[3 * i + c] = fraction[e[c]] * scale[e[3]];
         }
     }
     return true;

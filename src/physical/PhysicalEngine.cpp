@@ -72,7 +72,7 @@ double PhysicalEngine::DiameterCap(const dof::Camera& camera, int width, int hei
 }
 
 bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView& depthView,
-                         const dof::ImageView& lensView, dof::Image& output, PhysicalMonitor& monitor) {
+                         PhysicalKernelCache& lensKernels, dof::Image& output, PhysicalMonitor& monitor) {
     const int w = colourView.Width();
     const int h = colourView.Height();
     const std::size_t n = static_cast<std::size_t>(w) * h;
@@ -150,10 +150,7 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
     KernelSet kernels;
     for (std::size_t i = 0, last = ~std::size_t(0); i < n; ++i)
         if (keyAt(i) != last) kernels.Need((last = keyAt(i)) & kKeyMask);
-    {
-        const LensShape shape(lensView);
-        if (!kernels.Draw(shape, threads_, within(0.0, kKernelsEnd, kernels.Needed()))) return false;
-    }
+    if (!kernels.Draw(lensKernels, threads_, within(0.0, kKernelsEnd, kernels.Needed()))) return false;
     lap(1);
     stats_.kernels = kernels.Count();
     stats_.kernelBytes = kernels.Bytes();
@@ -263,5 +260,7 @@ bool PhysicalEngine::Run(const dof::ImageView& colourView, const dof::ImageView&
         return false;
     lap(5);
     monitor.Report(1.0);
+    // A cache shared with later runs keeps what it may.
+    lensKernels.Trim(std::size_t{256} << 20);
     return true;
 }

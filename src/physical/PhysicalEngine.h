@@ -8,6 +8,8 @@
 #include <dof/Image.h>
 #include <dof/Physical.h>
 
+#include "physical/PhysicalKernelCache.h"
+
 // What a run reports, on the thread that called it.
 class PhysicalMonitor {
 public:
@@ -45,7 +47,9 @@ public:
 
     // output: width x height, four channels: the colour's integer type, or
     // kFloat32 for float colour. False when the monitor stopped it.
-    bool Run(const dof::ImageView& colour, const dof::ImageView& depth, const dof::ImageView& lens,
+    // lens: the lens's shape and the kernels kept from earlier runs; the
+    // kernels this run draws are kept there too.
+    bool Run(const dof::ImageView& colour, const dof::ImageView& depth, PhysicalKernelCache& lens,
              dof::Image& output, PhysicalMonitor& monitor);
 
     const PhysicalStats& Stats() const { return stats_; }

@@ -12,7 +12,9 @@
 
 #include <dof/dof.h>
 
+#include "api/ExactRun.h"
 #include "engine/EngineHarness.h"
+#include "image/Conversions.h"
 #include "support/Scenes.h"
 #include "support/TestFiles.h"
 
@@ -160,6 +162,37 @@ TEST(Api, SameBytesForEveryThreadCountAndLayout) {
     EXPECT_EQ(BytesOf(dof::Blur(rgbView, views.depth, views.lens, params).value()), expected);
     const dof::ImageView floatView(linear.data(), 37, 23, 3, dof::SampleType::kFloat32);
     EXPECT_EQ(BytesOf(dof::Blur(floatView, views.depth, views.lens, params).value()), expected);
+}
+
+// A lens prepared once gives, frame after frame and in either mode, the
+// bytes of its picture, and its kernels are made once.
+TEST(Api, APreparedLensGivesTheBytesOfItsPictureAndKeepsItsKernels) {
+    BlurInput first = MakeScene(37, 23, 1);
+    BlurInput second = MakeScene(37, 23, 2);
+    const InputViews views = ViewsOf(first);
+    const dof::Result<dof::Lens> lens = dof::Lens::Make(views.lens);
+    ASSERT_TRUE(lens);
+    dof::PhysicalParams camera;
+    camera.camera.fNumber = 1.4;
+    camera.camera.focalLength = 35;
+    camera.camera.focusDistance = 0.5;
+    for (const BlurInput* frame : {&first, &second, &first}) {
+        const InputViews v = ViewsOf(*frame);
+        EXPECT_EQ(BytesOf(dof::Blur(v.colour, v.depth, lens.value(), ParamsOf(*frame)).value()),
+                  BytesOf(dof::Blur(v.colour, v.depth, v.lens, ParamsOf(*frame)).value()));
+        EXPECT_EQ(BytesOf(dof::BlurPhysical(v.colour, v.depth, lens.value(), camera).value()),
+                  BytesOf(dof::BlurPhysical(v.colour, v.depth, v.lens, camera).value()));
+    }
+    // Two runs that share the kernels hold the very same ones.
+    auto kernels = std::make_shared<KernelCache>(LensFromView(views.lens));
+    std::unique_ptr<CBlurEngine> runs[2];
+    for (auto& run : runs)
+        ASSERT_TRUE(RunExact(views.colour, views.depth, views.lens, ParamsOf(first), dof::RunOptions(), 0, &run, kernels));
+    EXPECT_EQ(runs[0]->KernelFor(80.0), runs[1]->KernelFor(80.0));
+    EXPECT_NE(runs[0]->KernelFor(80.0), nullptr);
+    EXPECT_FALSE(dof::Lens::Make(dof::ImageView(first.lens.data(), 255, 256, 4, dof::SampleType::kUInt8)));
+    EXPECT_EQ(dof::Blur(views.colour, views.depth, dof::Lens(), ParamsOf(first)).error().code,
+              dof::ErrorCode::kInvalidImage);
 }
 
 TEST(Api, ImagesAreValuesAndTheVersionIsTheProjects) {

@@ -42,7 +42,7 @@ struct Fields {
 };
 
 // As the engine packs its sources.
-SourceTable Pack(const SmallScene& s, const DepthLayers& layers, KernelSet& kernels, const LensShape& lens) {
+SourceTable Pack(const SmallScene& s, const DepthLayers& layers, KernelSet& kernels, PhysicalKernelCache& lens) {
     for (float c : s.discs) kernels.Need(c, layers.IsNear(layers.LayerOf(c)));
     kernels.Draw(lens, 1, [](int) { return true; });
     SourceTable table(s.w, s.h, layers.Count());
@@ -108,7 +108,7 @@ Fields BandedScatter(const SourceTable& table, const KernelSet& kernels, int ban
 TEST(Scatter, RunsMatchThePlainScatterAndBandsChangeNoByte) {
     const dof::Result<dof::Image> lensImage = dof::ReadImage(physicaltest::LensPath("star5"));
     ASSERT_TRUE(lensImage.Ok());
-    const LensShape lens(lensImage.value());
+    PhysicalKernelCache lens(lensImage.value());
     for (unsigned seed : {1u, 2u}) {
         const SmallScene s = RandomScene(seed);
         double largest = 0.0;
