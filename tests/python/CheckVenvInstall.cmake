@@ -1,7 +1,7 @@
-# Makes a fresh virtual environment, runs the README's install command for it
-# (a build tree of its own, configured with the environment's python), and
-# checks that the environment imports the installed package and blurs with it.
-# cmake -DSOURCE_DIR=... -DWORK=... -DPYTHON=... -DSCENES=... -P CheckVenvInstall.cmake
+# Makes a fresh virtual environment, runs the README's install command in it
+# (the environment active, as VIRTUAL_ENV says), and checks that it imports
+# the installed package and blurs with it.
+# cmake -DBUILD_DIR=... -DWORK=... -DPYTHON=... -DSCENES=... -P CheckVenvInstall.cmake
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT status EQUAL 0)
@@ -14,10 +14,8 @@ file(REMOVE_RECURSE ${WORK})
 # System site packages: the environment sees Debian's numpy.
 run(${PYTHON} -m venv --without-pip --system-site-packages ${WORK}/venv)
 set(venv_python ${WORK}/venv/bin/python)
-run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK}/build -DPython3_EXECUTABLE=${venv_python}
-    -DDOF_BUILD_TESTS=OFF -DDOF_BUILD_BENCH=OFF)
-run(${CMAKE_COMMAND} --build ${WORK}/build -j2 --target dof_python)
-run(${CMAKE_COMMAND} --install ${WORK}/build --component python)
+set(ENV{VIRTUAL_ENV} ${WORK}/venv)
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --component python)
 
 run(${venv_python} -c "
 import sys, dof
