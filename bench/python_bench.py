@@ -121,7 +121,57 @@ def main():
             print(f"  module, whole fresh interpreter            {ms['fresh process']:8.1f}"
                   "           (starting Python, importing numpy)")
             print(f"  same bytes: {'yes' if same else 'NO'}")
+        shot(program, folder, arguments.runs)
     return 0
+
+
+def shot(program, folder, runs):
+    """20 frames of the 480x270 example: the program with --frames in one
+    process with two threads, against a LocalCluster of two workers with one
+    thread each, started beforehand (and, separately, its start)."""
+    import numpy as np
+    import dof
+    try:
+        import distributed
+        from dof.dask import render
+    except ImportError as error:
+        print(f"\nshot: no Dask ({error})")
+        return
+    color, depth, lens = (dof.read(SCENES / "example/image.tga"), dof.read_depth(SCENES / "example/zbuffer.tga"),
+                          dof.read(SCENES / "example/lens.tga"))
+    for frame in range(1, 21):
+        dof.write(folder / ("shot.%04d.tga" % frame), np.ascontiguousarray(np.roll(color, 5 * frame, axis=1)))
+        dof.write(folder / ("depth.%04d.tga" % frame), np.ascontiguousarray(np.roll(depth, 5 * frame, axis=1)))
+    dof.write(folder / "lens.tga", lens)
+    switches = ["-i", str(folder / "shot.####.tga"), "-z", str(folder / "depth.####.tga"), "-l", str(folder / "lens.tga"),
+                "-s", "10", "-c", "3.705", "-n", "1.5", "-f", "30"]
+    start = time.perf_counter()
+    cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None)
+    client = distributed.Client(cluster)
+    client.run(lambda: __import__("dof"))  # each worker imports the module before the clock starts
+    started = time.perf_counter() - start
+    one, many = [], []
+    try:
+        for _ in range(runs):
+            begin = time.perf_counter()
+            subprocess.run([program, *switches, "--threads", "2", "--frames", "1-20", "-o",
+                            str(folder / "one.####.tga")], check=True, capture_output=True)
+            one.append(time.perf_counter() - begin)
+            begin = time.perf_counter()
+            report = render(switches + ["-o", str(folder / "cluster.####.tga")], "1-20", client=client)
+            many.append(time.perf_counter() - begin)
+            assert report.ok, report.summary()
+    finally:
+        client.close()
+        cluster.close()
+    same = all((folder / ("one.%04d.tga" % f)).read_bytes() == (folder / ("cluster.%04d.tga" % f)).read_bytes()
+               for f in range(1, 21))
+    one_ms, many_ms = statistics.median(one) * 1000, statistics.median(many) * 1000
+    print("\nshot: 20 frames of the 480x270 example, -s 10")
+    print(f"  program --frames 1-20 --threads 2, one process        {one_ms:8.1f} ms")
+    print(f"  dof.dask on a LocalCluster, 2 workers x 1 thread      {many_ms:8.1f} ms  ({many_ms / one_ms:.2f} times)")
+    print(f"  starting that cluster (once, not counted above)       {started * 1000:8.1f} ms")
+    print(f"  same bytes: {'yes' if same else 'NO'}")
 
 
 if __name__ == "__main__":

@@ -10,6 +10,7 @@
 #include <dof/dof.h>
 
 #include "ArrayImages.h"
+#include "Frames.h"
 #include "InterruptibleRun.h"
 #include "PythonErrors.h"
 
@@ -133,4 +134,6 @@ PYBIND11_MODULE(_dof, m) {
     m.def("read_depth", &ReadDepth);
     m.def("write", &Write);
     m.def("input_view", &InputView);
+    m.def("parse_frames", &ParseFrameRange);
+    m.def("run_frames", &RunFrames);
 }

@@ -29,3 +29,8 @@ void RaiseError(const dof::Error& error) {
 }
 
 void RaiseValueError(const std::string& message) { throw py::value_error(message); }
+
+void RaiseOSError(const std::string& message) {
+    PyErr_SetString(PyExc_OSError, message.c_str());
+    throw py::error_already_set();
+}

@@ -11,3 +11,6 @@
 
 // A ValueError about an argument, from the module's own checks.
 [[noreturn]] void RaiseValueError(const std::string& message);
+
+// An OSError, from the module's own checks.
+[[noreturn]] void RaiseOSError(const std::string& message);

@@ -14,78 +14,12 @@
 #include "app/CmdLineOption.h"
 #include "app/ExitCodes.h"
 #include "app/FrameRun.h"
+#include "app/Parameters.h"
 #include "app/ProgressLines.h"
 #include "app/Sequence.h"
 #include "app/Signals.h"
 
 namespace {
-
-// The switch of each parameter, for "bad parameter!! _ -k = 0".
-const char* SwitchOf(dof::Parameter parameter) {
-    switch (parameter) {
-        case dof::Parameter::kBlurSize: return "-s";
-        case dof::Parameter::kStrong: return "-k";
-        case dof::Parameter::kFocus: return "-c";
-        case dof::Parameter::kZNear: return "-n";
-        case dof::Parameter::kZFar: return "-f";
-        case dof::Parameter::kNone: break;
-    }
-    return "";
-}
-
-// The switch and value of each of the physical mode's parameters.
-std::pair<const char*, double> SwitchOf(dof::PhysicalParameter parameter, const dof::PhysicalParams& params,
-                                        bool focusGiven) {
-    const dof::Camera& c = params.camera;
-    const dof::HighlightOptions& h = params.highlights;
-    switch (parameter) {
-        case dof::PhysicalParameter::kFNumber: return {"--fstop", c.fNumber};
-        case dof::PhysicalParameter::kFocalLength: return {"--focal-length", c.focalLength};
-        case dof::PhysicalParameter::kSensorWidth: return {"--sensor-width", c.sensorWidth};
-        case dof::PhysicalParameter::kFocusDistance: return {focusGiven ? "--focus-distance" : "-c", c.focusDistance};
-        case dof::PhysicalParameter::kZNear: return {"-n", c.zNear};
-        case dof::PhysicalParameter::kZFar: return {"-f", c.zFar};
-        case dof::PhysicalParameter::kMaxBlur: return {"--max-blur", c.maxBlur};
-        case dof::PhysicalParameter::kClipLevel: return {"--clip-level", h.clipLevel};
-        case dof::PhysicalParameter::kCompactGain: return {"--light-gain", h.compactGain};
-        case dof::PhysicalParameter::kExtendedGain: return {"--surface-gain", h.extendedGain};
-        default: return {"--surface-gain", h.extendedGain};  // the ratios and layers are not options
-    }
-}
-
-bool CheckParameters(const CCmdLineOption& options) {
-    if (options.physical) {
-        const dof::PhysicalParams params = options.CameraParams();
-        const dof::PhysicalParameter bad = dof::FirstInvalidParameter(params);
-        if (bad != dof::PhysicalParameter::kNone) {
-            const auto which = SwitchOf(bad, params, options.focusDistanceGiven);
-            std::printf("bad parameter!! _ %s = %g\n", which.first, which.second);
-            return false;
-        }
-        if (!options.highlightsValid) {
-            std::printf("bad parameter!! _ --highlights = %s\n", options.highlightsText.c_str());
-            return false;
-        }
-    } else {
-        const dof::ExactParams params = options.Params();
-        const dof::Parameter bad = dof::FirstInvalidParameter(params);
-        if (bad != dof::Parameter::kNone) {
-            const double values[] = {0.0, params.blurSize, params.strong, params.focus, params.zNear, params.zFar};
-            std::printf("bad parameter!! _ %s = %g\n", SwitchOf(bad), values[static_cast<int>(bad)]);
-            return false;
-        }
-    }
-    if (!options.threadsValid) {
-        std::printf("bad parameter!! _ --threads = %s\n", options.threadsText.c_str());
-        return false;
-    }
-    // A bit depth that the output file's format does not take.
-    if (options.bitDepth < 0 || !dof::TakesBitDepth(options.outputFile, options.bitDepth)) {
-        std::printf("bad parameter!! _ --bit-depth = %s\n", options.bitDepthText.c_str());
-        return false;
-    }
-    return true;
-}
 
 // A range of frames: a line for each, and at the end the frames that failed.
 int RunShot(const CCmdLineOption& options) {
@@ -121,7 +55,11 @@ int RunUnguarded(int argc, const char* const* argv) {
         options.PrintUsage();
         return kBadInput;
     }
-    if (!CheckParameters(options)) return kBadInput;
+    const std::string refused = BadParameterLine(options);
+    if (!refused.empty()) {
+        std::printf("%s\n", refused.c_str());
+        return kBadInput;
+    }
 
     if (options.sequence) return RunShot(options);
 
