@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "api/ExactRun.h"
+#include "api/Guarded.h"
 #include "engine/ResourceLimits.h"
 #include "image/Conversions.h"
 #include "platform/MemoryBudget.h"
@@ -122,17 +123,7 @@ dof::Result<dof::Image> RunExact(const dof::ImageView& colour, const dof::ImageV
                                  const dof::ImageView& lens, const dof::ExactParams& params,
                                  const dof::RunOptions& options, int maxLanes, std::unique_ptr<CBlurEngine>* keep,
                                  std::shared_ptr<KernelCache> kernels) {
-    try {
-        return RunChecked(colour, depth, lens, params, options, maxLanes, keep, std::move(kernels));
-    } catch (const std::bad_alloc& e) {
-        return dof::Error(dof::ErrorCode::kOutOfMemory, e.what());
-    } catch (const std::system_error& e) {
-        return dof::Error(dof::ErrorCode::kSystem, e.what());
-    } catch (const std::exception& e) {
-        return dof::Error(dof::ErrorCode::kInternal, e.what());
-    } catch (...) {
-        return dof::Error(dof::ErrorCode::kInternal, "unknown exception");
-    }
+    return Guarded([&] { return RunChecked(colour, depth, lens, params, options, maxLanes, keep, std::move(kernels)); });
 }
 
 namespace dof {

@@ -7,6 +7,7 @@
 
 #include "api/Decode.h"
 #include "api/ExactRun.h"
+#include "api/Guarded.h"
 #include "image/Conversions.h"
 #include "image/Codecs.h"
 #include "image/FileIo.h"
@@ -36,18 +37,6 @@ dof::Error ReadChecked(const std::string& path, bool isDepth, double limit, File
         case ReadResult::kRead: break;
     }
     return {};
-}
-
-// The calls below turn any failure into an error value.
-template <class Body>
-auto Guarded(Body body) -> decltype(body()) {
-    try {
-        return body();
-    } catch (const std::bad_alloc& e) {
-        return dof::Error(dof::ErrorCode::kOutOfMemory, e.what());
-    } catch (const std::exception& e) {
-        return dof::Error(dof::ErrorCode::kInternal, e.what());
-    }
 }
 
 dof::Result<dof::Image> Read(const std::string& path, bool isDepth, const dof::ReadOptions& options) {

@@ -12,6 +12,7 @@
 #include <dof/Physical.h>
 
 #include "api/ExactRun.h"
+#include "api/Guarded.h"
 #include "api/PhysicalRun.h"
 #include "image/Conversions.h"
 #include "physical/BokehKernel.h"
@@ -166,17 +167,7 @@ dof::Result<dof::Image> RunPhysical(const dof::ImageView& colour, const dof::Ima
                                     const dof::ImageView& lens, const dof::PhysicalParams& params,
                                     const dof::RunOptions& options, PhysicalStats* stats,
                                     std::shared_ptr<PhysicalKernelCache> kernels) {
-    try {
-        return RunChecked(colour, depth, lens, params, options, stats, std::move(kernels));
-    } catch (const std::bad_alloc& e) {
-        return dof::Error(dof::ErrorCode::kOutOfMemory, e.what());
-    } catch (const std::system_error& e) {
-        return dof::Error(dof::ErrorCode::kSystem, e.what());
-    } catch (const std::exception& e) {
-        return dof::Error(dof::ErrorCode::kInternal, e.what());
-    } catch (...) {
-        return dof::Error(dof::ErrorCode::kInternal, "unknown exception");
-    }
+    return Guarded([&] { return RunChecked(colour, depth, lens, params, options, stats, std::move(kernels)); });
 }
 
 namespace dof {

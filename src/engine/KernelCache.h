@@ -4,11 +4,10 @@
 // from several threads; a kernel handed out stays valid while it is held,
 // whatever the cache drops.
 #include <cstddef>
-#include <map>
 #include <memory>
-#include <mutex>
 
 #include "image/FroatImage.h"
+#include "platform/KeptItems.h"
 
 class KernelCache {
 public:
@@ -21,13 +20,11 @@ public:
 
     // Keeps the cache within bytes: when it holds more, only the kernels
     // that are held elsewhere (by a run under way) stay.
-    void Trim(std::size_t bytes);
+    void Trim(std::size_t bytes) { kernels_.Trim(bytes); }
 
     const CImageFroat& Lens() const { return lens_; }
 
 private:
     const CImageFroat lens_;
-    std::mutex mutex_;
-    std::map<double, std::shared_ptr<const CImageFroat>> kernels_;
-    std::size_t bytes_ = 0;
+    KeptItems<double, CImageFroat> kernels_;
 };
