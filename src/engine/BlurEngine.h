@@ -11,7 +11,7 @@
 
 #include "engine/ExposureBytes.h"
 #include "engine/KernelCache.h"
-#include "engine/RowKernels.h"
+#include "engine/RowJobs.h"
 #include "engine/SpreadTables.h"
 #include "image/Conversions.h"
 #include "image/FroatImage.h"
@@ -166,6 +166,7 @@ private:
     std::vector<std::vector<int>> kernelSpans_;  // per kernel: largest covered |dx| per |dy|
     std::vector<std::vector<double>> kernelLaneValues_;
     std::vector<KernelLanes> kernelLanes_;   // per kernel, as the gather reads it
+    bool greyKernels_ = false;               // every kernel has four equal channels
     // Per row, the pixels that reach beyond their own row, left to right, in
     // runs of neighbours: row y's are sourceRuns_[runStart_[y] .. runStart_[y + 1]).
     LargeArray<ColumnRun> sourceRuns_;

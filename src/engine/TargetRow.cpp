@@ -41,14 +41,11 @@ void CBlurEngine::WindowsOfRow(int y, double* low, double* high, double* centreD
 void CBlurEngine::StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& lastSourceRow) {
     // Per pixel of the row, with kRowPad entries on either side that take no part.
     const std::size_t padded = static_cast<std::size_t>(width_) + 2 * kRowPad;
-    thread_local std::vector<double> low, high, rowLow, rowHigh, centreDepth;
-    // WindowsOfRow fills every pixel's entries and the jobs fill rowLow and
-    // rowHigh before they read them; the pads keep what they get here.
+    thread_local std::vector<double> low, high, centreDepth;
+    // WindowsOfRow fills every pixel's entries; the pads keep what they get here.
     if (low.size() != padded) {
         low.assign(padded, 1.0);
         high.assign(padded, -1.0);
-        rowLow.assign(padded, 1.0);
-        rowHigh.assign(padded, -1.0);
         centreDepth.assign(padded, std::numeric_limits<double>::quiet_NaN());
     }
     int windowLow = 0, windowHigh = 0;
@@ -56,8 +53,6 @@ void CBlurEngine::StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& l
     job.width = width_;
     job.low = &low[kRowPad];
     job.high = &high[kRowPad];
-    job.rowLow = &rowLow[kRowPad];
-    job.rowHigh = &rowHigh[kRowPad];
     job.centreDepth = &centreDepth[kRowPad];
     firstSourceRow = std::max(0, y + windowLow);
     lastSourceRow = std::min(height_ - 1, y + windowHigh);
