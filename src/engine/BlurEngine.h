@@ -124,6 +124,8 @@ private:
     bool ListSourceRuns(bool (*reachesOtherRows)(const CBlurEngine&, std::size_t),
                         bool (*sameRun)(const CBlurEngine&, std::size_t, std::size_t), RunMonitor& monitor);
     void WindowsOfRow(int y, double* low, double* high, double* centreDepth, int& windowLow, int& windowHigh) const;
+    void BoundBlocks(const double* low, const double* high, const double* centreDepth,
+                     std::vector<BlockBounds>& bounds) const;
     void StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& lastSourceRow);
     // Sets the source row v (for target row y) in job, with the sources to
     // visit: all of them, or only those reaching beyond their own row.
@@ -171,6 +173,7 @@ private:
     // runs of neighbours: row y's are sourceRuns_[runStart_[y] .. runStart_[y + 1]).
     LargeArray<ColumnRun> sourceRuns_;
     std::vector<std::size_t> runStart_;
+    int blockLanes_ = 2;                     // the lanes of the row kernels
     SpreadRowFunction spreadRow_ = nullptr;
     GatherRowFunction gatherRow_ = nullptr;
     double exposureTable_[256] = {};         // strong^(255 b / 255) per byte

@@ -52,6 +52,7 @@ void GatherSourceRowOf(GatherRowJob& job) {
         s.depth = depthRow[u];
         s.column = static_cast<double>(u);
         s.u = u;
+        s.span = r;
         const int x0 = u - r > 0 ? u - r : 0;
         const int x1 = u + r < w - 1 ? u + r : w - 1;
         s.first = static_cast<double>(x0);
@@ -114,7 +115,7 @@ void GatherSourceRowOf(GatherRowJob& job) {
     auto add = [&](const GatherSource& s, int x, Block& block) {
         const int e = x - s.u;
         const double* const kernel = s.kernel + e;
-        if (block.TakesWhole(s.column, s.column, s.depth)) {
+        if (block.TakesWhole(s.span, s.depth)) {
             // Every target of the block passes the tests; those past the
             // span read kernel values of 0.
             const V kr = L::Load(kernel);

@@ -43,6 +43,13 @@ struct ColumnRun {
     std::uint16_t count;
 };
 
+// The windows and depths of a block of targets (lanes of one register) at
+// their narrowest. Targets past the end of the row take no part.
+struct BlockBounds {
+    double lowMax, highMin;  // the largest low and the smallest high
+    double nearest;          // the smallest depth; -inf if one is not a number
+};
+
 // What both passes need for one target row against one source row.
 struct RowJob {
     int width = 0;
@@ -57,6 +64,9 @@ struct RowJob {
     const double* low = nullptr;
     const double* high = nullptr;
     const double* centreDepth = nullptr;
+    // Per block of blockLanes targets, element x / blockLanes.
+    const BlockBounds* bounds = nullptr;
+    int blockLanes = 0;
     BlockScratch scratch;
 };
 
@@ -103,6 +113,7 @@ struct GatherSource {
     double column;  // u
     double first, last;  // x0 and x1
     int u;
+    int span;  // targets |x - u| <= span are covered
     int firstBlock, lastBlock;  // the blocks of x0 and x1
 };
 

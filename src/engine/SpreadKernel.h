@@ -117,7 +117,7 @@ void SpreadSourceRow(SpreadRowJob& job) {
         const int last = reached < s.count - 1 ? reached : s.count - 1;
         // J is symmetric in dx: J(u - x) = J(x - u).
         const double* const j = s.j + (x - s.u);
-        if (block.TakesWhole(s.u + first, s.u + last, s.depth)) {
+        if (block.TakesWhole(s.span, s.depth)) {
             // Every target takes every source whose J there is above 0, that
             // is within the span: targets x - span .. x + span take sources
             // of their own count, whole numbers that add exactly in any order.

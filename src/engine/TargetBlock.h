@@ -2,9 +2,8 @@
 // A block of targets x .. x + L::kCount - 1 of a target row, as both passes
 // see it against one source row: the targets' windows and depths, and the
 // bounds within which a source passes the window and depth tests in every
-// lane at once. Most sources lie within them; those need no test per lane.
-#include <limits>
-
+// lane that it reaches. Most sources lie within them; those need no test per
+// lane, since lanes beyond their span read a J or kernel value of 0.
 #include "engine/RowJobs.h"
 
 template <class L>
@@ -16,37 +15,31 @@ struct TargetBlock {
     V low, high;     // their windows' offset range
     V depth;         // their depths
     M rowIn;         // the lanes whose window holds the source row
-    // A source in column u with depth d lies in every target's window and
-    // is behind none of them when firstColumn <= u <= lastColumn and
-    // d <= nearest. The range is empty when a lane's window misses the
-    // source row or a lane's depth is not a number. Lanes past the end of
-    // the row take no part: their sums are never read.
-    double firstColumn, lastColumn, nearest;
+    // A source with span r (reaching targets x with |x - u| <= r) and depth
+    // d lies in the windows of all the targets it reaches and is behind none
+    // of them when r <= cover and d <= nearest; cover is -1 when a window
+    // misses the source row.
+    double cover, nearest;
 
     void Load(const RowJob& job, int x, V lanes) {
-        const double inf = std::numeric_limits<double>::infinity();
         xv = L::Add(L::Splat(static_cast<double>(x)), lanes);
         low = L::Load(job.low + x);
         high = L::Load(job.high + x);
         depth = L::Load(job.centreDepth + x);
-        const V dy = L::Splat(static_cast<double>(job.dy));
-        rowIn = L::Both(L::LessEqual(low, dy), L::LessEqual(dy, high));
-        const M inRow = L::Less(xv, L::Splat(static_cast<double>(job.width)));
-        const unsigned valid = L::Bits(inRow);
-        const unsigned usable = L::Bits(L::Both(rowIn, L::LessEqual(depth, depth)));
-        if ((usable & valid) != valid) {
-            firstColumn = inf;
-            lastColumn = -inf;
-            nearest = -inf;
-            return;
+        const double dy = static_cast<double>(job.dy);
+        const V dyv = L::Splat(dy);
+        rowIn = L::Both(L::LessEqual(low, dyv), L::LessEqual(dyv, high));
+        cover = -1.0;
+        nearest = 0.0;
+        // The bounds were found for blocks of this width (see BlockBounds).
+        if (job.blockLanes != L::kCount) return;
+        const BlockBounds& b = job.bounds[x / L::kCount];
+        if (b.lowMax <= dy && dy <= b.highMin) {
+            cover = -b.lowMax < b.highMin ? -b.lowMax : b.highMin;
+            nearest = b.nearest;
         }
-        firstColumn = L::MaxOf(L::Blend(inRow, L::Add(xv, low), L::Splat(-inf)));
-        lastColumn = L::MinOf(L::Blend(inRow, L::Add(xv, high), L::Splat(inf)));
-        nearest = L::MinOf(L::Blend(inRow, depth, L::Splat(inf)));
     }
 
-    // Whether sources in columns first .. last with depth d need no test per lane.
-    bool TakesWhole(double first, double last, double d) const {
-        return first >= firstColumn && last <= lastColumn && d <= nearest;
-    }
+    // Whether a source of span r and depth d needs no test per lane.
+    bool TakesWhole(int r, double d) const { return r <= cover && d <= nearest; }
 };

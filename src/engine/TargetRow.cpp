@@ -36,6 +36,24 @@ void CBlurEngine::WindowsOfRow(int y, double* low, double* high, double* centreD
     }
 }
 
+// The bounds of every block of blockLanes_ targets (see BlockBounds).
+void CBlurEngine::BoundBlocks(const double* low, const double* high, const double* centreDepth,
+                              std::vector<BlockBounds>& bounds) const {
+    const double inf = std::numeric_limits<double>::infinity();
+    const int lanes = blockLanes_;
+    bounds.resize(static_cast<std::size_t>((width_ + lanes - 1) / lanes));
+    for (int x = 0, block = 0; x < width_; x += lanes, ++block) {
+        BlockBounds b{-inf, inf, inf};
+        for (int t = x; t < x + lanes && t < width_; ++t) {
+            b.lowMax = std::max(b.lowMax, low[t]);
+            b.highMin = std::min(b.highMin, high[t]);
+            // A depth that is not a number is behind nothing and before nothing.
+            b.nearest = centreDepth[t] == centreDepth[t] ? std::min(b.nearest, centreDepth[t]) : -inf;
+        }
+        bounds[static_cast<std::size_t>(block)] = b;
+    }
+}
+
 // Sets job up for the target row y: its windows and padded arrays, and the
 // rows of sources its windows reach.
 void CBlurEngine::StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& lastSourceRow) {
@@ -50,6 +68,10 @@ void CBlurEngine::StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& l
     }
     int windowLow = 0, windowHigh = 0;
     WindowsOfRow(y, &low[kRowPad], &high[kRowPad], &centreDepth[kRowPad], windowLow, windowHigh);
+    thread_local std::vector<BlockBounds> bounds;
+    BoundBlocks(&low[kRowPad], &high[kRowPad], &centreDepth[kRowPad], bounds);
+    job.bounds = bounds.data();
+    job.blockLanes = blockLanes_;
     job.width = width_;
     job.low = &low[kRowPad];
     job.high = &high[kRowPad];
