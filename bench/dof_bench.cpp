@@ -3,6 +3,7 @@
 // a table. Every measured run happens in a child process of its own, so the
 // peak memory reported is that run's alone. Prints figures; never fails.
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,6 +38,7 @@ struct Case {
     const char* depth;
     const char* lens;
     double blurSize, focus, zNear, zFar;
+    bool literal;  // the literal run takes under a minute
 };
 
 // What one measured run reports back to the parent.
@@ -162,6 +164,32 @@ Figures RunOnce(const std::string& dir, const Case& c, bool literal, int threads
     getrusage(RUSAGE_SELF, &usage);
     f.peakBytes = usage.ru_maxrss * 1024.0;
     return f;
+}
+
+// The 1080p portrait scaled by 2 (nearest neighbour, colour and depth) into
+// dir/portrait4k, so that the large cases read files as the program does.
+void WriteScaledPortrait(const std::string& scenes, const std::string& dir) {
+    mkdir(dir.c_str(), 0755);
+    for (const char* name : {"color.tga", "depth.tga"}) {
+        std::unique_ptr<unsigned char[]> data;
+        std::size_t size = 0;
+        dof::Image small;
+        if (!ReadWholeFile(scenes + "/portrait/" + name, data, size) || !CImageTga::DecodeImage(data.get(), size, small)) {
+            std::fprintf(stderr, "cannot read the portrait's %s\n", name);
+            std::exit(1);
+        }
+        const int w = small.Width(), h = small.Height();
+        const std::size_t px = small.PixelBytes();
+        dof::Image large(2 * w, 2 * h, small.Channels(), dof::SampleType::kUInt8);
+        for (int y = 0; y < 2 * h; ++y)
+            for (int x = 0; x < 2 * w; ++x) std::memcpy(large.Row(y) + px * x, small.Row(y / 2) + px * (x / 2), px);
+        CTGAImage file;
+        if (!file.Encode(large.View()) ||
+            !WriteFileAtomically(dir + "/" + name, file.fileBytes.data(), file.fileSize)) {
+            std::fprintf(stderr, "cannot write %s/%s\n", dir.c_str(), name);
+            std::exit(1);
+        }
+    }
 }
 
 // Runs RunOnce in a child process; its console lines are discarded.
@@ -306,22 +334,42 @@ int main(int argc, char** argv) {
         const std::string a = argv[i];
         auto next = [&]() -> const char* { return i + 1 < argc ? argv[++i] : ""; };
         if (a == "--scenes") dir = next();
+        else if (a == "--list") {
+            std::printf("cases: \"portrait -s 24\", \"portrait -s 16 def\", \"portrait -s 48\", \"portrait -s 56\", \"4k -s 56\", \"4k -s 112\", read\n");
+            return 0;
+        }
         else if (a == "--runs") runs = std::max(1, std::atoi(next()));
         else if (a == "--literal-runs") literalRuns = std::max(0, std::atoi(next()));
         else if (a == "--threads") threads = std::atoi(next());
         else if (a == "--lanes") maxLanes = std::atoi(next());
         else if (a == "--case") only = next();
         else {
-            std::printf("usage: dof_bench [--scenes DIR] [--runs N] [--literal-runs N] [--threads N] [--lanes N] [--case NAME]\n");
+            std::printf("usage: dof_bench [--scenes DIR] [--runs N] [--literal-runs N] [--threads N] [--lanes N] [--case NAME] [--list]\n");
             return 0;
         }
     }
+    // "4k": the portrait scaled by 2 (see WriteScaledPortrait); "-s 24" is
+    // the short-span case (8 pixels per neighbour and row on average).
     const Case cases[] = {
-        {"portrait -s 24", "portrait/color.tga", "portrait/depth.tga", "lens/hexagon.tga", 24, 2.4, 0.9, 22},
-        {"portrait -s 16 def", "portrait/color.tga", "portrait/depth.tga", "lens/hexagon.tga", 16, 0.5, 0.0, 1.0},
-        {"portrait -s 48", "portrait/color.tga", "portrait/depth.tga", "lens/hexagon.tga", 48, 2.4, 0.9, 22},
-        {"portrait -s 56", "portrait/color.tga", "portrait/depth.tga", "lens/hexagon.tga", 56, 2.4, 0.9, 22},
+        {"portrait -s 24", "portrait/color.tga", "portrait/depth.tga", "lens/hexagon.tga", 24, 2.4, 0.9, 22, true},
+        {"portrait -s 16 def", "portrait/color.tga", "portrait/depth.tga", "lens/hexagon.tga", 16, 0.5, 0.0, 1.0, false},
+        {"portrait -s 48", "portrait/color.tga", "portrait/depth.tga", "lens/hexagon.tga", 48, 2.4, 0.9, 22, true},
+        {"portrait -s 56", "portrait/color.tga", "portrait/depth.tga", "lens/hexagon.tga", 56, 2.4, 0.9, 22, false},
+        {"4k -s 56", "portrait4k/color.tga", "portrait4k/depth.tga", "lens/hexagon.tga", 56, 2.4, 0.9, 22, false},
+        {"4k -s 112", "portrait4k/color.tga", "portrait4k/depth.tga", "lens/hexagon.tga", 112, 2.4, 0.9, 22, false},
     };
+    // The scaled scene lives beside copies of the lenses, in a folder of this run.
+    const std::string scenes = dir;
+    bool anyLarge = false;
+    for (const Case& c : cases)
+        if ((only.empty() || only == c.name) && std::strncmp(c.colour, "portrait4k/", 11) == 0) anyLarge = true;
+    if (anyLarge) {
+        dir = "/tmp/dof_bench_scenes_" + std::to_string(getpid());
+        mkdir(dir.c_str(), 0755);
+        WriteScaledPortrait(scenes, dir + "/portrait4k");
+        symlink((scenes + "/portrait").c_str(), (dir + "/portrait").c_str());
+        symlink((scenes + "/lens").c_str(), (dir + "/lens").c_str());
+    }
     std::printf("fast engine: median of %d runs, %s threads; literal: %d run(s), one thread\n\n", runs,
                 threads > 0 ? std::to_string(threads).c_str() : "all", literalRuns);
     std::printf("| case               | engine     | load ms | setup  | 1st pass | gather   | write  | total ms | visits G | contrib G | Gcontrib/s | MP/s  | peak MB | B/px  | kernel MB | speedup |\n");
@@ -329,7 +377,7 @@ int main(int argc, char** argv) {
     for (const Case& c : cases) {
         if (!only.empty() && only != c.name) continue;
         const Figures fast = Median(dir, c, false, threads, runs);
-        if (literalRuns > 0) {
+        if (literalRuns > 0 && c.literal) {
             const Figures literal = Median(dir, c, true, 0, literalRuns);
             PrintRow(c.name, "fast", fast, literal.totalMs / fast.totalMs);
             PrintRow(c.name, "literal", literal, 0.0);
@@ -339,9 +387,9 @@ int main(int argc, char** argv) {
         }
         std::fflush(stdout);
     }
-    // The largest of a few cancellations halfway through each pass.
+    // The largest of a few cancellations halfway through each pass (the 1080p cases).
     for (const Case& c : cases) {
-        if (!only.empty() && only != c.name) continue;
+        if ((!only.empty() && only != c.name) || std::strncmp(c.colour, "portrait/", 9) != 0) continue;
         double firstPass = 0.0, gather = 0.0;
         for (int i = 0; i < runs; ++i) {
             firstPass = std::max(firstPass, CancelLatencyMs(dir, c, dof::Stage::kFirstPass, threads));
@@ -351,6 +399,12 @@ int main(int argc, char** argv) {
                     c.name, firstPass, gather);
     }
     std::printf("\n");
+    if (anyLarge) {
+        for (const char* name : {"portrait4k/color.tga", "portrait4k/depth.tga", "portrait4k", "portrait", "lens", ""}) {
+            const std::string path = dir + "/" + name;
+            std::remove(path.c_str());
+        }
+    }
 
     // Reading: the same 1920 x 1080 picture as TGA colour and depth, and as
     // one OpenEXR file with half RGBA and a float Z, read the program's way.

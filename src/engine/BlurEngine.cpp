@@ -6,6 +6,7 @@
 
 #include "engine/DepthBlur.h"
 #include "engine/Rounding.h"
+#include "platform/Lanes.h"
 #include "platform/ParallelFor.h"
 
 namespace {
@@ -103,6 +104,7 @@ void CBlurEngine::Setup() {
     kernelSize_ = KernelDimension(largestBlur_);
     FillDistanceTable();
     FillExposureTables();
+    blockLanes_ = LanesFor(maxLanes_);
     spreadRow_ = ChooseSpreadRow(maxLanes_);
     gatherRow_ = ChooseGatherRow(maxLanes_);
 }

@@ -11,7 +11,7 @@
 
 #include "engine/ExposureBytes.h"
 #include "engine/KernelCache.h"
-#include "engine/RowKernels.h"
+#include "engine/RowJobs.h"
 #include "engine/SpreadTables.h"
 #include "image/Conversions.h"
 #include "image/FroatImage.h"
@@ -124,6 +124,8 @@ private:
     bool ListSourceRuns(bool (*reachesOtherRows)(const CBlurEngine&, std::size_t),
                         bool (*sameRun)(const CBlurEngine&, std::size_t, std::size_t), RunMonitor& monitor);
     void WindowsOfRow(int y, double* low, double* high, double* centreDepth, int& windowLow, int& windowHigh) const;
+    void BoundBlocks(const double* low, const double* high, const double* centreDepth,
+                     std::vector<BlockBounds>& bounds) const;
     void StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& lastSourceRow);
     // Sets the source row v (for target row y) in job, with the sources to
     // visit: all of them, or only those reaching beyond their own row.
@@ -166,10 +168,12 @@ private:
     std::vector<std::vector<int>> kernelSpans_;  // per kernel: largest covered |dx| per |dy|
     std::vector<std::vector<double>> kernelLaneValues_;
     std::vector<KernelLanes> kernelLanes_;   // per kernel, as the gather reads it
+    bool greyKernels_ = false;               // every kernel has four equal channels
     // Per row, the pixels that reach beyond their own row, left to right, in
     // runs of neighbours: row y's are sourceRuns_[runStart_[y] .. runStart_[y + 1]).
     LargeArray<ColumnRun> sourceRuns_;
     std::vector<std::size_t> runStart_;
+    int blockLanes_ = 2;                     // the lanes of the row kernels
     SpreadRowFunction spreadRow_ = nullptr;
     GatherRowFunction gatherRow_ = nullptr;
     double exposureTable_[256] = {};         // strong^(255 b / 255) per byte

@@ -4,7 +4,7 @@
 
 #include "engine/BlurEngine.h"
 #include "engine/Rounding.h"
-#include "engine/RowKernels.h"
+#include "engine/RowJobs.h"
 #include "engine/SlidingMax.h"
 #include "engine/SpreadTables.h"
 

@@ -32,9 +32,11 @@ void CBlurEngine::GatherRow(int y) {
     job.colourExposure = exposureTable_;
     job.alphaExposure = alphaExposureTable_;
     job.sourcePixelBytes = colour_.pixelBytes;
+    job.grey = greyKernels_;
     for (int c = 0; c < 4; ++c) {
         job.sums[c] = &totals[padded * static_cast<std::size_t>(c) + kRowPad];
-        job.weights[c] = &totals[padded * static_cast<std::size_t>(4 + c) + kRowPad];
+        // A grey lens's four weights are one: the kernels fill the first.
+        job.weights[c] = &totals[padded * static_cast<std::size_t>(greyKernels_ ? 4 : 4 + c) + kRowPad];
     }
 
     for (int v = v0; v <= v1; ++v) {

@@ -2,6 +2,7 @@
 // the first pass), and their layout for the gather.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <set>
 
 #include "engine/BlurEngine.h"
@@ -54,6 +55,22 @@ void CBlurEngine::ClaimKernels(int y) {
 // clamp to the kernel's edges, and 0 at offsets the spread does not cover.
 void CBlurEngine::BuildKernelLanes() {
     const int h = kernelSize_ / 2;
+    // A grey lens (four equal channels) makes kernels whose channels are
+    // equal to the bit; one row then stands for the four.
+    greyKernels_ = true;
+    for (const auto& entry : kernels_) {
+        for (const FroatPixel& p : entry.second->pixelData) {
+            const double channels[4] = {p.r, p.g, p.b, p.a};
+            if (std::memcmp(&channels[0], &channels[1], sizeof(double)) != 0 ||
+                std::memcmp(&channels[0], &channels[2], sizeof(double)) != 0 ||
+                std::memcmp(&channels[0], &channels[3], sizeof(double)) != 0) {
+                greyKernels_ = false;
+                break;
+            }
+        }
+        if (!greyKernels_) break;
+    }
+    const int channelCount = greyKernels_ ? 1 : 4;
     kernelSpans_.clear();
     kernelLaneValues_.clear();
     kernelLanes_.clear();
@@ -75,10 +92,11 @@ void CBlurEngine::BuildKernelLanes() {
         }
         KernelLanes lanes;
         lanes.reach = reach;
+        lanes.channels = channelCount;
         lanes.stride = 2 * std::max(reach, 0) + 1 + 2 * kRowPad;
         std::vector<double> values;
         if (reach >= 0) {
-            values.assign(static_cast<std::size_t>(2 * (2 * reach + 1) * 4) * lanes.stride, 0.0);
+            values.assign(static_cast<std::size_t>(2 * (2 * reach + 1) * channelCount) * lanes.stride, 0.0);
             lanes.values = values.data();
             const int centre = KernelDimension(RoundUpThird(spread)) / 2;
             const int d = image.width;
@@ -93,7 +111,7 @@ void CBlurEngine::BuildKernelLanes() {
                         kx = std::min(std::max(kx, 0), d - 1);
                         const FroatPixel& p = image.pixelData[static_cast<std::size_t>(ky) * d + kx];
                         const double channels[4] = {p.r, p.g, p.b, p.a};
-                        for (int c = 0; c < 4; ++c)
+                        for (int c = 0; c < channelCount; ++c)
                             const_cast<double*>(KernelLaneRow(lanes, orientation, dy, c))[e] = channels[c];
                     }
                 }

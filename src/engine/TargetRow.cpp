@@ -36,28 +36,45 @@ void CBlurEngine::WindowsOfRow(int y, double* low, double* high, double* centreD
     }
 }
 
+// The bounds of every block of blockLanes_ targets (see BlockBounds).
+void CBlurEngine::BoundBlocks(const double* low, const double* high, const double* centreDepth,
+                              std::vector<BlockBounds>& bounds) const {
+    const double inf = std::numeric_limits<double>::infinity();
+    const int lanes = blockLanes_;
+    bounds.resize(static_cast<std::size_t>((width_ + lanes - 1) / lanes));
+    for (int x = 0, block = 0; x < width_; x += lanes, ++block) {
+        BlockBounds b{-inf, inf, inf};
+        for (int t = x; t < x + lanes && t < width_; ++t) {
+            b.lowMax = std::max(b.lowMax, low[t]);
+            b.highMin = std::min(b.highMin, high[t]);
+            // A depth that is not a number is behind nothing and before nothing.
+            b.nearest = centreDepth[t] == centreDepth[t] ? std::min(b.nearest, centreDepth[t]) : -inf;
+        }
+        bounds[static_cast<std::size_t>(block)] = b;
+    }
+}
+
 // Sets job up for the target row y: its windows and padded arrays, and the
 // rows of sources its windows reach.
 void CBlurEngine::StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& lastSourceRow) {
     // Per pixel of the row, with kRowPad entries on either side that take no part.
     const std::size_t padded = static_cast<std::size_t>(width_) + 2 * kRowPad;
-    thread_local std::vector<double> low, high, rowLow, rowHigh, centreDepth;
-    // WindowsOfRow fills every pixel's entries and the jobs fill rowLow and
-    // rowHigh before they read them; the pads keep what they get here.
+    thread_local std::vector<double> low, high, centreDepth;
+    // WindowsOfRow fills every pixel's entries; the pads keep what they get here.
     if (low.size() != padded) {
         low.assign(padded, 1.0);
         high.assign(padded, -1.0);
-        rowLow.assign(padded, 1.0);
-        rowHigh.assign(padded, -1.0);
         centreDepth.assign(padded, std::numeric_limits<double>::quiet_NaN());
     }
     int windowLow = 0, windowHigh = 0;
     WindowsOfRow(y, &low[kRowPad], &high[kRowPad], &centreDepth[kRowPad], windowLow, windowHigh);
+    thread_local std::vector<BlockBounds> bounds;
+    BoundBlocks(&low[kRowPad], &high[kRowPad], &centreDepth[kRowPad], bounds);
+    job.bounds = bounds.data();
+    job.blockLanes = blockLanes_;
     job.width = width_;
     job.low = &low[kRowPad];
     job.high = &high[kRowPad];
-    job.rowLow = &rowLow[kRowPad];
-    job.rowHigh = &rowHigh[kRowPad];
     job.centreDepth = &centreDepth[kRowPad];
     firstSourceRow = std::max(0, y + windowLow);
     lastSourceRow = std::min(height_ - 1, y + windowHigh);

@@ -21,6 +21,8 @@ struct LanesSse2 {
     static V Add(V a, V b) { return _mm_add_pd(a, b); }
     static V Sub(V a, V b) { return _mm_sub_pd(a, b); }
     static V Mul(V a, V b) { return _mm_mul_pd(a, b); }
+    static V Min(V a, V b) { return _mm_min_pd(a, b); }
+    static V Max(V a, V b) { return _mm_max_pd(a, b); }
     static M LessEqual(V a, V b) { return _mm_cmple_pd(a, b); }
     static M Less(V a, V b) { return _mm_cmplt_pd(a, b); }
     static M Both(M a, M b) { return _mm_and_pd(a, b); }
@@ -30,6 +32,11 @@ struct LanesSse2 {
     // v where the mask does not hold, +0.0 elsewhere.
     static V SelectNot(M mask, V v) { return _mm_andnot_pd(mask, v); }
     static unsigned Bits(M mask) { return static_cast<unsigned>(_mm_movemask_pd(mask)); }
+    // a where the mask holds, b elsewhere.
+    static V Blend(M mask, V a, V b) { return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b)); }
+    // The smallest and the largest lane (of lanes that are numbers).
+    static double MinOf(V v) { return _mm_cvtsd_f64(_mm_min_sd(v, _mm_unpackhi_pd(v, v))); }
+    static double MaxOf(V v) { return _mm_cvtsd_f64(_mm_max_sd(v, _mm_unpackhi_pd(v, v))); }
 };
 
 #if defined(__AVX2__)
@@ -44,6 +51,8 @@ struct LanesAvx2 {
     static V Add(V a, V b) { return _mm256_add_pd(a, b); }
     static V Sub(V a, V b) { return _mm256_sub_pd(a, b); }
     static V Mul(V a, V b) { return _mm256_mul_pd(a, b); }
+    static V Min(V a, V b) { return _mm256_min_pd(a, b); }
+    static V Max(V a, V b) { return _mm256_max_pd(a, b); }
     static M LessEqual(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_LE_OQ); }
     static M Less(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_LT_OQ); }
     static M Both(M a, M b) { return _mm256_and_pd(a, b); }
@@ -51,6 +60,15 @@ struct LanesAvx2 {
     static V Select(M mask, V v) { return _mm256_and_pd(mask, v); }
     static V SelectNot(M mask, V v) { return _mm256_andnot_pd(mask, v); }
     static unsigned Bits(M mask) { return static_cast<unsigned>(_mm256_movemask_pd(mask)); }
+    static V Blend(M mask, V a, V b) { return _mm256_blendv_pd(b, a, mask); }
+    static double MinOf(V v) {
+        const __m128d half = _mm_min_pd(_mm256_castpd256_pd128(v), _mm256_extractf128_pd(v, 1));
+        return _mm_cvtsd_f64(_mm_min_sd(half, _mm_unpackhi_pd(half, half)));
+    }
+    static double MaxOf(V v) {
+        const __m128d half = _mm_max_pd(_mm256_castpd256_pd128(v), _mm256_extractf128_pd(v, 1));
+        return _mm_cvtsd_f64(_mm_max_sd(half, _mm_unpackhi_pd(half, half)));
+    }
 };
 #endif
 
@@ -66,6 +84,8 @@ struct LanesAvx512 {
     static V Add(V a, V b) { return _mm512_add_pd(a, b); }
     static V Sub(V a, V b) { return _mm512_sub_pd(a, b); }
     static V Mul(V a, V b) { return _mm512_mul_pd(a, b); }
+    static V Min(V a, V b) { return _mm512_maskz_min_pd(0xff, a, b); }
+    static V Max(V a, V b) { return _mm512_maskz_max_pd(0xff, a, b); }
     static M LessEqual(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_LE_OQ); }
     static M Less(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ); }
     static M Both(M a, M b) { return static_cast<M>(a & b); }
@@ -73,6 +93,19 @@ struct LanesAvx512 {
     static V Select(M mask, V v) { return _mm512_maskz_mov_pd(mask, v); }
     static V SelectNot(M mask, V v) { return _mm512_maskz_mov_pd(static_cast<M>(~mask), v); }
     static unsigned Bits(M mask) { return static_cast<unsigned>(mask); }
+    static V Blend(M mask, V a, V b) { return _mm512_mask_blend_pd(mask, b, a); }
+    // By swapping halves, then pairs, then neighbours (the zero-masking forms
+    // with every lane kept, which read no undefined register).
+    static double MinOf(V v) {
+        v = _mm512_maskz_min_pd(0xff, v, _mm512_maskz_shuffle_f64x2(0xff, v, v, 0x4e));
+        v = _mm512_maskz_min_pd(0xff, v, _mm512_maskz_shuffle_f64x2(0xff, v, v, 0xb1));
+        return _mm512_cvtsd_f64(_mm512_maskz_min_pd(0xff, v, _mm512_maskz_permute_pd(0xff, v, 0x55)));
+    }
+    static double MaxOf(V v) {
+        v = _mm512_maskz_max_pd(0xff, v, _mm512_maskz_shuffle_f64x2(0xff, v, v, 0x4e));
+        v = _mm512_maskz_max_pd(0xff, v, _mm512_maskz_shuffle_f64x2(0xff, v, v, 0xb1));
+        return _mm512_cvtsd_f64(_mm512_maskz_max_pd(0xff, v, _mm512_maskz_permute_pd(0xff, v, 0x55)));
+    }
 };
 #endif
 

@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "engine/RowKernels.h"
+#include "engine/SweepBlocks.h"
 
 namespace {
 

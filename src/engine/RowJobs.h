@@ -1,0 +1,148 @@
+#pragma once
+// What the passes' row kernels are given: the kernels as the gather reads
+// them, one target row against one source row, and the sources found in it.
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/RowLayout.h"
+
+// One kernel as the gather reads it: for each row offset dy within reach
+// and each orientation (0: behind the focus, read as stored; 1: in front,
+// mirrored), one row per channel indexed by e = target x - source x, holding
+// the kernel value that offset reads and 0 where the spread does not cover
+// it. A lens whose four channels are equal everywhere (a grey lens) gives
+// kernels of one channel row each: the other three would repeat it.
+struct KernelLanes {
+    const double* values = nullptr;
+    int reach = -1;       // largest |dy| with a covered offset
+    int stride = 0;       // doubles per channel row
+    int channels = 4;     // 4, or 1 for a grey lens
+    const int* span = nullptr;  // per |dy|: the largest covered |dx|, or -1
+};
+
+// Element e = 0 of the row of one channel, orientation and dy.
+static inline const double* KernelLaneRow(const KernelLanes& k, int orientation, int dy, int channel) {
+    const std::size_t rowIndex =
+        (static_cast<std::size_t>(orientation) * static_cast<std::size_t>(2 * k.reach + 1) +
+         static_cast<std::size_t>(dy + k.reach)) * static_cast<std::size_t>(k.channels) +
+        static_cast<std::size_t>(channel);
+    return k.values + rowIndex * static_cast<std::size_t>(k.stride) + kRowPad + k.reach;
+}
+
+// Working space of a job, owned by the caller (the templates never
+// allocate): two lists of source indices, each with room for width entries.
+struct BlockScratch {
+    int* active = nullptr;
+    int* survivors = nullptr;
+};
+
+// Columns start .. start + count - 1 of a row. In the first pass the
+// columns of a run have the same blur and depth.
+struct ColumnRun {
+    std::uint16_t start;
+    std::uint16_t count;
+};
+
+// The windows and depths of a block of targets (lanes of one register) at
+// their narrowest. Targets past the end of the row take no part.
+struct BlockBounds {
+    double lowMax, highMin;  // the largest low and the smallest high
+    double nearest;          // the smallest depth; -inf if one is not a number
+};
+
+// What both passes need for one target row against one source row.
+struct RowJob {
+    int width = 0;
+    // The sources to visit, left to right: runCount runs of neighbouring
+    // columns, or every pixel of the row on its own when runs is null.
+    const ColumnRun* runs = nullptr;
+    int runCount = 0;
+    int dy = 0;                        // source row - target row
+    const double* distance = nullptr;  // doubled distances of this dy, element dx
+    // Padded per-target arrays, element x: the window's offset range (in
+    // both axes) and the target's depth.
+    const double* low = nullptr;
+    const double* high = nullptr;
+    const double* centreDepth = nullptr;
+    // Per block of blockLanes targets, element x / blockLanes.
+    const BlockBounds* bounds = nullptr;
+    int blockLanes = 0;
+    BlockScratch scratch;
+};
+
+// A source of the first pass that reaches the target row: its targets
+// x0 .. x1 and its J row (element x - u), or null when J is computed per
+// target (a blur without a table, or a blur <= 0).
+struct SpreadSource {
+    const double* j;
+    double depth;
+    double blur;
+    int u, x0, x1;
+    int firstBlock, lastBlock;  // the blocks of x0 and x1
+    // A run of count neighbouring sources u .. u + count - 1 with the same J
+    // row and depth, each reaching span targets either side (tabulated only).
+    int count, span;
+};
+
+// The first pass for one target row against one source row.
+struct SpreadRowJob : RowJob {
+    int half = 0;                     // kernelSize / 2
+    bool anyNonPositiveBlur = false;  // a blur <= 0 can give J >= 1 anywhere
+    const double* blurRow = nullptr;
+    const double* depthRow = nullptr;
+    const std::uint16_t* tableIds = nullptr;
+    // The J tables (see SpreadTables): rows of tableRowLength doubles,
+    // element 0 at tableRowCentre, one row per (id, |dy|); widths likewise.
+    const double* tableValues = nullptr;
+    const int* tableWidths = nullptr;
+    std::size_t tableRowLength = 0;
+    std::size_t tableRowCentre = 0;
+    double* sums = nullptr;    // padded, element x
+    double* counts = nullptr;
+    SpreadSource* sources = nullptr;  // room for width
+};
+
+// A source of the gather that reaches the target row: its targets x0 .. x1,
+// its kernel rows (channel c at kernel + c * stride, element x - u; one row
+// for a grey lens), its exposure and depth.
+struct GatherSource {
+    const double* kernel;
+    std::size_t stride;
+    double exposure[4];
+    double depth;
+    double column;  // u
+    double first, last;  // x0 and x1
+    int u;
+    int span;  // targets |x - u| <= span are covered
+    int firstBlock, lastBlock;  // the blocks of x0 and x1
+};
+
+// The gather for one target row against one source row.
+struct GatherRowJob : RowJob {
+    const double* spreadRow = nullptr;
+    const double* depthRow = nullptr;
+    const std::uint32_t* kernelIdRow = nullptr;
+    const std::uint8_t* inFrontRow = nullptr;
+    // The sources' exposure: the tables of sourceByteRow's bytes (colour,
+    // and alpha), sourcePixelBytes (3 or 4; with 3, alpha is 255) a pixel.
+    const unsigned char* sourceByteRow = nullptr;
+    int sourcePixelBytes = 4;
+    const double* colourExposure = nullptr;
+    const double* alphaExposure = nullptr;
+    const KernelLanes* kernelLanes = nullptr;  // per kernel id
+    bool grey = false;  // the kernels have one channel: the four weights are one
+    // Padded per-target arrays, element x.
+    const double* centreSpread = nullptr;
+    double* sums[4] = {};
+    double* weights[4] = {};
+    GatherSource* sources = nullptr;  // room for width
+    std::uint64_t visits = 0;
+    std::uint64_t contributions = 0;
+};
+
+typedef void (*SpreadRowFunction)(SpreadRowJob& job);
+typedef void (*GatherRowFunction)(GatherRowJob& job);
+
+// The widest lanes this processor runs, at most maxLanes (0: no limit).
+SpreadRowFunction ChooseSpreadRow(int maxLanes);
+GatherRowFunction ChooseGatherRow(int maxLanes);

@@ -1,0 +1,180 @@
+#pragma once
+// The first pass for one target row against one source row, in lanes L.
+#include "engine/SweepBlocks.h"
+#include "engine/TargetBlock.h"
+
+template <class L>
+void SpreadSourceRow(SpreadRowJob& job) {
+    typedef typename L::V V;
+    typedef typename L::M M;
+    const int w = job.width;
+    const int dy = job.dy;
+    const int ady = dy < 0 ? -dy : dy;
+    const int half = job.half;
+    // A positive blur not above the doubled row distance has J <= 0 there.
+    const double minimum = 2.0 * ady;
+    // Local copies: the stores below may alias anything, so fields of job
+    // would be read again after each of them.
+    const ColumnRun* const runs = job.runs;
+    const double* const blurRow = job.blurRow;
+    const double* const depthRow = job.depthRow;
+    const std::uint16_t* const tableIds = job.tableIds;
+    const double* const tableValues = job.tableValues;
+    const int* const tableWidths = job.tableWidths;
+    const std::size_t tableRowLength = job.tableRowLength;
+    const std::size_t tableRowCentre = job.tableRowCentre;
+    const double* const distance = job.distance;
+    const double* const low = job.low;
+    const double* const high = job.high;
+    const double* const centreDepth = job.centreDepth;
+    double* const sums = job.sums;
+    double* const counts = job.counts;
+    SpreadSource* const found = job.sources;
+    const int candidates = runs ? job.runCount : w;
+
+    // The sources that reach this row, with their targets.
+    int count = 0;
+    for (int k = 0; k < candidates; ++k) {
+        const int u = runs ? runs[k].start : k;
+        // Only sources with a J table come in runs of more than one.
+        const int n = runs ? runs[k].count : 1;
+        const double b = blurRow[u];
+        const std::uint16_t id = tableIds[u];
+        int r;
+        const double* j = nullptr;
+        if (b > minimum && id != kNoSpreadTable) {
+            // Tabulated: exactly the offsets |dx| <= r have J >= 1, and J is 0
+            // past them, so lanes beyond the span add nothing.
+            const std::size_t tableRow = static_cast<std::size_t>(id) * static_cast<std::size_t>(half + 1) +
+                                         static_cast<std::size_t>(ady);
+            r = tableWidths[tableRow];
+            if (r < 0) continue;
+            j = tableValues + tableRow * tableRowLength + tableRowCentre;
+        } else if (b > minimum) {
+            // J >= 1 needs w < B: a disc of diameter B, with a pixel to spare.
+            const double halfB = b * 0.5;
+            const double room = halfB * halfB - static_cast<double>(dy) * dy;
+            r = (room > 0.0 ? static_cast<int>(__builtin_sqrt(room)) : 0) + 1;
+            if (r > half) r = half;
+        } else if (b <= 0.0 && job.anyNonPositiveBlur) {
+            // A blur below zero (only with a negative blur size) can give
+            // J >= 1 anywhere in the window.
+            r = half;
+        } else {
+            continue;
+        }
+        const double dn = depthRow[u];
+        const int x1 = u + n - 1 + r < w - 1 ? u + n - 1 + r : w - 1;
+        if (j != nullptr && count > 0) {
+            // The next sources of a run: their blur has the same J row, and
+            // their depth is the same.
+            SpreadSource& run = found[count - 1];
+            if (run.j == j && run.u + run.count == u && run.depth == dn) {
+                run.count += n;
+                run.x1 = x1;
+                run.lastBlock = x1 / L::kCount;
+                continue;
+            }
+        }
+        SpreadSource& s = found[count++];
+        s.j = j;
+        s.depth = dn;
+        s.blur = b;
+        s.u = u;
+        s.x0 = u - r > 0 ? u - r : 0;
+        s.x1 = x1;
+        s.firstBlock = s.x0 / L::kCount;
+        s.lastBlock = s.x1 / L::kCount;
+        s.count = n;
+        s.span = r;
+    }
+    if (count == 0) return;
+
+    const V lanes = L::Indices();
+    const V zeros = L::Splat(0.0);
+    const V ones = L::Splat(1.0);
+    // One source on the targets x .. x + L::kCount - 1 of its span, one at a
+    // time, in memory: for J computed per target.
+    auto addComputed = [&](const SpreadSource& s, int x) {
+        const int t0 = s.x0 > x ? s.x0 : x;
+        const int t1 = s.x1 < x + L::kCount - 1 ? s.x1 : x + L::kCount - 1;
+        for (int t = t0; t <= t1; ++t) {
+            const int dx = s.u - t;
+            if (!(low[t] <= dy && dy <= high[t]) || dx < low[t] || dx > high[t]) continue;
+            if (!(s.depth <= centreDepth[t])) continue;
+            const double jx = AttenuatedBlur(s.blur, distance[dx]);
+            if (jx >= 1.0) {
+                sums[t] = sums[t] + jx;
+                counts[t] = counts[t] + 1.0;
+            }
+        }
+    };
+    // One run of tabulated sources on a block: only the sources that reach
+    // the block are taken, one after another.
+    auto addTabulated = [&](const SpreadSource& s, int x, const TargetBlock<L>& block, V& sum, V& n) {
+        const int first = x - s.span - s.u > 0 ? x - s.span - s.u : 0;
+        const int reached = x + L::kCount - 1 + s.span - s.u;
+        const int last = reached < s.count - 1 ? reached : s.count - 1;
+        // J is symmetric in dx: J(u - x) = J(x - u).
+        const double* const j = s.j + (x - s.u);
+        if (block.TakesWhole(s.span, s.depth)) {
+            // Every target takes every source whose J there is above 0, that
+            // is within the span: targets x - span .. x + span take sources
+            // of their own count, whole numbers that add exactly in any order.
+            const V span = L::Splat(static_cast<double>(s.span));
+            const V from = L::Max(L::Splat(static_cast<double>(s.u + first)), L::Sub(block.xv, span));
+            const V to = L::Min(L::Splat(static_cast<double>(s.u + last)), L::Add(block.xv, span));
+            n = L::Add(n, L::Max(L::Add(L::Sub(to, from), ones), zeros));
+            // J past the span is 0, which leaves a sum of positive terms unchanged.
+            for (int i = first; i <= last; ++i) sum = L::Add(sum, L::Load(j - i));
+            return;
+        }
+        const M notBehind = L::LessEqual(L::Splat(s.depth), block.depth);
+        V dxv = L::Sub(L::Splat(static_cast<double>(s.u + first)), block.xv);
+        for (int i = first; i <= last; ++i, dxv = L::Add(dxv, ones)) {
+            const V jv = L::Load(j - i);
+            const M inWindow = L::Both(block.rowIn, L::Both(L::LessEqual(block.low, dxv), L::LessEqual(dxv, block.high)));
+            const M take = L::Both(inWindow, L::Both(notBehind, L::Less(zeros, jv)));
+            // Masked lanes add +0.0, which leaves a sum of positive terms unchanged.
+            sum = L::Add(sum, L::Select(take, jv));
+            n = L::Add(n, L::Select(take, ones));
+        }
+    };
+    TargetBlock<L> block;
+    V sum, n;
+    SweepBlocks<L>(
+        found, count, job.scratch,
+        [&](int x) {
+            block.Load(job, x, lanes);
+            sum = L::Load(sums + x);
+            n = L::Load(counts + x);
+        },
+        [&](const SpreadSource& s, int x) {
+            if (s.j != nullptr) {
+                addTabulated(s, x, block, sum, n);
+                return;
+            }
+            L::Store(sums + x, sum);
+            L::Store(counts + x, n);
+            addComputed(s, x);
+            sum = L::Load(sums + x);
+            n = L::Load(counts + x);
+        },
+        [&](int x) {
+            L::Store(sums + x, sum);
+            L::Store(counts + x, n);
+        },
+        [&](const SpreadSource& s, int x) {
+            if (s.j == nullptr) {
+                addComputed(s, x);
+                return;
+            }
+            TargetBlock<L> late;
+            late.Load(job, x, lanes);
+            V lateSum = L::Load(sums + x);
+            V lateN = L::Load(counts + x);
+            addTabulated(s, x, late, lateSum, lateN);
+            L::Store(sums + x, lateSum);
+            L::Store(counts + x, lateN);
+        });
+}

@@ -1,0 +1,45 @@
+#pragma once
+// A block of targets x .. x + L::kCount - 1 of a target row, as both passes
+// see it against one source row: the targets' windows and depths, and the
+// bounds within which a source passes the window and depth tests in every
+// lane that it reaches. Most sources lie within them; those need no test per
+// lane, since lanes beyond their span read a J or kernel value of 0.
+#include "engine/RowJobs.h"
+
+template <class L>
+struct TargetBlock {
+    typedef typename L::V V;
+    typedef typename L::M M;
+
+    V xv;            // the targets' columns
+    V low, high;     // their windows' offset range
+    V depth;         // their depths
+    M rowIn;         // the lanes whose window holds the source row
+    // A source with span r (reaching targets x with |x - u| <= r) and depth
+    // d lies in the windows of all the targets it reaches and is behind none
+    // of them when r <= cover and d <= nearest; cover is -1 when a window
+    // misses the source row.
+    double cover, nearest;
+
+    void Load(const RowJob& job, int x, V lanes) {
+        xv = L::Add(L::Splat(static_cast<double>(x)), lanes);
+        low = L::Load(job.low + x);
+        high = L::Load(job.high + x);
+        depth = L::Load(job.centreDepth + x);
+        const double dy = static_cast<double>(job.dy);
+        const V dyv = L::Splat(dy);
+        rowIn = L::Both(L::LessEqual(low, dyv), L::LessEqual(dyv, high));
+        cover = -1.0;
+        nearest = 0.0;
+        // The bounds were found for blocks of this width (see BlockBounds).
+        if (job.blockLanes != L::kCount) return;
+        const BlockBounds& b = job.bounds[x / L::kCount];
+        if (b.lowMax <= dy && dy <= b.highMin) {
+            cover = -b.lowMax < b.highMin ? -b.lowMax : b.highMin;
+            nearest = b.nearest;
+        }
+    }
+
+    // Whether a source of span r and depth d needs no test per lane.
+    bool TakesWhole(int r, double d) const { return r <= cover && d <= nearest; }
+};
