@@ -9,13 +9,15 @@ void SpreadRowWide(SpreadRowJob& job);
 void GatherRowWide(GatherRowJob& job);
 void SpreadRowWidest(SpreadRowJob& job);
 void GatherRowWidest(GatherRowJob& job);
+void SpreadRowWidestPair(SpreadRowJob& job);
+void GatherRowWidestPair(GatherRowJob& job);
 
 SpreadRowFunction ChooseSpreadRow(int maxLanes) {
     const int lanes = LanesFor(maxLanes);
-    return lanes >= 8 ? SpreadRowWidest : lanes >= 4 ? SpreadRowWide : SpreadRowBaseline;
+    return lanes >= 16 ? SpreadRowWidestPair : lanes >= 8 ? SpreadRowWidest : lanes >= 4 ? SpreadRowWide : SpreadRowBaseline;
 }
 
 GatherRowFunction ChooseGatherRow(int maxLanes) {
     const int lanes = LanesFor(maxLanes);
-    return lanes >= 8 ? GatherRowWidest : lanes >= 4 ? GatherRowWide : GatherRowBaseline;
+    return lanes >= 16 ? GatherRowWidestPair : lanes >= 8 ? GatherRowWidest : lanes >= 4 ? GatherRowWide : GatherRowBaseline;
 }

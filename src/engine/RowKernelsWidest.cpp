@@ -6,7 +6,11 @@
 #if defined(__AVX512F__)
 void SpreadRowWidest(SpreadRowJob& job) { SpreadSourceRow<LanesAvx512>(job); }
 void GatherRowWidest(GatherRowJob& job) { GatherSourceRow<LanesAvx512>(job); }
+void SpreadRowWidestPair(SpreadRowJob& job) { SpreadSourceRow<LanePair<LanesAvx512>>(job); }
+void GatherRowWidestPair(GatherRowJob& job) { GatherSourceRow<LanePair<LanesAvx512>>(job); }
 #else
 void SpreadRowWidest(SpreadRowJob& job) { SpreadSourceRow<LanesSse2>(job); }
 void GatherRowWidest(GatherRowJob& job) { GatherSourceRow<LanesSse2>(job); }
+void SpreadRowWidestPair(SpreadRowJob& job) { SpreadSourceRow<LanesSse2>(job); }
+void GatherRowWidestPair(GatherRowJob& job) { GatherSourceRow<LanesSse2>(job); }
 #endif

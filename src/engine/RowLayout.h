@@ -5,7 +5,7 @@
 // Per-target arrays and J table rows carry this many unused entries before
 // index 0 and after the last one, so that whole lanes may run past either
 // end of a span.
-constexpr int kRowPad = 8;
+constexpr int kRowPad = 16;
 
 // The table id of a pixel whose blur has no J table.
 constexpr std::uint16_t kNoSpreadTable = 0xffff;

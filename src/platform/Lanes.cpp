@@ -9,6 +9,6 @@ int WidestLanes() {
 }
 
 int LanesFor(int maxLanes) {
-    const int widest = WidestLanes();
+    const int widest = WidestLanes() == 8 ? 16 : WidestLanes();
     return (maxLanes > 0 && maxLanes < widest) ? maxLanes : widest;
 }

@@ -109,7 +109,48 @@ struct LanesAvx512 {
 };
 #endif
 
+// Two registers of L side by side, as one block of 2 * L::kCount lanes: a
+// source's set-up is shared by twice the targets, and the two halves' sums
+// form independent chains of additions.
+template <class L>
+struct LanePair {
+    static constexpr int kCount = 2 * L::kCount;
+    struct V {
+        typename L::V lo, hi;
+    };
+    struct M {
+        typename L::M lo, hi;
+    };
+    static V Load(const double* p) { return {L::Load(p), L::Load(p + L::kCount)}; }
+    static void Store(double* p, V v) { L::Store(p, v.lo), L::Store(p + L::kCount, v.hi); }
+    static V Splat(double v) { return {L::Splat(v), L::Splat(v)}; }
+    static V Indices() { return {L::Indices(), L::Add(L::Indices(), L::Splat(static_cast<double>(L::kCount)))}; }
+    static V Add(V a, V b) { return {L::Add(a.lo, b.lo), L::Add(a.hi, b.hi)}; }
+    static V Sub(V a, V b) { return {L::Sub(a.lo, b.lo), L::Sub(a.hi, b.hi)}; }
+    static V Mul(V a, V b) { return {L::Mul(a.lo, b.lo), L::Mul(a.hi, b.hi)}; }
+    static V Min(V a, V b) { return {L::Min(a.lo, b.lo), L::Min(a.hi, b.hi)}; }
+    static V Max(V a, V b) { return {L::Max(a.lo, b.lo), L::Max(a.hi, b.hi)}; }
+    static M LessEqual(V a, V b) { return {L::LessEqual(a.lo, b.lo), L::LessEqual(a.hi, b.hi)}; }
+    static M Less(V a, V b) { return {L::Less(a.lo, b.lo), L::Less(a.hi, b.hi)}; }
+    static M Both(M a, M b) { return {L::Both(a.lo, b.lo), L::Both(a.hi, b.hi)}; }
+    static M Either(M a, M b) { return {L::Either(a.lo, b.lo), L::Either(a.hi, b.hi)}; }
+    static V Select(M mask, V v) { return {L::Select(mask.lo, v.lo), L::Select(mask.hi, v.hi)}; }
+    static V SelectNot(M mask, V v) { return {L::SelectNot(mask.lo, v.lo), L::SelectNot(mask.hi, v.hi)}; }
+    static unsigned Bits(M mask) { return L::Bits(mask.lo) | L::Bits(mask.hi) << L::kCount; }
+    static V Blend(M mask, V a, V b) { return {L::Blend(mask.lo, a.lo, b.lo), L::Blend(mask.hi, a.hi, b.hi)}; }
+    static double MinOf(V v) {
+        const double a = L::MinOf(v.lo), b = L::MinOf(v.hi);
+        return b < a || a != a ? b : a;
+    }
+    static double MaxOf(V v) {
+        const double a = L::MaxOf(v.lo), b = L::MaxOf(v.hi);
+        return b > a || a != a ? b : a;
+    }
+};
+
 // The widest lanes this processor runs: 2, 4 or 8.
 int WidestLanes();
-// The lanes to use: the widest, or maxLanes where that is narrower (0: no limit).
+// The lanes of a block of targets: the widest registers, two of them side by
+// side where they hold 8 (16 lanes), or maxLanes where that is narrower
+// (0: no limit).
 int LanesFor(int maxLanes);
