@@ -404,6 +404,7 @@ int main(int argc, char** argv) {
             const std::string path = dir + "/" + name;
             std::remove(path.c_str());
         }
+        dir = scenes;
     }
 
     // Reading: the same 1920 x 1080 picture as TGA colour and depth, and as
