@@ -30,36 +30,55 @@ void GatherSourceRowOf(GatherRowJob& job) {
     const double* const distance = job.distance;
     const double* const centreSpread = job.centreSpread;
     GatherSource* const found = job.sources;
-    const int candidates = runs ? job.runCount : w;
 
     // The sources that reach this row, with their targets (in runs of one).
+    // Neighbouring sources mostly share a kernel, and so its row and span.
     std::uint64_t visits = 0;
     int count = 0;
-    for (int k = 0; k < candidates; ++k) {
-        const int u = runs ? runs[k].start : k;
-        if (!(spreadRow[u] > minimum)) continue;
-        const KernelLanes& kernel = kernelLanes[kernelIdRow[u]];
-        if (ady > kernel.reach) continue;
-        const int r = kernel.span[ady];
-        if (r < 0) continue;
+    std::uint32_t lastId = 0xffffffffu;
+    int lastFront = -1, lastSpan = -1;
+    const double* lastRow = nullptr;
+    std::size_t lastStride = 0;
+    auto list = [&](int u) {
+        if (!(spreadRow[u] > minimum)) return;
+        const std::uint32_t id = kernelIdRow[u];
+        const int front = inFrontRow[u] != 0 ? 1 : 0;
+        if (id != lastId || front != lastFront) {
+            const KernelLanes& kernel = kernelLanes[id];
+            lastId = id;
+            lastFront = front;
+            lastSpan = ady > kernel.reach ? -1 : kernel.span[ady];
+            if (lastSpan >= 0) {
+                lastRow = KernelLaneRow(kernel, front, dy, 0);
+                lastStride = static_cast<std::size_t>(kernel.stride);
+            }
+        }
+        const int r = lastSpan;
+        if (r < 0) return;
         GatherSource& s = found[count++];
-        s.kernel = KernelLaneRow(kernel, inFrontRow[u] != 0 ? 1 : 0, dy, 0);
-        s.stride = static_cast<std::size_t>(kernel.stride);
+        s.kernel = lastRow;
+        s.kernelAtZero = reinterpret_cast<std::uintptr_t>(lastRow) - static_cast<std::uintptr_t>(u) * sizeof(double);
+        s.stride = lastStride;
         const unsigned char* b = sourceByteRow + sourcePixelBytes * u;
         s.exposure[0] = colourExposure[b[0]], s.exposure[1] = colourExposure[b[1]];
         s.exposure[2] = colourExposure[b[2]];
         s.exposure[3] = alphaExposure[sourcePixelBytes == 4 ? b[3] : 255];
         s.depth = depthRow[u];
-        s.column = static_cast<double>(u);
         s.u = u;
         s.span = r;
+        s.reach = static_cast<double>(r);
         const int x0 = u - r > 0 ? u - r : 0;
         const int x1 = u + r < w - 1 ? u + r : w - 1;
-        s.first = static_cast<double>(x0);
-        s.last = static_cast<double>(x1);
-        s.firstBlock = x0 / L::kCount;
-        s.lastBlock = x1 / L::kCount;
+        s.x0 = x0;
+        s.x1 = x1;
+        s.firstBlock = static_cast<int>(static_cast<unsigned>(x0) / L::kCount);
+        s.lastBlock = static_cast<int>(static_cast<unsigned>(x1) / L::kCount);
         visits += static_cast<std::uint64_t>(x1 - x0 + 1);
+    };
+    if (runs != nullptr) {
+        for (int k = 0; k < job.runCount; ++k) list(runs[k].start);
+    } else {
+        for (int u = 0; u < w; ++u) list(u);
     }
     if (count == 0) return;
 
@@ -113,9 +132,9 @@ void GatherSourceRowOf(GatherRowJob& job) {
         }
     };
     auto add = [&](const GatherSource& s, int x, Block& block) {
-        const int e = x - s.u;
-        const double* const kernel = s.kernel + e;
-        if (block.TakesWhole(s.span, s.depth)) {
+        const double* const kernel =
+            reinterpret_cast<const double*>(s.kernelAtZero + static_cast<std::uintptr_t>(x) * sizeof(double));
+        if (block.TakesWhole(s.reach, s.depth)) {
             // Every target of the block passes the tests; those past the
             // span read kernel values of 0.
             const V kr = L::Load(kernel);
@@ -127,13 +146,14 @@ void GatherSourceRowOf(GatherRowJob& job) {
             }
             return;
         }
-        const V dxv = L::Sub(L::Splat(s.column), block.xv);
+        const V dxv = L::Sub(L::Splat(static_cast<double>(s.u)), block.xv);
         // A target of this source (x0 .. x1), within the target's window.
-        const M span = L::Both(L::LessEqual(L::Splat(s.first), block.xv), L::LessEqual(block.xv, L::Splat(s.last)));
+        const M span = L::Both(L::LessEqual(L::Splat(static_cast<double>(s.x0)), block.xv),
+                               L::LessEqual(block.xv, L::Splat(static_cast<double>(s.x1))));
         const M inWindow = L::Both(block.rowIn, L::Both(L::LessEqual(block.low, dxv), L::LessEqual(dxv, block.high)));
         // Not behind the target, or inside the target's own spread.
         const M visible = L::Either(L::LessEqual(L::Splat(s.depth), block.depth),
-                                    L::Less(L::Load(distance + e), block.spread));
+                                    L::Less(L::Load(distance + (x - s.u)), block.spread));
         const M take = L::Both(span, L::Both(inWindow, visible));
         refused += static_cast<std::uint64_t>(__builtin_popcount(L::Bits(span) & ~L::Bits(take)));
         // Masked lanes add +0.0.

@@ -30,10 +30,10 @@ static inline const double* KernelLaneRow(const KernelLanes& k, int orientation,
 }
 
 // Working space of a job, owned by the caller (the templates never
-// allocate): two lists of source indices, each with room for width entries.
+// allocate): two lists of sources, each with room for width entries.
 struct BlockScratch {
-    int* active = nullptr;
-    int* survivors = nullptr;
+    const void** active = nullptr;
+    const void** survivors = nullptr;
 };
 
 // Columns start .. start + count - 1 of a row. In the first pass the
@@ -107,14 +107,16 @@ struct SpreadRowJob : RowJob {
 // for a grey lens), its exposure and depth.
 struct GatherSource {
     const double* kernel;
+    // The address kernel would have for target 0 (kernel - u), kept as a
+    // number: the sweep finds a block's kernel values with one addition.
+    std::uintptr_t kernelAtZero;
     std::size_t stride;
     double exposure[4];
     double depth;
-    double column;  // u
-    double first, last;  // x0 and x1
-    int u;
+    int u, x0, x1;
     int span;  // targets |x - u| <= span are covered
     int firstBlock, lastBlock;  // the blocks of x0 and x1
+    double reach;  // span
 };
 
 // The gather for one target row against one source row.

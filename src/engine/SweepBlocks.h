@@ -15,8 +15,8 @@
 template <class L, class S, class Open, class Visit, class Close, class Late>
 void SweepBlocks(const S* sources, int count, BlockScratch& scratch, Open open, Visit visit, Close close,
                  Late late) {
-    int* active = scratch.active;
-    int* survivors = scratch.survivors;
+    const void** active = scratch.active;
+    const void** survivors = scratch.survivors;
     int activeCount = 0;
     int next = 0;
     int block = sources[0].firstBlock;
@@ -25,7 +25,7 @@ void SweepBlocks(const S* sources, int count, BlockScratch& scratch, Open open, 
         while (next < count && sources[next].firstBlock <= block) {
             const S& s = sources[next];
             for (int b = s.firstBlock; b < block && b <= s.lastBlock; ++b) late(s, b * L::kCount);
-            if (s.lastBlock >= block) active[activeCount++] = next;
+            if (s.lastBlock >= block) active[activeCount++] = &s;
             ++next;
         }
         if (activeCount == 0) continue;
@@ -33,14 +33,13 @@ void SweepBlocks(const S* sources, int count, BlockScratch& scratch, Open open, 
         open(x);
         int kept = 0;
         for (int k = 0; k < activeCount; ++k) {
-            const int index = active[k];
-            const S& s = sources[index];
+            const S& s = *static_cast<const S*>(active[k]);
             visit(s, x);
-            survivors[kept] = index;
+            survivors[kept] = &s;
             kept += s.lastBlock > block ? 1 : 0;
         }
         close(x);
-        int* swap = active;
+        const void** swap = active;
         active = survivors;
         survivors = swap;
         activeCount = kept;

@@ -42,4 +42,5 @@ struct TargetBlock {
 
     // Whether a source of span r and depth d needs no test per lane.
     bool TakesWhole(int r, double d) const { return r <= cover && d <= nearest; }
+    bool TakesWhole(double r, double d) const { return r <= cover && d <= nearest; }
 };

@@ -7,7 +7,7 @@
 
 namespace {
 // Each thread's working space for the lists of sources of its jobs.
-thread_local std::vector<int> active, survivors;
+thread_local std::vector<const void*> active, survivors;
 }  // namespace
 
 // The window of every pixel of row y: offsets low .. high in both axes (the

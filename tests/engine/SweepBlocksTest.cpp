@@ -21,7 +21,7 @@ struct Source {
 // Sweeps the sources and returns, per block, the sources it received; counts
 // the sources added late.
 std::vector<std::vector<int>> Received(const std::vector<Source>& sources, int blocks, int& late) {
-    std::vector<int> active(sources.size()), survivors(sources.size());
+    std::vector<const void*> active(sources.size()), survivors(sources.size());
     BlockScratch scratch;
     scratch.active = active.data();
     scratch.survivors = survivors.data();
