@@ -34,6 +34,10 @@ void SpreadSourceRow(SpreadRowJob& job) {
 
     // The sources that reach this row, with their targets.
     int count = 0;
+    // Neighbouring sources mostly share a J table, and so its row and span.
+    std::uint16_t lastId = kNoSpreadTable;
+    int lastSpan = -1;
+    const double* lastJ = nullptr;
     for (int k = 0; k < candidates; ++k) {
         const int u = runs ? runs[k].start : k;
         // Only sources with a J table come in runs of more than one.
@@ -45,11 +49,16 @@ void SpreadSourceRow(SpreadRowJob& job) {
         if (b > minimum && id != kNoSpreadTable) {
             // Tabulated: exactly the offsets |dx| <= r have J >= 1, and J is 0
             // past them, so lanes beyond the span add nothing.
-            const std::size_t tableRow = static_cast<std::size_t>(id) * static_cast<std::size_t>(half + 1) +
-                                         static_cast<std::size_t>(ady);
-            r = tableWidths[tableRow];
+            if (id != lastId) {
+                const std::size_t tableRow = static_cast<std::size_t>(id) * static_cast<std::size_t>(half + 1) +
+                                             static_cast<std::size_t>(ady);
+                lastId = id;
+                lastSpan = tableWidths[tableRow];
+                lastJ = tableValues + tableRow * tableRowLength + tableRowCentre;
+            }
+            r = lastSpan;
             if (r < 0) continue;
-            j = tableValues + tableRow * tableRowLength + tableRowCentre;
+            j = lastJ;
         } else if (b > minimum) {
             // J >= 1 needs w < B: a disc of diameter B, with a pixel to spare.
             const double halfB = b * 0.5;
@@ -72,7 +81,7 @@ void SpreadSourceRow(SpreadRowJob& job) {
             if (run.j == j && run.u + run.count == u && run.depth == dn) {
                 run.count += n;
                 run.x1 = x1;
-                run.lastBlock = x1 / L::kCount;
+                run.lastBlock = static_cast<int>(static_cast<unsigned>(x1) / L::kCount);
                 continue;
             }
         }
@@ -83,8 +92,8 @@ void SpreadSourceRow(SpreadRowJob& job) {
         s.u = u;
         s.x0 = u - r > 0 ? u - r : 0;
         s.x1 = x1;
-        s.firstBlock = s.x0 / L::kCount;
-        s.lastBlock = s.x1 / L::kCount;
+        s.firstBlock = static_cast<int>(static_cast<unsigned>(s.x0) / L::kCount);
+        s.lastBlock = static_cast<int>(static_cast<unsigned>(s.x1) / L::kCount);
         s.count = n;
         s.span = r;
     }
