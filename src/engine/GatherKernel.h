@@ -56,7 +56,6 @@ void GatherSourceRowOf(GatherRowJob& job) {
         const int r = lastSpan;
         if (r < 0) return;
         GatherSource& s = found[count++];
-        s.kernel = lastRow;
         s.kernelAtZero = reinterpret_cast<std::uintptr_t>(lastRow) - static_cast<std::uintptr_t>(u) * sizeof(double);
         s.stride = lastStride;
         const unsigned char* b = sourceByteRow + sourcePixelBytes * u;

@@ -103,12 +103,12 @@ struct SpreadRowJob : RowJob {
 };
 
 // A source of the gather that reaches the target row: its targets x0 .. x1,
-// its kernel rows (channel c at kernel + c * stride, element x - u; one row
-// for a grey lens), its exposure and depth.
+// its kernel rows (channel c at c * stride from the first, element x - u; one
+// row for a grey lens), its exposure and depth.
 struct GatherSource {
-    const double* kernel;
-    // The address kernel would have for target 0 (kernel - u), kept as a
-    // number: the sweep finds a block's kernel values with one addition.
+    // The address of the first kernel row's element for target 0 (element
+    // -u), kept as a number: the sweep finds a block's values with one
+    // addition.
     std::uintptr_t kernelAtZero;
     std::size_t stride;
     double exposure[4];
