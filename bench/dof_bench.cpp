@@ -367,8 +367,13 @@ int main(int argc, char** argv) {
         dir = "/tmp/dof_bench_scenes_" + std::to_string(getpid());
         mkdir(dir.c_str(), 0755);
         WriteScaledPortrait(scenes, dir + "/portrait4k");
-        symlink((scenes + "/portrait").c_str(), (dir + "/portrait").c_str());
-        symlink((scenes + "/lens").c_str(), (dir + "/lens").c_str());
+        // The links name their targets whole: a relative name would be taken
+        // from the folder of the link.
+        char* whole = realpath(scenes.c_str(), nullptr);
+        const std::string from = whole ? whole : scenes;
+        std::free(whole);
+        symlink((from + "/portrait").c_str(), (dir + "/portrait").c_str());
+        symlink((from + "/lens").c_str(), (dir + "/lens").c_str());
     }
     std::printf("fast engine: median of %d runs, %s threads; literal: %d run(s), one thread\n\n", runs,
                 threads > 0 ? std::to_string(threads).c_str() : "all", literalRuns);
