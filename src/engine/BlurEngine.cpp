@@ -106,7 +106,6 @@ void CBlurEngine::Setup() {
     FillExposureTables();
     blockLanes_ = LanesFor(maxLanes_);
     spreadRow_ = ChooseSpreadRow(maxLanes_);
-    gatherRow_ = ChooseGatherRow(maxLanes_);
 }
 
 bool CBlurEngine::ListSourceRuns(bool (*reachesOtherRows)(const CBlurEngine&, std::size_t),
@@ -153,6 +152,12 @@ bool CBlurEngine::ListSourceRuns(bool (*reachesOtherRows)(const CBlurEngine&, st
 
 bool CBlurEngine::LinkKernels(RunMonitor& monitor) {
     BuildKernelLanes();
+    // The gather's lanes, from here on. A colour lens keeps four sums and
+    // four weights a target: in blocks of two registers they leave too few
+    // registers for the rest, so its gather takes blocks of one.
+    const int gatherMaxLanes = greyKernels_ || (maxLanes_ > 0 && maxLanes_ <= 8) ? maxLanes_ : 8;
+    blockLanes_ = LanesFor(gatherMaxLanes);
+    gatherRow_ = ChooseGatherRow(gatherMaxLanes);
     std::map<double, std::uint32_t> ids;
     for (const auto& entry : kernels_) ids.emplace(entry.first, static_cast<std::uint32_t>(ids.size()));
     kernelIds_.resize(spreads_.size());
