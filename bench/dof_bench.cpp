@@ -4,7 +4,6 @@
 // peak memory reported is that run's alone. Prints figures; never fails.
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +21,8 @@
 #include <OpenEXR/ImfOutputFile.h>
 #include <OpenEXR/ImfRgba.h>
 #include <dof/dof.h>
+
+#include "ChildRun.h"
 #include <cmath>
 
 #include "api/ExactRun.h"
@@ -194,28 +195,7 @@ void WriteScaledPortrait(const std::string& scenes, const std::string& dir) {
 
 // Runs RunOnce in a child process; its console lines are discarded.
 Figures Measure(const std::string& dir, const Case& c, bool literal, int threads) {
-    int pipeEnds[2];
-    if (pipe(pipeEnds) != 0) std::exit(1);
-    std::fflush(stdout);
-    const pid_t child = fork();
-    if (child == 0) {
-        close(pipeEnds[0]);
-        if (!freopen("/dev/null", "w", stdout)) _exit(1);
-        const Figures f = RunOnce(dir, c, literal, threads);
-        if (write(pipeEnds[1], &f, sizeof f) != static_cast<ssize_t>(sizeof f)) _exit(1);
-        _exit(0);
-    }
-    close(pipeEnds[1]);
-    Figures f;
-    const ssize_t got = read(pipeEnds[0], &f, sizeof f);
-    close(pipeEnds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (got != static_cast<ssize_t>(sizeof f)) {
-        std::fprintf(stderr, "a measured run failed\n");
-        std::exit(1);
-    }
-    return f;
+    return InChildProcess<Figures>([&] { return RunOnce(dir, c, literal, threads); });
 }
 
 // The run with the median total time of several.

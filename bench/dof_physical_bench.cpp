@@ -6,7 +6,6 @@
 //
 //   dof_physical_bench [--runs N] [--threads N] [--scenes DIR] [--depth depth.tga|depth.hdr]
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +18,8 @@
 #include <vector>
 
 #include <dof/dof.h>
+
+#include "ChildRun.h"
 
 #include "api/PhysicalRun.h"
 
@@ -103,27 +104,7 @@ Figures RunOnce(const std::string& dir, const Case& c, int threads) {
 }
 
 Figures Measure(const std::string& dir, const Case& c, int threads) {
-    int pipeEnds[2];
-    if (pipe(pipeEnds) != 0) std::exit(1);
-    std::fflush(stdout);
-    const pid_t child = fork();
-    if (child == 0) {
-        close(pipeEnds[0]);
-        const Figures f = RunOnce(dir, c, threads);
-        if (write(pipeEnds[1], &f, sizeof f) != static_cast<ssize_t>(sizeof f)) _exit(1);
-        _exit(0);
-    }
-    close(pipeEnds[1]);
-    Figures f;
-    const ssize_t got = read(pipeEnds[0], &f, sizeof f);
-    close(pipeEnds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (got != static_cast<ssize_t>(sizeof f)) {
-        std::fprintf(stderr, "a measured run failed\n");
-        std::exit(1);
-    }
-    return f;
+    return InChildProcess<Figures>([&] { return RunOnce(dir, c, threads); });
 }
 
 }  // namespace

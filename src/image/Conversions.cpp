@@ -6,9 +6,6 @@
 
 #include "image/SrgbBytes.h"
 
-namespace {
-
-// A sample of any type as a double: integers as stored, floats as they are.
 double SampleAt(const unsigned char* row, int index, dof::SampleType type) {
     switch (type) {
         case dof::SampleType::kUInt8: return row[index];
@@ -28,6 +25,8 @@ double SampleAt(const unsigned char* row, int index, dof::SampleType type) {
     std::memcpy(&v, row + 8 * index, sizeof v);
     return v;
 }
+
+namespace {
 
 // The largest value of an integer sample, 1 for a float one.
 double SampleScale(dof::SampleType type) {

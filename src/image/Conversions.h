@@ -10,6 +10,10 @@
 #include "image/FroatImage.h"
 #include "platform/LargeArray.h"
 
+// Sample index of a row (counted in samples) of any type as a double:
+// integers as stored, floats as they are.
+double SampleAt(const unsigned char* row, int index, dof::SampleType type);
+
 // Whether view can be read: 1 to 4 channels, sizes not below zero, pixels
 // given unless the picture is empty, rows at least a pixel row apart. The
 // error (kInvalidImage) names the picture as what.

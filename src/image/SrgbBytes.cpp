@@ -3,18 +3,9 @@
 #include <cmath>
 
 #include "image/Conversions.h"
+#include "platform/ByteThresholds.h"
 
 namespace {
-std::uint32_t Bits(float v) {
-    std::uint32_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
-}
-float FromBits(std::uint32_t b) {
-    float v;
-    std::memcpy(&v, &b, sizeof v);
-    return v;
-}
 // A slice this close to a threshold (relative) goes through the formula:
 // the curve's rounding moves a threshold by a few units in the last place.
 constexpr double kNear = 1e-5;
@@ -30,25 +21,13 @@ unsigned char SrgbBytes::ByFormula(float v) {
 SrgbBytes::SrgbBytes() {
     // threshold[k], k = 1 .. 255: the least positive float whose value is k or more.
     float threshold[257];
-    std::uint32_t low = 0;
-    for (int k = 1; k < 256; ++k) {
-        std::uint32_t lo = low, hi = Bits(1.0f);
-        while (hi - lo > 1) {
-            const std::uint32_t mid = lo + (hi - lo) / 2;
-            if (ByFormula(FromBits(mid)) >= k)
-                hi = mid;
-            else
-                lo = mid;
-        }
-        threshold[k] = FromBits(hi);
-        low = lo;
-    }
+    FindByteThresholds(0.0f, 1.0f, ByFormula, threshold);
     threshold[256] = 2.0f;
     table_.resize(Bits(1.0f) >> kSliceShift);
     int k = 1;  // the first threshold not below the slice
     for (std::size_t slice = 0; slice < table_.size(); ++slice) {
-        const double start = FromBits(static_cast<std::uint32_t>(slice << kSliceShift));
-        const double end = FromBits(static_cast<std::uint32_t>((slice + 1) << kSliceShift));
+        const double start = FromBits<float>(static_cast<std::uint32_t>(slice << kSliceShift));
+        const double end = FromBits<float>(static_cast<std::uint32_t>((slice + 1) << kSliceShift));
         while (k <= 255 && threshold[k] < start * (1.0 - kNear)) ++k;
         table_[slice] = threshold[k] > end * (1.0 + kNear) ? static_cast<std::uint16_t>(k - 1) : kNearStep;
     }

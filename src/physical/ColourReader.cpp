@@ -1,32 +1,11 @@
 #include "physical/ColourReader.h"
 
-#include <cstdint>
-#include <cstring>
-
+#include "image/Conversions.h"
 #include "physical/SrgbCurve.h"
 
 double ColourReader::Sample(const unsigned char* row, int x, int k) const {
     const int channel = view_.Channels() >= 3 ? k : 0;
-    const int index = x * view_.Channels() + channel;
-    switch (view_.Type()) {
-        case dof::SampleType::kUInt8: return row[index];
-        case dof::SampleType::kUInt16: {
-            std::uint16_t v;
-            std::memcpy(&v, row + 2 * index, sizeof v);
-            return v;
-        }
-        case dof::SampleType::kFloat32: {
-            float v;
-            std::memcpy(&v, row + 4 * index, sizeof v);
-            return v;
-        }
-        case dof::SampleType::kFloat64: {
-            double v;
-            std::memcpy(&v, row + 8 * index, sizeof v);
-            return v;
-        }
-    }
-    return 0.0;
+    return SampleAt(row, x * view_.Channels() + channel, view_.Type());
 }
 
 void ColourReader::LinearRow(int y, float* rgb) const {
