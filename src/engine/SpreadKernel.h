@@ -126,16 +126,25 @@ void SpreadSourceRow(SpreadRowJob& job) {
         const int last = reached < s.count - 1 ? reached : s.count - 1;
         // J is symmetric in dx: J(u - x) = J(x - u).
         const double* const j = s.j + (x - s.u);
-        if (block.TakesWhole(s.span, s.depth)) {
-            // Every target takes every source whose J there is above 0, that
-            // is within the span: targets x - span .. x + span take sources
-            // of their own count, whole numbers that add exactly in any order.
+        if (block.WindowsHold(s.span)) {
+            // Every target not in front of the sources takes every source
+            // whose J there is above 0, that is within the span: target t
+            // takes sources t - span .. t + span of the run, a count that
+            // adds exactly in any order.
             const V span = L::Splat(static_cast<double>(s.span));
             const V from = L::Max(L::Splat(static_cast<double>(s.u + first)), L::Sub(block.xv, span));
             const V to = L::Min(L::Splat(static_cast<double>(s.u + last)), L::Add(block.xv, span));
-            n = L::Add(n, L::Max(L::Add(L::Sub(to, from), ones), zeros));
-            // J past the span is 0, which leaves a sum of positive terms unchanged.
-            for (int i = first; i <= last; ++i) sum = L::Add(sum, L::Load(j - i));
+            const V reached = L::Max(L::Add(L::Sub(to, from), ones), zeros);
+            // J past the span is 0, and masked lanes add +0.0: either leaves a
+            // sum of positive terms unchanged.
+            if (block.BehindNone(s.depth)) {
+                n = L::Add(n, reached);
+                for (int i = first; i <= last; ++i) sum = L::Add(sum, L::Load(j - i));
+            } else {
+                const M notBehind = L::LessEqual(L::Splat(s.depth), block.depth);
+                n = L::Add(n, L::Select(notBehind, reached));
+                for (int i = first; i <= last; ++i) sum = L::Add(sum, L::Select(notBehind, L::Load(j - i)));
+            }
             return;
         }
         const M notBehind = L::LessEqual(L::Splat(s.depth), block.depth);
