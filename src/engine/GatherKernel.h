@@ -145,15 +145,20 @@ void GatherSourceRowOf(GatherRowJob& job) {
             }
             return;
         }
-        const V dxv = L::Sub(L::Splat(static_cast<double>(s.u)), block.xv);
         // A target of this source (x0 .. x1), within the target's window.
         const M span = L::Both(L::LessEqual(L::Splat(static_cast<double>(s.x0)), block.xv),
                                L::LessEqual(block.xv, L::Splat(static_cast<double>(s.x1))));
-        const M inWindow = L::Both(block.rowIn, L::Both(L::LessEqual(block.low, dxv), L::LessEqual(dxv, block.high)));
         // Not behind the target, or inside the target's own spread.
         const M visible = L::Either(L::LessEqual(L::Splat(s.depth), block.depth),
                                     L::Less(L::Load(distance + (x - s.u)), block.spread));
-        const M take = L::Both(span, L::Both(inWindow, visible));
+        M take = visible;
+        if (!block.WindowsHold(s.reach)) {
+            const V dxv = L::Sub(L::Splat(static_cast<double>(s.u)), block.xv);
+            const M inWindow =
+                L::Both(block.rowIn, L::Both(L::LessEqual(block.low, dxv), L::LessEqual(dxv, block.high)));
+            take = L::Both(span, L::Both(inWindow, visible));
+        }
+        // Otherwise lanes past the span that take the source read kernel values of 0.
         refused += static_cast<std::uint64_t>(__builtin_popcount(L::Bits(span) & ~L::Bits(take)));
         // Masked lanes add +0.0.
         const V kr = L::Select(take, L::Load(kernel));
