@@ -10,21 +10,24 @@
 // and each orientation (0: behind the focus, read as stored; 1: in front,
 // mirrored), one row per channel indexed by e = target x - source x, holding
 // the kernel value that offset reads and 0 where the spread does not cover
-// it. A lens whose four channels are equal everywhere (a grey lens) gives
-// kernels of one channel row each: the other three would repeat it.
+// it. The rows of an orientation follow each other by dy, with rows of 0 at
+// dy = -reach - 1 and reach + 1: the row of the next dy is always one
+// channel-row group away. A lens whose four channels are equal everywhere (a
+// grey lens) gives kernels of one channel row each: the other three would
+// repeat it.
 struct KernelLanes {
     const double* values = nullptr;
     int reach = -1;       // largest |dy| with a covered offset
     int stride = 0;       // doubles per channel row
     int channels = 4;     // 4, or 1 for a grey lens
-    const int* span = nullptr;  // per |dy|: the largest covered |dx|, or -1
+    const int* span = nullptr;  // per |dy| up to reach + 1: the largest covered |dx|, or -1
 };
 
-// Element e = 0 of the row of one channel, orientation and dy.
+// Element e = 0 of the row of one channel, orientation and dy (|dy| <= reach + 1).
 static inline const double* KernelLaneRow(const KernelLanes& k, int orientation, int dy, int channel) {
     const std::size_t rowIndex =
-        (static_cast<std::size_t>(orientation) * static_cast<std::size_t>(2 * k.reach + 1) +
-         static_cast<std::size_t>(dy + k.reach)) * static_cast<std::size_t>(k.channels) +
+        (static_cast<std::size_t>(orientation) * static_cast<std::size_t>(2 * k.reach + 3) +
+         static_cast<std::size_t>(dy + k.reach + 1)) * static_cast<std::size_t>(k.channels) +
         static_cast<std::size_t>(channel);
     return k.values + rowIndex * static_cast<std::size_t>(k.stride) + kRowPad + k.reach;
 }
