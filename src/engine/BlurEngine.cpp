@@ -158,6 +158,10 @@ bool CBlurEngine::LinkKernels(RunMonitor& monitor) {
     const int gatherMaxLanes = greyKernels_ || (maxLanes_ > 0 && maxLanes_ <= 8) ? maxLanes_ : 8;
     blockLanes_ = LanesFor(gatherMaxLanes);
     gatherRow_ = ChooseGatherRow(gatherMaxLanes);
+    // A grey lens in two registers' lanes takes several target rows at once
+    // in blocks of one register: a source's set-up serves every row, and the
+    // narrower blocks waste fewer lanes past short spans.
+    gatherGroup_ = greyKernels_ ? ChooseGatherGroup(gatherMaxLanes) : nullptr;
     std::map<double, std::uint32_t> ids;
     for (const auto& entry : kernels_) ids.emplace(entry.first, static_cast<std::uint32_t>(ids.size()));
     kernelIds_.resize(spreads_.size());

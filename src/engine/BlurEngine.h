@@ -118,15 +118,19 @@ private:
     bool LinkKernels(RunMonitor& monitor);
     void BuildKernelLanes();
     bool RunGatherPass(RunMonitor& monitor);
+    void StartGatherRow(int y, int slot, int lanes, GatherRowJob& job, int& firstSourceRow, int& lastSourceRow);
+    void SetSourceRow(GatherRowJob& job, int v) const;
+    void WriteGatheredRow(int y, const GatherRowJob& job);
     void GatherRow(int y);
+    void GatherRowGroup(int y);
     // Lists, per row, the pixels i with reachesOtherRows(i) in runs; a pixel
     // joins the run of its left neighbour when sameRun(left, i).
     bool ListSourceRuns(bool (*reachesOtherRows)(const CBlurEngine&, std::size_t),
                         bool (*sameRun)(const CBlurEngine&, std::size_t, std::size_t), RunMonitor& monitor);
     void WindowsOfRow(int y, double* low, double* high, double* centreDepth, int& windowLow, int& windowHigh) const;
-    void BoundBlocks(const double* low, const double* high, const double* centreDepth,
+    void BoundBlocks(const double* low, const double* high, const double* centreDepth, int lanes,
                      std::vector<BlockBounds>& bounds) const;
-    void StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& lastSourceRow);
+    void StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& lastSourceRow, int slot, int lanes);
     // Sets the source row v (for target row y) in job, with the sources to
     // visit: all of them, or only those reaching beyond their own row.
     void PickSources(RowJob& job, int y, int v, bool everyColumn) const;
@@ -176,6 +180,7 @@ private:
     int blockLanes_ = 2;                     // the lanes of the row kernels
     SpreadRowFunction spreadRow_ = nullptr;
     GatherRowFunction gatherRow_ = nullptr;
+    GatherGroupFunction gatherGroup_ = nullptr;  // kGatherRows target rows at once, or null
     double exposureTable_[256] = {};         // strong^(255 b / 255) per byte
     double alphaExposureTable_[256] = {};    // (b / 255) 255 per byte
     std::atomic<std::uint64_t> visitCount_{0};

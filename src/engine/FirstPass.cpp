@@ -53,7 +53,7 @@ void CBlurEngine::FirstPassRow(int y) {
 
     SpreadRowJob job;
     int v0, v1;
-    StartTargetRow(y, job, v0, v1);
+    StartTargetRow(y, job, v0, v1, 0, blockLanes_);
     const std::size_t padded = static_cast<std::size_t>(w) + 2 * kRowPad;
     thread_local std::vector<double> sums, counts;
     sums.assign(padded, 0.0);

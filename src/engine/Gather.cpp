@@ -13,21 +13,22 @@
 // its kernel, to the pixels of this row that its spread covers; neighbours
 // come row by row, left to right, the order of every pixel's window, so each
 // pixel's sums are formed exactly as a window scan forms them.
-void CBlurEngine::GatherRow(int y) {
+
+// Sets job up for target row y (the thread's arrays of slot), in blocks of
+// lanes targets, with its sums at 0.
+void CBlurEngine::StartGatherRow(int y, int slot, int lanes, GatherRowJob& job, int& firstSourceRow,
+                                 int& lastSourceRow) {
     const int w = width_;
-    GatherRowJob job;
-    int v0, v1;
-    StartTargetRow(y, job, v0, v1);
+    StartTargetRow(y, job, firstSourceRow, lastSourceRow, slot, lanes);
     const std::size_t row = Index(0, y);
     const std::size_t padded = static_cast<std::size_t>(w) + 2 * kRowPad;
-    thread_local std::vector<double> centreSpread, totals;
+    thread_local std::vector<double> centreSpreads[kGatherRows], totalsOf[kGatherRows];
+    std::vector<double>& centreSpread = centreSpreads[slot];
+    std::vector<double>& totals = totalsOf[slot];
     centreSpread.assign(padded, std::numeric_limits<double>::quiet_NaN());
     totals.assign(padded * 8, 0.0);
     for (int x = 0; x < w; ++x) centreSpread[kRowPad + x] = spreads_[row + x];
     job.kernelLanes = kernelLanes_.data();
-    thread_local std::vector<GatherSource> sources;
-    sources.resize(static_cast<std::size_t>(w));
-    job.sources = sources.data();
     job.centreSpread = &centreSpread[kRowPad];
     job.colourExposure = exposureTable_;
     job.alphaExposure = alphaExposureTable_;
@@ -38,31 +39,84 @@ void CBlurEngine::GatherRow(int y) {
         // A grey lens's four weights are one: the kernels fill the first.
         job.weights[c] = &totals[padded * static_cast<std::size_t>(greyKernels_ ? 4 : 4 + c) + kRowPad];
     }
+}
 
+// The arrays of source row v.
+void CBlurEngine::SetSourceRow(GatherRowJob& job, int v) const {
+    const std::size_t sourceRow = Index(0, v);
+    job.spreadRow = &spreads_[sourceRow];
+    job.depthRow = &depths_[sourceRow];
+    job.kernelIdRow = &kernelIds_[sourceRow];
+    job.inFrontRow = &inFront_[sourceRow];
+    job.sourceByteRow = ColourRow(v);
+}
+
+void CBlurEngine::GatherRow(int y) {
+    GatherRowJob job;
+    int v0, v1;
+    StartGatherRow(y, 0, blockLanes_, job, v0, v1);
+    thread_local std::vector<GatherSource> sources;
+    sources.resize(static_cast<std::size_t>(width_));
+    job.sources = sources.data();
     for (int v = v0; v <= v1; ++v) {
         const int dy = v - y;
         // A spread not above the doubled row distance covers nothing in this row.
         if (!(rowMaxSpread_[static_cast<std::size_t>(v)] > 2.0 * std::abs(dy))) continue;
-        const std::size_t sourceRow = Index(0, v);
-        job.spreadRow = &spreads_[sourceRow];
-        job.depthRow = &depths_[sourceRow];
-        job.kernelIdRow = &kernelIds_[sourceRow];
-        job.inFrontRow = &inFront_[sourceRow];
-        job.sourceByteRow = ColourRow(v);
+        SetSourceRow(job, v);
         PickSources(job, y, v, dy == 0);
         gatherRow_(job);
     }
     visitCount_ += job.visits;
     contributionCount_ += job.contributions;
+    WriteGatheredRow(y, job);
+}
 
-    // Back from exposure space, straight to bytes: colour means through the
-    // table of ExposureBytes. A channel that met no weight keeps the source
-    // value; strong 1 averages linearly (the limit of the mean).
+// Rows y .. y + kGatherRows - 1 at once: every source row that any of their
+// windows reaches, top to bottom, is gathered into all of them.
+void CBlurEngine::GatherRowGroup(int y) {
+    const int lanes = blockLanes_ / 2;
+    GatherRowJob rows[kGatherRows];
+    GatherRowJob* jobs[kGatherRows];
+    int v0 = height_, v1 = -1;
+    for (int r = 0; r < kGatherRows; ++r) {
+        int first, last;
+        StartGatherRow(y + r, r, lanes, rows[r], first, last);
+        jobs[r] = &rows[r];
+        v0 = std::min(v0, first);
+        v1 = std::max(v1, last);
+    }
+    thread_local std::vector<GatherGroupSource> sources;
+    sources.resize(static_cast<std::size_t>(width_));
+    rows[0].groupSources = sources.data();
+    const int half = kernelSize_ / 2;
+    for (int v = v0; v <= v1; ++v) {
+        const int dy = v - y;
+        // The target row nearest to the source row, and whether it is one of them.
+        const int nearer = dy < 0 ? -dy : dy >= kGatherRows ? dy - (kGatherRows - 1) : 0;
+        if (!(rowMaxSpread_[static_cast<std::size_t>(v)] > 2.0 * nearer)) continue;
+        SetSourceRow(rows[0], v);
+        PickSources(rows[0], y, v, nearer == 0);
+        for (int r = 1; r < kGatherRows; ++r) {
+            rows[r].dy = dy - r;
+            // Rows past the windows are reached by nothing; their distances are never read.
+            rows[r].distance = DistanceRow(std::max(-half, std::min(half, rows[r].dy)));
+        }
+        gatherGroup_(jobs);
+    }
+    visitCount_ += rows[0].visits;
+    contributionCount_ += rows[0].contributions;
+    for (int r = 0; r < kGatherRows; ++r) WriteGatheredRow(y + r, rows[r]);
+}
+
+// Back from exposure space, straight to bytes: colour means through the
+// table of ExposureBytes. A channel that met no weight keeps the source
+// value; strong 1 averages linearly (the limit of the mean).
+void CBlurEngine::WriteGatheredRow(int y, const GatherRowJob& job) {
     const bool linear = params_.strong == 1.0;
     const unsigned char* own = ColourRow(y);
     const int ownBytes = colour_.pixelBytes;
     unsigned char* out = output_ + static_cast<std::ptrdiff_t>(y) * outputStride_;
-    for (int x = 0; x < w; ++x, own += ownBytes, out += 4) {
+    for (int x = 0; x < width_; ++x, own += ownBytes, out += 4) {
         for (int c = 0; c < 4; ++c) {
             const double sum = job.sums[c][x];
             const double weight = job.weights[c][x];
@@ -80,8 +134,23 @@ void CBlurEngine::GatherRow(int y) {
 
 bool CBlurEngine::RunGatherPass(RunMonitor& monitor) {
     const dof::Stage pass = dof::Stage::kGather;
-    monitor.PassStarted(pass, height_);
-    if (!ForEachRow(height_, [this](int y) { GatherRow(y); }, monitor, &pass)) return false;
+    // Rows in groups where the lens allows (the last rows alone).
+    if (gatherGroup_ != nullptr) {
+        const int groups = (height_ + kGatherRows - 1) / kGatherRows;
+        monitor.PassStarted(pass, groups);
+        if (!ForEachRow(groups, [this](int group) {
+                const int y = group * kGatherRows;
+                if (y + kGatherRows <= height_) {
+                    GatherRowGroup(y);
+                    return;
+                }
+                for (int row = y; row < height_; ++row) GatherRow(row);
+            }, monitor, &pass))
+            return false;
+    } else {
+        monitor.PassStarted(pass, height_);
+        if (!ForEachRow(height_, [this](int y) { GatherRow(y); }, monitor, &pass)) return false;
+    }
     monitor.PassEnded(pass);
     return true;
 }

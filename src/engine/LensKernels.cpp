@@ -81,7 +81,7 @@ void CBlurEngine::BuildKernelLanes() {
         const CImageFroat& image = *entry.second;
         // Offsets pass the reach test spread - t >= 1 up to a largest |dx| per
         // row; t grows with |dx|, so that is the whole covered set.
-        std::vector<int> span(static_cast<std::size_t>(h) + 2, -1);
+        std::vector<int> span(static_cast<std::size_t>(h) + 1 + KernelLanes::kZeroRows, -1);
         int reach = -1;
         for (int dy = 0; dy <= h; ++dy) {
             const double* t = DistanceRow(dy);
@@ -96,7 +96,9 @@ void CBlurEngine::BuildKernelLanes() {
         lanes.stride = 2 * std::max(reach, 0) + 1 + 2 * kRowPad;
         std::vector<double> values;
         if (reach >= 0) {
-            values.assign(static_cast<std::size_t>(2 * (2 * reach + 3) * channelCount) * lanes.stride, 0.0);
+            values.assign(
+                static_cast<std::size_t>(2 * (2 * reach + 1 + 2 * KernelLanes::kZeroRows) * channelCount) * lanes.stride,
+                0.0);
             lanes.values = values.data();
             const int centre = KernelDimension(RoundUpThird(spread)) / 2;
             const int d = image.width;

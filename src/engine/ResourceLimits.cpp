@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "engine/Rounding.h"
-#include "engine/RowLayout.h"
+#include "engine/RowJobs.h"
 #include "image/FroatImage.h"
 #include "platform/ParallelFor.h"
 
@@ -16,11 +16,12 @@ constexpr double kHopelessDimension = 1e6;
 
 // A kernel image of dimension n, with the map node and image object around it,
 // and its layout for the gather: per row offset within reach (at most n + 1,
-// with a row of 0 on either side) and orientation, four channel rows of at
+// with rows of 0 on either side) and orientation, four channel rows of at
 // most n + 1 doubles and their pads.
 double KernelBytes(double n) {
     const double image = n * n * sizeof(FroatPixel) + 128.0;
-    const double lanes = 2.0 * (n + 3.0) * 4.0 * (n + 1.0 + 2.0 * kRowPad) * sizeof(double);
+    const double rows = n + 1.0 + 2.0 * KernelLanes::kZeroRows;
+    const double lanes = 2.0 * rows * 4.0 * (n + 1.0 + 2.0 * kRowPad) * sizeof(double);
     return image + lanes;
 }
 

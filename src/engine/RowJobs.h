@@ -6,13 +6,16 @@
 
 #include "engine/RowLayout.h"
 
+// Target rows a grey lens's gather takes at once (see GatherSourceRowGroup).
+constexpr int kGatherRows = 2;
+
 // One kernel as the gather reads it: for each row offset dy within reach
 // and each orientation (0: behind the focus, read as stored; 1: in front,
 // mirrored), one row per channel indexed by e = target x - source x, holding
 // the kernel value that offset reads and 0 where the spread does not cover
-// it. The rows of an orientation follow each other by dy, with rows of 0 at
-// dy = -reach - 1 and reach + 1: the row of the next dy is always one
-// channel-row group away. A lens whose four channels are equal everywhere (a
+// it. The rows of an orientation follow each other by dy, with kZeroRows
+// rows of 0 before dy = -reach and after dy = reach: the row of the next dy
+// is always one channel-row group away. A lens whose four channels are equal everywhere (a
 // grey lens) gives kernels of one channel row each: the other three would
 // repeat it.
 struct KernelLanes {
@@ -20,14 +23,16 @@ struct KernelLanes {
     int reach = -1;       // largest |dy| with a covered offset
     int stride = 0;       // doubles per channel row
     int channels = 4;     // 4, or 1 for a grey lens
-    const int* span = nullptr;  // per |dy| up to reach + 1: the largest covered |dx|, or -1
+    const int* span = nullptr;  // per |dy| up to reach + kZeroRows: the largest covered |dx|, or -1
+    static constexpr int kZeroRows = kGatherRows - 1;
 };
 
-// Element e = 0 of the row of one channel, orientation and dy (|dy| <= reach + 1).
+// Element e = 0 of the row of one channel, orientation and dy (|dy| <= reach + kZeroRows).
 static inline const double* KernelLaneRow(const KernelLanes& k, int orientation, int dy, int channel) {
+    const int z = KernelLanes::kZeroRows;
     const std::size_t rowIndex =
-        (static_cast<std::size_t>(orientation) * static_cast<std::size_t>(2 * k.reach + 3) +
-         static_cast<std::size_t>(dy + k.reach + 1)) * static_cast<std::size_t>(k.channels) +
+        (static_cast<std::size_t>(orientation) * static_cast<std::size_t>(2 * k.reach + 1 + 2 * z) +
+         static_cast<std::size_t>(dy + k.reach + z)) * static_cast<std::size_t>(k.channels) +
         static_cast<std::size_t>(channel);
     return k.values + rowIndex * static_cast<std::size_t>(k.stride) + kRowPad + k.reach;
 }
@@ -122,6 +127,21 @@ struct GatherSource {
     double reach;  // span
 };
 
+// A source that reaches any of kGatherRows neighbouring target rows. Its
+// kernel row for each next target row (one row offset less) lies one kernel
+// row before the last; a row that the source does not reach reads a row of 0
+// (see KernelLanes).
+struct GatherGroupSource {
+    std::uintptr_t kernelAtZero;  // the first row's element -u, as a number
+    std::size_t rowBytes;         // from a kernel row to the next
+    double exposure[4];
+    double depth;
+    double reach[kGatherRows];  // span per target row: targets |x - u| <= span; -1: none
+    int u, x0, x1;              // the targets of any row
+    int firstBlock, lastBlock;  // the blocks of x0 and x1
+    int rowX0[kGatherRows], rowX1[kGatherRows];  // the targets of each row
+};
+
 // The gather for one target row against one source row.
 struct GatherRowJob : RowJob {
     const double* spreadRow = nullptr;
@@ -141,13 +161,20 @@ struct GatherRowJob : RowJob {
     double* sums[4] = {};
     double* weights[4] = {};
     GatherSource* sources = nullptr;  // room for width
+    GatherGroupSource* groupSources = nullptr;  // room for width, for two rows at once
     std::uint64_t visits = 0;
     std::uint64_t contributions = 0;
 };
 
 typedef void (*SpreadRowFunction)(SpreadRowJob& job);
 typedef void (*GatherRowFunction)(GatherRowJob& job);
+// kGatherRows target rows at once: jobs[0] (row y) holds the source row and
+// its sources, jobs[r] is row y + r (see GatherSourceRowGroup).
+typedef void (*GatherGroupFunction)(GatherRowJob* const* jobs);
 
 // The widest lanes this processor runs, at most maxLanes (0: no limit).
 SpreadRowFunction ChooseSpreadRow(int maxLanes);
 GatherRowFunction ChooseGatherRow(int maxLanes);
+// kGatherRows rows of blocks of half that many lanes, for a grey lens where
+// the widest lanes are two AVX-512 registers; null elsewhere.
+GatherGroupFunction ChooseGatherGroup(int maxLanes);

@@ -11,6 +11,7 @@ void SpreadRowWidest(SpreadRowJob& job);
 void GatherRowWidest(GatherRowJob& job);
 void SpreadRowWidestPair(SpreadRowJob& job);
 void GatherRowWidestPair(GatherRowJob& job);
+void GatherGroupWidest(GatherRowJob* const* jobs);
 
 SpreadRowFunction ChooseSpreadRow(int maxLanes) {
     const int lanes = LanesFor(maxLanes);
@@ -21,3 +22,5 @@ GatherRowFunction ChooseGatherRow(int maxLanes) {
     const int lanes = LanesFor(maxLanes);
     return lanes >= 16 ? GatherRowWidestPair : lanes >= 8 ? GatherRowWidest : lanes >= 4 ? GatherRowWide : GatherRowBaseline;
 }
+
+GatherGroupFunction ChooseGatherGroup(int maxLanes) { return LanesFor(maxLanes) >= 16 ? GatherGroupWidest : nullptr; }

@@ -36,11 +36,10 @@ void CBlurEngine::WindowsOfRow(int y, double* low, double* high, double* centreD
     }
 }
 
-// The bounds of every block of blockLanes_ targets (see BlockBounds).
-void CBlurEngine::BoundBlocks(const double* low, const double* high, const double* centreDepth,
+// The bounds of every block of lanes targets (see BlockBounds).
+void CBlurEngine::BoundBlocks(const double* low, const double* high, const double* centreDepth, int lanes,
                               std::vector<BlockBounds>& bounds) const {
     const double inf = std::numeric_limits<double>::infinity();
-    const int lanes = blockLanes_;
     bounds.resize(static_cast<std::size_t>((width_ + lanes - 1) / lanes));
     for (int x = 0, block = 0; x < width_; x += lanes, ++block) {
         BlockBounds b{-inf, inf, inf};
@@ -54,12 +53,18 @@ void CBlurEngine::BoundBlocks(const double* low, const double* high, const doubl
     }
 }
 
-// Sets job up for the target row y: its windows and padded arrays, and the
-// rows of sources its windows reach.
-void CBlurEngine::StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& lastSourceRow) {
+// Sets job up for the target row y, in blocks of lanes targets: its windows
+// and padded arrays (the thread's own, one set per slot), and the rows of
+// sources its windows reach.
+void CBlurEngine::StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& lastSourceRow, int slot, int lanes) {
     // Per pixel of the row, with kRowPad entries on either side that take no part.
     const std::size_t padded = static_cast<std::size_t>(width_) + 2 * kRowPad;
-    thread_local std::vector<double> low, high, centreDepth;
+    thread_local std::vector<double> lows[kGatherRows], highs[kGatherRows], centreDepths[kGatherRows];
+    thread_local std::vector<BlockBounds> boundsOf[kGatherRows];
+    std::vector<double>& low = lows[slot];
+    std::vector<double>& high = highs[slot];
+    std::vector<double>& centreDepth = centreDepths[slot];
+    std::vector<BlockBounds>& bounds = boundsOf[slot];
     // WindowsOfRow fills every pixel's entries; the pads keep what they get here.
     if (low.size() != padded) {
         low.assign(padded, 1.0);
@@ -68,10 +73,9 @@ void CBlurEngine::StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& l
     }
     int windowLow = 0, windowHigh = 0;
     WindowsOfRow(y, &low[kRowPad], &high[kRowPad], &centreDepth[kRowPad], windowLow, windowHigh);
-    thread_local std::vector<BlockBounds> bounds;
-    BoundBlocks(&low[kRowPad], &high[kRowPad], &centreDepth[kRowPad], bounds);
+    BoundBlocks(&low[kRowPad], &high[kRowPad], &centreDepth[kRowPad], lanes, bounds);
     job.bounds = bounds.data();
-    job.blockLanes = blockLanes_;
+    job.blockLanes = lanes;
     job.width = width_;
     job.low = &low[kRowPad];
     job.high = &high[kRowPad];
@@ -87,7 +91,10 @@ void CBlurEngine::StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& l
 
 void CBlurEngine::PickSources(RowJob& job, int y, int v, bool everyColumn) const {
     job.dy = v - y;
-    job.distance = DistanceRow(job.dy);
+    // Two target rows at once may look one row past a window; nothing there
+    // is reached, and the distances are never read.
+    const int half = kernelSize_ / 2;
+    job.distance = DistanceRow(std::max(-half, std::min(half, job.dy)));
     // The run lists hold 16-bit columns; wider rows are visited whole.
     if (everyColumn || width_ > 65535) {
         job.runs = nullptr;

@@ -1,0 +1,185 @@
+#pragma once
+// The gather for R neighbouring target rows against one source row, in lanes
+// L, for a grey lens: a source is listed once for all of them, and a block
+// holds the same columns of each, so that one set-up of a source serves R
+// rows of targets. Each row's sums are formed exactly as GatherSourceRowOf
+// forms them.
+#include "engine/SweepBlocks.h"
+#include "engine/TargetBlock.h"
+
+// jobs[r] is target row y + r, each set up for the same source row
+// (jobs[r]->dy == jobs[0]->dy - r); jobs[0] holds that row's arrays and
+// sources.
+template <class L, int R>
+void GatherSourceRowGroup(GatherRowJob* const* jobs) {
+    GatherRowJob& first = *jobs[0];
+    typedef typename L::V V;
+    typedef typename L::M M;
+    const int w = first.width;
+    const int dy = first.dy;
+    int ady[R];
+    int nearer = dy < 0 ? -dy : dy;
+    for (int r = 0; r < R; ++r) {
+        ady[r] = dy - r < 0 ? r - dy : dy - r;
+        nearer = ady[r] < nearer ? ady[r] : nearer;
+    }
+    // A spread not above the doubled distance to the nearest row covers none of them.
+    const double minimum = 2.0 * nearer;
+    // Local copies: the stores below may alias anything.
+    const ColumnRun* const runs = first.runs;
+    const double* const spreadRow = first.spreadRow;
+    const double* const depthRow = first.depthRow;
+    const std::uint32_t* const kernelIdRow = first.kernelIdRow;
+    const std::uint8_t* const inFrontRow = first.inFrontRow;
+    const unsigned char* const sourceByteRow = first.sourceByteRow;
+    const int sourcePixelBytes = first.sourcePixelBytes;
+    const double* const colourExposure = first.colourExposure;
+    const double* const alphaExposure = first.alphaExposure;
+    const KernelLanes* const kernelLanes = first.kernelLanes;
+    const double* distance[R];
+    const double* centreSpread[R];
+    for (int r = 0; r < R; ++r) distance[r] = jobs[r]->distance, centreSpread[r] = jobs[r]->centreSpread;
+    GatherGroupSource* const found = first.groupSources;
+
+    std::uint64_t visits = 0;
+    int count = 0;
+    std::uint32_t lastId = 0xffffffffu;
+    int lastFront = -1, lastSpan[R];
+    for (int r = 0; r < R; ++r) lastSpan[r] = -1;
+    int lastUnion = -1;
+    const double* lastRow = nullptr;
+    std::size_t lastRowBytes = 0;
+    auto list = [&](int u) {
+        if (!(spreadRow[u] > minimum)) return;
+        const std::uint32_t id = kernelIdRow[u];
+        const int front = inFrontRow[u] != 0 ? 1 : 0;
+        if (id != lastId || front != lastFront) {
+            const KernelLanes& kernel = kernelLanes[id];
+            lastId = id;
+            lastFront = front;
+            lastUnion = -1;
+            for (int r = 0; r < R; ++r) {
+                lastSpan[r] = ady[r] > kernel.reach ? -1 : kernel.span[ady[r]];
+                lastUnion = lastSpan[r] > lastUnion ? lastSpan[r] : lastUnion;
+            }
+            if (lastUnion >= 0) {
+                lastRow = KernelLaneRow(kernel, front, dy, 0);
+                lastRowBytes = static_cast<std::size_t>(kernel.stride) * sizeof(double);
+            }
+        }
+        const int span = lastUnion;
+        if (span < 0) return;
+        GatherGroupSource& s = found[count++];
+        s.kernelAtZero = reinterpret_cast<std::uintptr_t>(lastRow) - static_cast<std::uintptr_t>(u) * sizeof(double);
+        s.rowBytes = lastRowBytes;
+        const unsigned char* b = sourceByteRow + sourcePixelBytes * u;
+        s.exposure[0] = colourExposure[b[0]], s.exposure[1] = colourExposure[b[1]];
+        s.exposure[2] = colourExposure[b[2]];
+        s.exposure[3] = alphaExposure[sourcePixelBytes == 4 ? b[3] : 255];
+        s.depth = depthRow[u];
+        s.u = u;
+        for (int r = 0; r < R; ++r) {
+            const int rowSpan = lastSpan[r];
+            s.reach[r] = static_cast<double>(rowSpan);
+            s.rowX0[r] = u - rowSpan > 0 ? u - rowSpan : 0;
+            s.rowX1[r] = u + rowSpan < w - 1 ? u + rowSpan : w - 1;
+            if (rowSpan >= 0) visits += static_cast<std::uint64_t>(s.rowX1[r] - s.rowX0[r] + 1);
+        }
+        s.x0 = u - span > 0 ? u - span : 0;
+        s.x1 = u + span < w - 1 ? u + span : w - 1;
+        s.firstBlock = static_cast<int>(static_cast<unsigned>(s.x0) / L::kCount);
+        s.lastBlock = static_cast<int>(static_cast<unsigned>(s.x1) / L::kCount);
+    };
+    if (runs != nullptr) {
+        for (int k = 0; k < first.runCount; ++k) list(runs[k].start);
+    } else {
+        for (int u = 0; u < w; ++u) list(u);
+    }
+    if (count == 0) return;
+
+    const V lanes = L::Indices();
+    std::uint64_t refused = 0;
+    // The targets of one block in each row and the sums of their windows so far.
+    struct Block {
+        TargetBlock<L> row[R];
+        V spread[R];
+        V sr[R], sg[R], sb[R], sa[R], wr[R];  // sums and the one weight of a grey lens
+    };
+    auto load = [&](Block& block, int x) {
+        for (int r = 0; r < R; ++r) {
+            const GatherRowJob& job = *jobs[r];
+            block.row[r].Load(job, x, lanes);
+            block.spread[r] = L::Load(centreSpread[r] + x);
+            block.sr[r] = L::Load(job.sums[0] + x), block.sg[r] = L::Load(job.sums[1] + x);
+            block.sb[r] = L::Load(job.sums[2] + x), block.sa[r] = L::Load(job.sums[3] + x);
+            block.wr[r] = L::Load(job.weights[0] + x);
+        }
+    };
+    auto store = [&](const Block& block, int x) {
+        for (int r = 0; r < R; ++r) {
+            const GatherRowJob& job = *jobs[r];
+            L::Store(job.sums[0] + x, block.sr[r]), L::Store(job.sums[1] + x, block.sg[r]);
+            L::Store(job.sums[2] + x, block.sb[r]), L::Store(job.sums[3] + x, block.sa[r]);
+            L::Store(job.weights[0] + x, block.wr[r]);
+        }
+    };
+    // Adds kernel values k (zero in lanes that take nothing) times the
+    // source's exposure to row r; +0.0 keeps a sum, which is never -0.0.
+    auto accumulate = [](const GatherGroupSource& s, Block& block, int r, V k) {
+        block.sr[r] = L::Add(block.sr[r], L::Mul(k, L::Splat(s.exposure[0])));
+        block.sg[r] = L::Add(block.sg[r], L::Mul(k, L::Splat(s.exposure[1])));
+        block.sb[r] = L::Add(block.sb[r], L::Mul(k, L::Splat(s.exposure[2])));
+        block.sa[r] = L::Add(block.sa[r], L::Mul(k, L::Splat(s.exposure[3])));
+        block.wr[r] = L::Add(block.wr[r], k);
+    };
+    // Row r of the block with a test per lane.
+    auto addTested = [&](const GatherGroupSource& s, int x, Block& block, int r, const double* kernel) {
+        if (s.reach[r] < 0.0) return;
+        const TargetBlock<L>& target = block.row[r];
+        const M span = L::Both(L::LessEqual(L::Splat(static_cast<double>(s.rowX0[r])), target.xv),
+                               L::LessEqual(target.xv, L::Splat(static_cast<double>(s.rowX1[r]))));
+        // Not behind the target, or inside the target's own spread.
+        const M visible = L::Either(L::LessEqual(L::Splat(s.depth), target.depth),
+                                    L::Less(L::Load(distance[r] + (x - s.u)), block.spread[r]));
+        M take = visible;
+        if (!target.WindowsHold(s.reach[r])) {
+            const V dxv = L::Sub(L::Splat(static_cast<double>(s.u)), target.xv);
+            const M inWindow =
+                L::Both(target.rowIn, L::Both(L::LessEqual(target.low, dxv), L::LessEqual(dxv, target.high)));
+            take = L::Both(span, L::Both(inWindow, visible));
+        }
+        // Otherwise lanes past the span that take the source read kernel values of 0.
+        refused += static_cast<std::uint64_t>(__builtin_popcount(L::Bits(span) & ~L::Bits(take)));
+        accumulate(s, block, r, L::Select(take, L::Load(kernel)));
+    };
+    auto add = [&](const GatherGroupSource& s, int x, Block& block) {
+        const std::uintptr_t kernelFirst = s.kernelAtZero + static_cast<std::uintptr_t>(x) * sizeof(double);
+        // A row the source does not reach (span -1) reads a row of 0.
+        bool whole = true;
+        for (int r = 0; r < R; ++r) whole = whole && block.row[r].TakesWhole(s.reach[r], s.depth);
+        if (whole) {
+            for (int r = 0; r < R; ++r)
+                accumulate(s, block, r, L::Load(reinterpret_cast<const double*>(kernelFirst - r * s.rowBytes)));
+            return;
+        }
+        for (int r = 0; r < R; ++r) {
+            const double* kernel = reinterpret_cast<const double*>(kernelFirst - r * s.rowBytes);
+            if (block.row[r].TakesWhole(s.reach[r], s.depth))
+                accumulate(s, block, r, L::Load(kernel));
+            else
+                addTested(s, x, block, r, kernel);
+        }
+    };
+    Block current;
+    SweepBlocks<L>(
+        found, count, first.scratch, [&](int x) { load(current, x); },
+        [&](const GatherGroupSource& s, int x) { add(s, x, current); }, [&](int x) { store(current, x); },
+        [&](const GatherGroupSource& s, int x) {
+            Block late;
+            load(late, x);
+            add(s, x, late);
+            store(late, x);
+        });
+    first.visits += visits;
+    first.contributions += visits - refused;
+}
