@@ -180,7 +180,7 @@ private:
     int blockLanes_ = 2;                     // the lanes of the row kernels
     SpreadRowFunction spreadRow_ = nullptr;
     GatherRowFunction gatherRow_ = nullptr;
-    GatherGroupFunction gatherGroup_ = nullptr;  // kGatherRows target rows at once, or null
+    GatherGroupFunction gatherGroup_ = nullptr;  // kGroupRows target rows at once, or null
     double exposureTable_[256] = {};         // strong^(255 b / 255) per byte
     double alphaExposureTable_[256] = {};    // (b / 255) 255 per byte
     std::atomic<std::uint64_t> visitCount_{0};

@@ -22,7 +22,7 @@ void CBlurEngine::StartGatherRow(int y, int slot, int lanes, GatherRowJob& job, 
     StartTargetRow(y, job, firstSourceRow, lastSourceRow, slot, lanes);
     const std::size_t row = Index(0, y);
     const std::size_t padded = static_cast<std::size_t>(w) + 2 * kRowPad;
-    thread_local std::vector<double> centreSpreads[kGatherRows], totalsOf[kGatherRows];
+    thread_local std::vector<double> centreSpreads[kGroupRows], totalsOf[kGroupRows];
     std::vector<double>& centreSpread = centreSpreads[slot];
     std::vector<double>& totals = totalsOf[slot];
     centreSpread.assign(padded, std::numeric_limits<double>::quiet_NaN());
@@ -71,32 +71,32 @@ void CBlurEngine::GatherRow(int y) {
     WriteGatheredRow(y, job);
 }
 
-// Rows y .. y + kGatherRows - 1 at once: every source row that any of their
+// Rows y .. y + kGroupRows - 1 at once: every source row that any of their
 // windows reaches, top to bottom, is gathered into all of them.
 void CBlurEngine::GatherRowGroup(int y) {
     const int lanes = blockLanes_ / 2;
-    GatherRowJob rows[kGatherRows];
-    GatherRowJob* jobs[kGatherRows];
+    GatherRowJob rows[kGroupRows];
+    GatherRowJob* jobs[kGroupRows];
     int v0 = height_, v1 = -1;
-    for (int r = 0; r < kGatherRows; ++r) {
+    for (int r = 0; r < kGroupRows; ++r) {
         int first, last;
         StartGatherRow(y + r, r, lanes, rows[r], first, last);
         jobs[r] = &rows[r];
         v0 = std::min(v0, first);
         v1 = std::max(v1, last);
     }
-    thread_local std::vector<GatherGroupSource> sources;
+    thread_local std::vector<GatherSource> sources;
     sources.resize(static_cast<std::size_t>(width_));
-    rows[0].groupSources = sources.data();
+    rows[0].sources = sources.data();
     const int half = kernelSize_ / 2;
     for (int v = v0; v <= v1; ++v) {
         const int dy = v - y;
         // The target row nearest to the source row, and whether it is one of them.
-        const int nearer = dy < 0 ? -dy : dy >= kGatherRows ? dy - (kGatherRows - 1) : 0;
+        const int nearer = dy < 0 ? -dy : dy >= kGroupRows ? dy - (kGroupRows - 1) : 0;
         if (!(rowMaxSpread_[static_cast<std::size_t>(v)] > 2.0 * nearer)) continue;
         SetSourceRow(rows[0], v);
         PickSources(rows[0], y, v, nearer == 0);
-        for (int r = 1; r < kGatherRows; ++r) {
+        for (int r = 1; r < kGroupRows; ++r) {
             rows[r].dy = dy - r;
             // Rows past the windows are reached by nothing; their distances are never read.
             rows[r].distance = DistanceRow(std::max(-half, std::min(half, rows[r].dy)));
@@ -105,7 +105,7 @@ void CBlurEngine::GatherRowGroup(int y) {
     }
     visitCount_ += rows[0].visits;
     contributionCount_ += rows[0].contributions;
-    for (int r = 0; r < kGatherRows; ++r) WriteGatheredRow(y + r, rows[r]);
+    for (int r = 0; r < kGroupRows; ++r) WriteGatheredRow(y + r, rows[r]);
 }
 
 // Back from exposure space, straight to bytes: colour means through the
@@ -136,11 +136,11 @@ bool CBlurEngine::RunGatherPass(RunMonitor& monitor) {
     const dof::Stage pass = dof::Stage::kGather;
     // Rows in groups where the lens allows (the last rows alone).
     if (gatherGroup_ != nullptr) {
-        const int groups = (height_ + kGatherRows - 1) / kGatherRows;
+        const int groups = (height_ + kGroupRows - 1) / kGroupRows;
         monitor.PassStarted(pass, groups);
         if (!ForEachRow(groups, [this](int group) {
-                const int y = group * kGatherRows;
-                if (y + kGatherRows <= height_) {
+                const int y = group * kGroupRows;
+                if (y + kGroupRows <= height_) {
                     GatherRowGroup(y);
                     return;
                 }

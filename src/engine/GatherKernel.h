@@ -1,42 +1,56 @@
 #pragma once
-// The gather for one target row against one source row, in lanes L.
+// The gather for R neighbouring target rows against one source row, in lanes
+// L: a source is listed once for all of them, and a block holds the same
+// columns of each, so that one set-up of a source serves R rows of targets.
+// Each row's sums are formed alike, whatever R.
 #include "engine/SweepBlocks.h"
 #include "engine/TargetBlock.h"
 
-// kGrey: the kernels have one channel (see KernelLanes), so the four weight
-// sums receive the same values in the same order and one of them stands for
-// all four.
-template <class L, bool kGrey>
-void GatherSourceRowOf(GatherRowJob& job) {
+// jobs[r] is target row y + r, each set up for the same source row
+// (jobs[r]->dy == jobs[0]->dy - r); jobs[0] holds that row's arrays and
+// sources. kGrey: the kernels have one channel (see KernelLanes), so the four
+// weight sums receive the same values in the same order and one of them
+// stands for all four.
+template <class L, int R, bool kGrey>
+void GatherSourceRows(GatherRowJob* const* jobs) {
     typedef typename L::V V;
     typedef typename L::M M;
-    const int w = job.width;
-    const int dy = job.dy;
-    const int ady = dy < 0 ? -dy : dy;
-    // A spread not above the doubled row distance covers nothing in this row.
-    const double minimum = 2.0 * ady;
-    // Local copies: the stores below may alias anything, so fields of job
+    GatherRowJob& first = *jobs[0];
+    const int w = first.width;
+    const int dy = first.dy;
+    int ady[R];
+    int nearer = dy < 0 ? -dy : dy;
+    for (int r = 0; r < R; ++r) {
+        ady[r] = dy - r < 0 ? r - dy : dy - r;
+        nearer = ady[r] < nearer ? ady[r] : nearer;
+    }
+    // A spread not above the doubled distance to the nearest row covers none of them.
+    const double minimum = 2.0 * nearer;
+    // Local copies: the stores below may alias anything, so fields of a job
     // would be read again after each of them.
-    const ColumnRun* const runs = job.runs;
-    const double* const spreadRow = job.spreadRow;
-    const double* const depthRow = job.depthRow;
-    const std::uint32_t* const kernelIdRow = job.kernelIdRow;
-    const std::uint8_t* const inFrontRow = job.inFrontRow;
-    const unsigned char* const sourceByteRow = job.sourceByteRow;
-    const int sourcePixelBytes = job.sourcePixelBytes;
-    const double* const colourExposure = job.colourExposure;
-    const double* const alphaExposure = job.alphaExposure;
-    const KernelLanes* const kernelLanes = job.kernelLanes;
-    const double* const distance = job.distance;
-    const double* const centreSpread = job.centreSpread;
-    GatherSource* const found = job.sources;
+    const ColumnRun* const runs = first.runs;
+    const double* const spreadRow = first.spreadRow;
+    const double* const depthRow = first.depthRow;
+    const std::uint32_t* const kernelIdRow = first.kernelIdRow;
+    const std::uint8_t* const inFrontRow = first.inFrontRow;
+    const unsigned char* const sourceByteRow = first.sourceByteRow;
+    const int sourcePixelBytes = first.sourcePixelBytes;
+    const double* const colourExposure = first.colourExposure;
+    const double* const alphaExposure = first.alphaExposure;
+    const KernelLanes* const kernelLanes = first.kernelLanes;
+    const double* distance[R];
+    const double* centreSpread[R];
+    for (int r = 0; r < R; ++r) distance[r] = jobs[r]->distance, centreSpread[r] = jobs[r]->centreSpread;
+    GatherSource* const found = first.sources;
 
-    // The sources that reach this row, with their targets (in runs of one).
-    // Neighbouring sources mostly share a kernel, and so its row and span.
+    // The sources that reach any of the rows, with their targets (in runs of
+    // one). Neighbouring sources mostly share a kernel, and so its rows and spans.
     std::uint64_t visits = 0;
     int count = 0;
     std::uint32_t lastId = 0xffffffffu;
-    int lastFront = -1, lastSpan = -1;
+    int lastFront = -1, lastSpan[R];
+    for (int r = 0; r < R; ++r) lastSpan[r] = -1;
+    int lastUnion = -1;
     const double* lastRow = nullptr;
     std::size_t lastStride = 0;
     auto list = [&](int u) {
@@ -47,14 +61,18 @@ void GatherSourceRowOf(GatherRowJob& job) {
             const KernelLanes& kernel = kernelLanes[id];
             lastId = id;
             lastFront = front;
-            lastSpan = ady > kernel.reach ? -1 : kernel.span[ady];
-            if (lastSpan >= 0) {
+            lastUnion = -1;
+            for (int r = 0; r < R; ++r) {
+                lastSpan[r] = ady[r] > kernel.reach ? -1 : kernel.span[ady[r]];
+                lastUnion = lastSpan[r] > lastUnion ? lastSpan[r] : lastUnion;
+            }
+            if (lastUnion >= 0) {
                 lastRow = KernelLaneRow(kernel, front, dy, 0);
                 lastStride = static_cast<std::size_t>(kernel.stride);
             }
         }
-        const int r = lastSpan;
-        if (r < 0) return;
+        const int span = lastUnion;
+        if (span < 0) return;
         GatherSource& s = found[count++];
         s.kernelAtZero = reinterpret_cast<std::uintptr_t>(lastRow) - static_cast<std::uintptr_t>(u) * sizeof(double);
         s.stride = lastStride;
@@ -64,18 +82,20 @@ void GatherSourceRowOf(GatherRowJob& job) {
         s.exposure[3] = alphaExposure[sourcePixelBytes == 4 ? b[3] : 255];
         s.depth = depthRow[u];
         s.u = u;
-        s.span = r;
-        s.reach = static_cast<double>(r);
-        const int x0 = u - r > 0 ? u - r : 0;
-        const int x1 = u + r < w - 1 ? u + r : w - 1;
-        s.x0 = x0;
-        s.x1 = x1;
-        s.firstBlock = static_cast<int>(static_cast<unsigned>(x0) / L::kCount);
-        s.lastBlock = static_cast<int>(static_cast<unsigned>(x1) / L::kCount);
-        visits += static_cast<std::uint64_t>(x1 - x0 + 1);
+        for (int r = 0; r < R; ++r) {
+            const int rowSpan = lastSpan[r];
+            s.reach[r] = static_cast<double>(rowSpan);
+            s.rowX0[r] = u - rowSpan > 0 ? u - rowSpan : 0;
+            s.rowX1[r] = u + rowSpan < w - 1 ? u + rowSpan : w - 1;
+            if (rowSpan >= 0) visits += static_cast<std::uint64_t>(s.rowX1[r] - s.rowX0[r] + 1);
+        }
+        s.x0 = u - span > 0 ? u - span : 0;
+        s.x1 = u + span < w - 1 ? u + span : w - 1;
+        s.firstBlock = static_cast<int>(static_cast<unsigned>(s.x0) / L::kCount);
+        s.lastBlock = static_cast<int>(static_cast<unsigned>(s.x1) / L::kCount);
     };
     if (runs != nullptr) {
-        for (int k = 0; k < job.runCount; ++k) list(runs[k].start);
+        for (int k = 0; k < first.runCount; ++k) list(runs[k].start);
     } else {
         for (int u = 0; u < w; ++u) list(u);
     }
@@ -84,78 +104,79 @@ void GatherSourceRowOf(GatherRowJob& job) {
     const V lanes = L::Indices();
     // Visited targets that the tests turned away; the rest contribute.
     std::uint64_t refused = 0;
-    double* const sumR = job.sums[0];
-    double* const sumG = job.sums[1];
-    double* const sumB = job.sums[2];
-    double* const sumA = job.sums[3];
-    double* const weightR = job.weights[0];
-    double* const weightG = job.weights[1];
-    double* const weightB = job.weights[2];
-    double* const weightA = job.weights[3];
-    // The targets of one block and the sums of their window so far.
-    struct Block : TargetBlock<L> {
-        V spread;
-        V sr, sg, sb, sa;  // sums
-        V wr, wg, wb, wa;  // weights (wr alone for a grey lens)
+    // The targets of one block in each row and the sums of their windows so far.
+    struct Block {
+        TargetBlock<L> row[R];
+        V spread[R];
+        V sr[R], sg[R], sb[R], sa[R];  // sums
+        V wr[R], wg[R], wb[R], wa[R];  // weights (wr alone for a grey lens)
     };
     auto load = [&](Block& block, int x) {
-        block.Load(job, x, lanes);
-        block.spread = L::Load(centreSpread + x);
-        block.sr = L::Load(sumR + x), block.sg = L::Load(sumG + x);
-        block.sb = L::Load(sumB + x), block.sa = L::Load(sumA + x);
-        block.wr = L::Load(weightR + x);
-        if (!kGrey) block.wg = L::Load(weightG + x), block.wb = L::Load(weightB + x), block.wa = L::Load(weightA + x);
+        for (int r = 0; r < R; ++r) {
+            const GatherRowJob& job = *jobs[r];
+            block.row[r].Load(job, x, lanes);
+            block.spread[r] = L::Load(centreSpread[r] + x);
+            block.sr[r] = L::Load(job.sums[0] + x), block.sg[r] = L::Load(job.sums[1] + x);
+            block.sb[r] = L::Load(job.sums[2] + x), block.sa[r] = L::Load(job.sums[3] + x);
+            block.wr[r] = L::Load(job.weights[0] + x);
+            if (!kGrey) {
+                block.wg[r] = L::Load(job.weights[1] + x), block.wb[r] = L::Load(job.weights[2] + x);
+                block.wa[r] = L::Load(job.weights[3] + x);
+            }
+        }
     };
     auto store = [&](const Block& block, int x) {
-        L::Store(sumR + x, block.sr), L::Store(sumG + x, block.sg);
-        L::Store(sumB + x, block.sb), L::Store(sumA + x, block.sa);
-        L::Store(weightR + x, block.wr);
-        if (!kGrey) {
-            L::Store(weightG + x, block.wg), L::Store(weightB + x, block.wb);
-            L::Store(weightA + x, block.wa);
-        }
-    };
-    // Adds kernel values k (zero in lanes that take nothing) times the
-    // source's exposure. A lane that adds +0.0 keeps its sum: the sums are
-    // never -0.0.
-    auto accumulate = [](const GatherSource& s, Block& block, V kr, V kg, V kb, V ka) {
-        block.sr = L::Add(block.sr, L::Mul(kr, L::Splat(s.exposure[0])));
-        block.sg = L::Add(block.sg, L::Mul(kg, L::Splat(s.exposure[1])));
-        block.sb = L::Add(block.sb, L::Mul(kb, L::Splat(s.exposure[2])));
-        block.sa = L::Add(block.sa, L::Mul(ka, L::Splat(s.exposure[3])));
-        block.wr = L::Add(block.wr, kr);
-        if (!kGrey) {
-            block.wg = L::Add(block.wg, kg);
-            block.wb = L::Add(block.wb, kb);
-            block.wa = L::Add(block.wa, ka);
-        }
-    };
-    auto add = [&](const GatherSource& s, int x, Block& block) {
-        const double* const kernel =
-            reinterpret_cast<const double*>(s.kernelAtZero + static_cast<std::uintptr_t>(x) * sizeof(double));
-        if (block.TakesWhole(s.reach, s.depth)) {
-            // Every target of the block passes the tests; those past the
-            // span read kernel values of 0.
-            const V kr = L::Load(kernel);
-            if (kGrey) {
-                accumulate(s, block, kr, kr, kr, kr);
-            } else {
-                accumulate(s, block, kr, L::Load(kernel + s.stride), L::Load(kernel + 2 * s.stride),
-                           L::Load(kernel + 3 * s.stride));
+        for (int r = 0; r < R; ++r) {
+            const GatherRowJob& job = *jobs[r];
+            L::Store(job.sums[0] + x, block.sr[r]), L::Store(job.sums[1] + x, block.sg[r]);
+            L::Store(job.sums[2] + x, block.sb[r]), L::Store(job.sums[3] + x, block.sa[r]);
+            L::Store(job.weights[0] + x, block.wr[r]);
+            if (!kGrey) {
+                L::Store(job.weights[1] + x, block.wg[r]), L::Store(job.weights[2] + x, block.wb[r]);
+                L::Store(job.weights[3] + x, block.wa[r]);
             }
-            return;
         }
-        // A target of this source (x0 .. x1), within the target's window.
-        const M span = L::Both(L::LessEqual(L::Splat(static_cast<double>(s.x0)), block.xv),
-                               L::LessEqual(block.xv, L::Splat(static_cast<double>(s.x1))));
+    };
+    // Adds kernel values (zero in lanes that take nothing) times the source's
+    // exposure to row r. A lane that adds +0.0 keeps its sum: the sums are
+    // never -0.0.
+    auto accumulate = [](const GatherSource& s, Block& block, int r, V kr, V kg, V kb, V ka) {
+        block.sr[r] = L::Add(block.sr[r], L::Mul(kr, L::Splat(s.exposure[0])));
+        block.sg[r] = L::Add(block.sg[r], L::Mul(kg, L::Splat(s.exposure[1])));
+        block.sb[r] = L::Add(block.sb[r], L::Mul(kb, L::Splat(s.exposure[2])));
+        block.sa[r] = L::Add(block.sa[r], L::Mul(ka, L::Splat(s.exposure[3])));
+        block.wr[r] = L::Add(block.wr[r], kr);
+        if (!kGrey) {
+            block.wg[r] = L::Add(block.wg[r], kg);
+            block.wb[r] = L::Add(block.wb[r], kb);
+            block.wa[r] = L::Add(block.wa[r], ka);
+        }
+    };
+    // Row r of the block, every lane taking the kernel values it reads.
+    auto addWhole = [&](const GatherSource& s, Block& block, int r, const double* kernel) {
+        const V kr = L::Load(kernel);
+        if (kGrey) {
+            accumulate(s, block, r, kr, kr, kr, kr);
+        } else {
+            accumulate(s, block, r, kr, L::Load(kernel + s.stride), L::Load(kernel + 2 * s.stride),
+                       L::Load(kernel + 3 * s.stride));
+        }
+    };
+    // Row r of the block with a test per lane.
+    auto addTested = [&](const GatherSource& s, int x, Block& block, int r, const double* kernel) {
+        if (s.reach[r] < 0.0) return;
+        const TargetBlock<L>& target = block.row[r];
+        // A target of this source in this row, within the target's window.
+        const M span = L::Both(L::LessEqual(L::Splat(static_cast<double>(s.rowX0[r])), target.xv),
+                               L::LessEqual(target.xv, L::Splat(static_cast<double>(s.rowX1[r]))));
         // Not behind the target, or inside the target's own spread.
-        const M visible = L::Either(L::LessEqual(L::Splat(s.depth), block.depth),
-                                    L::Less(L::Load(distance + (x - s.u)), block.spread));
+        const M visible = L::Either(L::LessEqual(L::Splat(s.depth), target.depth),
+                                    L::Less(L::Load(distance[r] + (x - s.u)), block.spread[r]));
         M take = visible;
-        if (!block.WindowsHold(s.reach)) {
-            const V dxv = L::Sub(L::Splat(static_cast<double>(s.u)), block.xv);
+        if (!target.WindowsHold(s.reach[r])) {
+            const V dxv = L::Sub(L::Splat(static_cast<double>(s.u)), target.xv);
             const M inWindow =
-                L::Both(block.rowIn, L::Both(L::LessEqual(block.low, dxv), L::LessEqual(dxv, block.high)));
+                L::Both(target.rowIn, L::Both(L::LessEqual(target.low, dxv), L::LessEqual(dxv, target.high)));
             take = L::Both(span, L::Both(inWindow, visible));
         }
         // Otherwise lanes past the span that take the source read kernel values of 0.
@@ -163,15 +184,37 @@ void GatherSourceRowOf(GatherRowJob& job) {
         // Masked lanes add +0.0.
         const V kr = L::Select(take, L::Load(kernel));
         if (kGrey) {
-            accumulate(s, block, kr, kr, kr, kr);
+            accumulate(s, block, r, kr, kr, kr, kr);
         } else {
-            accumulate(s, block, kr, L::Select(take, L::Load(kernel + s.stride)),
+            accumulate(s, block, r, kr, L::Select(take, L::Load(kernel + s.stride)),
                        L::Select(take, L::Load(kernel + 2 * s.stride)), L::Select(take, L::Load(kernel + 3 * s.stride)));
+        }
+    };
+    // The kernel rows of one row offset lie channels * stride apart.
+    const std::uintptr_t channels = kGrey ? 1 : 4;
+    auto add = [&](const GatherSource& s, int x, Block& block) {
+        const std::uintptr_t kernelFirst = s.kernelAtZero + static_cast<std::uintptr_t>(x) * sizeof(double);
+        const std::uintptr_t rowBytes = channels * s.stride * sizeof(double);
+        // Every target of the block in every row passes the tests: those past
+        // the span, or in a row the source does not reach, read kernel values of 0.
+        bool whole = true;
+        for (int r = 0; r < R; ++r) whole = whole && block.row[r].TakesWhole(s.reach[r], s.depth);
+        if (whole) {
+            for (int r = 0; r < R; ++r)
+                addWhole(s, block, r, reinterpret_cast<const double*>(kernelFirst - r * rowBytes));
+            return;
+        }
+        for (int r = 0; r < R; ++r) {
+            const double* kernel = reinterpret_cast<const double*>(kernelFirst - r * rowBytes);
+            if (block.row[r].TakesWhole(s.reach[r], s.depth))
+                addWhole(s, block, r, kernel);
+            else
+                addTested(s, x, block, r, kernel);
         }
     };
     Block current;
     SweepBlocks<L>(
-        found, count, job.scratch, [&](int x) { load(current, x); },
+        found, count, first.scratch, [&](int x) { load(current, x); },
         [&](const GatherSource& s, int x) { add(s, x, current); }, [&](int x) { store(current, x); },
         [&](const GatherSource& s, int x) {
             Block late;
@@ -179,14 +222,22 @@ void GatherSourceRowOf(GatherRowJob& job) {
             add(s, x, late);
             store(late, x);
         });
-    job.visits += visits;
-    job.contributions += visits - refused;
+    first.visits += visits;
+    first.contributions += visits - refused;
 }
 
+// One target row.
 template <class L>
 void GatherSourceRow(GatherRowJob& job) {
+    GatherRowJob* const jobs[1] = {&job};
     if (job.grey)
-        GatherSourceRowOf<L, true>(job);
+        GatherSourceRows<L, 1, true>(jobs);
     else
-        GatherSourceRowOf<L, false>(job);
+        GatherSourceRows<L, 1, false>(jobs);
+}
+
+// kGroupRows target rows of a grey lens.
+template <class L>
+void GatherSourceRowGroup(GatherRowJob* const* jobs) {
+    GatherSourceRows<L, kGroupRows, true>(jobs);
 }

@@ -6,25 +6,25 @@
 
 #include "engine/RowLayout.h"
 
-// Target rows a grey lens's gather takes at once (see GatherSourceRowGroup).
-constexpr int kGatherRows = 2;
+// Target rows a grey lens's gather takes at once (see GatherSourceRows).
+constexpr int kGroupRows = 2;
 
 // One kernel as the gather reads it: for each row offset dy within reach
 // and each orientation (0: behind the focus, read as stored; 1: in front,
 // mirrored), one row per channel indexed by e = target x - source x, holding
 // the kernel value that offset reads and 0 where the spread does not cover
 // it. The rows of an orientation follow each other by dy, with kZeroRows
-// rows of 0 before dy = -reach and after dy = reach: the row of the next dy
-// is always one channel-row group away. A lens whose four channels are equal everywhere (a
-// grey lens) gives kernels of one channel row each: the other three would
-// repeat it.
+// rows of 0 before dy = -reach and after dy = reach: the rows of the next dy
+// are always one group of channel rows away. A lens whose four channels are
+// equal everywhere (a grey lens) gives kernels of one channel row each: the
+// other three would repeat it.
 struct KernelLanes {
     const double* values = nullptr;
     int reach = -1;       // largest |dy| with a covered offset
     int stride = 0;       // doubles per channel row
     int channels = 4;     // 4, or 1 for a grey lens
     const int* span = nullptr;  // per |dy| up to reach + kZeroRows: the largest covered |dx|, or -1
-    static constexpr int kZeroRows = kGatherRows - 1;
+    static constexpr int kZeroRows = kGroupRows - 1;
 };
 
 // Element e = 0 of the row of one channel, orientation and dy (|dy| <= reach + kZeroRows).
@@ -110,36 +110,24 @@ struct SpreadRowJob : RowJob {
     SpreadSource* sources = nullptr;  // room for width
 };
 
-// A source of the gather that reaches the target row: its targets x0 .. x1,
-// its kernel rows (channel c at c * stride from the first, element x - u; one
-// row for a grey lens), its exposure and depth.
+// A source of the gather that reaches any of R (at most kGroupRows)
+// neighbouring target rows: its targets, its kernel rows (channel c at
+// c * stride from the first, element x - u; one channel for a grey lens), its
+// exposure and depth. Its kernel rows for each next target row (one row
+// offset less) lie one row offset before the last; in a row that the source
+// does not reach it reads rows of 0 (see KernelLanes).
 struct GatherSource {
-    // The address of the first kernel row's element for target 0 (element
-    // -u), kept as a number: the sweep finds a block's values with one
-    // addition.
+    // The address of the first row's first channel's element for target 0
+    // (element -u), kept as a number: the sweep finds a block's values with
+    // one addition.
     std::uintptr_t kernelAtZero;
     std::size_t stride;
     double exposure[4];
     double depth;
-    int u, x0, x1;
-    int span;  // targets |x - u| <= span are covered
+    double reach[kGroupRows];  // span per target row: targets |x - u| <= span; -1: none
+    int u, x0, x1;             // the targets of any row
     int firstBlock, lastBlock;  // the blocks of x0 and x1
-    double reach;  // span
-};
-
-// A source that reaches any of kGatherRows neighbouring target rows. Its
-// kernel row for each next target row (one row offset less) lies one kernel
-// row before the last; a row that the source does not reach reads a row of 0
-// (see KernelLanes).
-struct GatherGroupSource {
-    std::uintptr_t kernelAtZero;  // the first row's element -u, as a number
-    std::size_t rowBytes;         // from a kernel row to the next
-    double exposure[4];
-    double depth;
-    double reach[kGatherRows];  // span per target row: targets |x - u| <= span; -1: none
-    int u, x0, x1;              // the targets of any row
-    int firstBlock, lastBlock;  // the blocks of x0 and x1
-    int rowX0[kGatherRows], rowX1[kGatherRows];  // the targets of each row
+    int rowX0[kGroupRows], rowX1[kGroupRows];  // the targets of each row
 };
 
 // The gather for one target row against one source row.
@@ -161,20 +149,19 @@ struct GatherRowJob : RowJob {
     double* sums[4] = {};
     double* weights[4] = {};
     GatherSource* sources = nullptr;  // room for width
-    GatherGroupSource* groupSources = nullptr;  // room for width, for two rows at once
     std::uint64_t visits = 0;
     std::uint64_t contributions = 0;
 };
 
 typedef void (*SpreadRowFunction)(SpreadRowJob& job);
 typedef void (*GatherRowFunction)(GatherRowJob& job);
-// kGatherRows target rows at once: jobs[0] (row y) holds the source row and
+// kGroupRows target rows at once: jobs[0] (row y) holds the source row and
 // its sources, jobs[r] is row y + r (see GatherSourceRowGroup).
 typedef void (*GatherGroupFunction)(GatherRowJob* const* jobs);
 
 // The widest lanes this processor runs, at most maxLanes (0: no limit).
 SpreadRowFunction ChooseSpreadRow(int maxLanes);
 GatherRowFunction ChooseGatherRow(int maxLanes);
-// kGatherRows rows of blocks of half that many lanes, for a grey lens where
+// kGroupRows rows of blocks of half that many lanes, for a grey lens where
 // the widest lanes are two AVX-512 registers; null elsewhere.
 GatherGroupFunction ChooseGatherGroup(int maxLanes);

@@ -14,7 +14,6 @@
 // ever compiled for them, they touch only raw arrays and helpers local to each
 // unit (or templates of the lanes).
 #include "engine/GatherKernel.h"
-#include "engine/GatherGroupKernel.h"
 #include "engine/RowJobs.h"
 #include "engine/SpreadKernel.h"
 #include "engine/SweepBlocks.h"

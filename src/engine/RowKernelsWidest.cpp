@@ -8,11 +8,11 @@ void SpreadRowWidest(SpreadRowJob& job) { SpreadSourceRow<LanesAvx512>(job); }
 void GatherRowWidest(GatherRowJob& job) { GatherSourceRow<LanesAvx512>(job); }
 void SpreadRowWidestPair(SpreadRowJob& job) { SpreadSourceRow<LanePair<LanesAvx512>>(job); }
 void GatherRowWidestPair(GatherRowJob& job) { GatherSourceRow<LanePair<LanesAvx512>>(job); }
-void GatherGroupWidest(GatherRowJob* const* jobs) { GatherSourceRowGroup<LanesAvx512, kGatherRows>(jobs); }
+void GatherGroupWidest(GatherRowJob* const* jobs) { GatherSourceRowGroup<LanesAvx512>(jobs); }
 #else
 void SpreadRowWidest(SpreadRowJob& job) { SpreadSourceRow<LanesSse2>(job); }
 void GatherRowWidest(GatherRowJob& job) { GatherSourceRow<LanesSse2>(job); }
 void SpreadRowWidestPair(SpreadRowJob& job) { SpreadSourceRow<LanesSse2>(job); }
 void GatherRowWidestPair(GatherRowJob& job) { GatherSourceRow<LanesSse2>(job); }
-void GatherGroupWidest(GatherRowJob* const* jobs) { GatherSourceRowGroup<LanesSse2, kGatherRows>(jobs); }
+void GatherGroupWidest(GatherRowJob* const* jobs) { GatherSourceRowGroup<LanesSse2>(jobs); }
 #endif
