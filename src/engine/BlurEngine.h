@@ -134,6 +134,8 @@ private:
     // Sets the source row v (for target row y) in job, with the sources to
     // visit: all of them, or only those reaching beyond their own row.
     void PickSources(RowJob& job, int y, int v, bool everyColumn) const;
+    // Sets the row offset dy (source row - target row) in job, with its distances.
+    void SetRowOffset(RowJob& job, int dy) const;
 
     // Parameters.
     const dof::ExactParams params_;

@@ -14,6 +14,15 @@
 // come row by row, left to right, the order of every pixel's window, so each
 // pixel's sums are formed exactly as a window scan forms them.
 
+namespace {
+// This thread's room for the sources of a source row of width pixels.
+GatherSource* ThreadSources(int width) {
+    thread_local std::vector<GatherSource> sources;
+    sources.resize(static_cast<std::size_t>(width));
+    return sources.data();
+}
+}  // namespace
+
 // Sets job up for target row y (the thread's arrays of slot), in blocks of
 // lanes targets, with its sums at 0.
 void CBlurEngine::StartGatherRow(int y, int slot, int lanes, GatherRowJob& job, int& firstSourceRow,
@@ -55,9 +64,7 @@ void CBlurEngine::GatherRow(int y) {
     GatherRowJob job;
     int v0, v1;
     StartGatherRow(y, 0, blockLanes_, job, v0, v1);
-    thread_local std::vector<GatherSource> sources;
-    sources.resize(static_cast<std::size_t>(width_));
-    job.sources = sources.data();
+    job.sources = ThreadSources(width_);
     for (int v = v0; v <= v1; ++v) {
         const int dy = v - y;
         // A spread not above the doubled row distance covers nothing in this row.
@@ -85,10 +92,7 @@ void CBlurEngine::GatherRowGroup(int y) {
         v0 = std::min(v0, first);
         v1 = std::max(v1, last);
     }
-    thread_local std::vector<GatherSource> sources;
-    sources.resize(static_cast<std::size_t>(width_));
-    rows[0].sources = sources.data();
-    const int half = kernelSize_ / 2;
+    rows[0].sources = ThreadSources(width_);
     for (int v = v0; v <= v1; ++v) {
         const int dy = v - y;
         // The target row nearest to the source row, and whether it is one of them.
@@ -96,11 +100,7 @@ void CBlurEngine::GatherRowGroup(int y) {
         if (!(rowMaxSpread_[static_cast<std::size_t>(v)] > 2.0 * nearer)) continue;
         SetSourceRow(rows[0], v);
         PickSources(rows[0], y, v, nearer == 0);
-        for (int r = 1; r < kGroupRows; ++r) {
-            rows[r].dy = dy - r;
-            // Rows past the windows are reached by nothing; their distances are never read.
-            rows[r].distance = DistanceRow(std::max(-half, std::min(half, rows[r].dy)));
-        }
+        for (int r = 1; r < kGroupRows; ++r) SetRowOffset(rows[r], dy - r);
         gatherGroup_(jobs);
     }
     visitCount_ += rows[0].visits;

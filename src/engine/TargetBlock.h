@@ -41,11 +41,9 @@ struct TargetBlock {
     }
 
     // Whether a source of span r and depth d needs no test per lane.
-    bool TakesWhole(int r, double d) const { return r <= cover && d <= nearest; }
     bool TakesWhole(double r, double d) const { return r <= cover && d <= nearest; }
     // Whether a source of span r lies in the window of every target it
     // reaches; whether one of depth d is behind none of the targets.
-    bool WindowsHold(int r) const { return r <= cover; }
     bool WindowsHold(double r) const { return r <= cover; }
     bool BehindNone(double d) const { return d <= nearest; }
 };

@@ -89,12 +89,16 @@ void CBlurEngine::StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& l
     job.scratch.survivors = survivors.data();
 }
 
-void CBlurEngine::PickSources(RowJob& job, int y, int v, bool everyColumn) const {
-    job.dy = v - y;
-    // Two target rows at once may look one row past a window; nothing there
-    // is reached, and the distances are never read.
+void CBlurEngine::SetRowOffset(RowJob& job, int dy) const {
+    job.dy = dy;
+    // Rows taken at once may look a row past a window; nothing there is
+    // reached, and the distances are never read.
     const int half = kernelSize_ / 2;
-    job.distance = DistanceRow(std::max(-half, std::min(half, job.dy)));
+    job.distance = DistanceRow(std::max(-half, std::min(half, dy)));
+}
+
+void CBlurEngine::PickSources(RowJob& job, int y, int v, bool everyColumn) const {
+    SetRowOffset(job, v - y);
     // The run lists hold 16-bit columns; wider rows are visited whole.
     if (everyColumn || width_ > 65535) {
         job.runs = nullptr;

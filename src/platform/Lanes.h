@@ -29,14 +29,7 @@ struct LanesSse2 {
     static M Either(M a, M b) { return _mm_or_pd(a, b); }
     // v where the mask holds, +0.0 elsewhere.
     static V Select(M mask, V v) { return _mm_and_pd(mask, v); }
-    // v where the mask does not hold, +0.0 elsewhere.
-    static V SelectNot(M mask, V v) { return _mm_andnot_pd(mask, v); }
     static unsigned Bits(M mask) { return static_cast<unsigned>(_mm_movemask_pd(mask)); }
-    // a where the mask holds, b elsewhere.
-    static V Blend(M mask, V a, V b) { return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b)); }
-    // The smallest and the largest lane (of lanes that are numbers).
-    static double MinOf(V v) { return _mm_cvtsd_f64(_mm_min_sd(v, _mm_unpackhi_pd(v, v))); }
-    static double MaxOf(V v) { return _mm_cvtsd_f64(_mm_max_sd(v, _mm_unpackhi_pd(v, v))); }
 };
 
 #if defined(__AVX2__)
@@ -58,17 +51,7 @@ struct LanesAvx2 {
     static M Both(M a, M b) { return _mm256_and_pd(a, b); }
     static M Either(M a, M b) { return _mm256_or_pd(a, b); }
     static V Select(M mask, V v) { return _mm256_and_pd(mask, v); }
-    static V SelectNot(M mask, V v) { return _mm256_andnot_pd(mask, v); }
     static unsigned Bits(M mask) { return static_cast<unsigned>(_mm256_movemask_pd(mask)); }
-    static V Blend(M mask, V a, V b) { return _mm256_blendv_pd(b, a, mask); }
-    static double MinOf(V v) {
-        const __m128d half = _mm_min_pd(_mm256_castpd256_pd128(v), _mm256_extractf128_pd(v, 1));
-        return _mm_cvtsd_f64(_mm_min_sd(half, _mm_unpackhi_pd(half, half)));
-    }
-    static double MaxOf(V v) {
-        const __m128d half = _mm_max_pd(_mm256_castpd256_pd128(v), _mm256_extractf128_pd(v, 1));
-        return _mm_cvtsd_f64(_mm_max_sd(half, _mm_unpackhi_pd(half, half)));
-    }
 };
 #endif
 
@@ -91,21 +74,7 @@ struct LanesAvx512 {
     static M Both(M a, M b) { return static_cast<M>(a & b); }
     static M Either(M a, M b) { return static_cast<M>(a | b); }
     static V Select(M mask, V v) { return _mm512_maskz_mov_pd(mask, v); }
-    static V SelectNot(M mask, V v) { return _mm512_maskz_mov_pd(static_cast<M>(~mask), v); }
     static unsigned Bits(M mask) { return static_cast<unsigned>(mask); }
-    static V Blend(M mask, V a, V b) { return _mm512_mask_blend_pd(mask, b, a); }
-    // By swapping halves, then pairs, then neighbours (the zero-masking forms
-    // with every lane kept, which read no undefined register).
-    static double MinOf(V v) {
-        v = _mm512_maskz_min_pd(0xff, v, _mm512_maskz_shuffle_f64x2(0xff, v, v, 0x4e));
-        v = _mm512_maskz_min_pd(0xff, v, _mm512_maskz_shuffle_f64x2(0xff, v, v, 0xb1));
-        return _mm512_cvtsd_f64(_mm512_maskz_min_pd(0xff, v, _mm512_maskz_permute_pd(0xff, v, 0x55)));
-    }
-    static double MaxOf(V v) {
-        v = _mm512_maskz_max_pd(0xff, v, _mm512_maskz_shuffle_f64x2(0xff, v, v, 0x4e));
-        v = _mm512_maskz_max_pd(0xff, v, _mm512_maskz_shuffle_f64x2(0xff, v, v, 0xb1));
-        return _mm512_cvtsd_f64(_mm512_maskz_max_pd(0xff, v, _mm512_maskz_permute_pd(0xff, v, 0x55)));
-    }
 };
 #endif
 
@@ -135,17 +104,7 @@ struct LanePair {
     static M Both(M a, M b) { return {L::Both(a.lo, b.lo), L::Both(a.hi, b.hi)}; }
     static M Either(M a, M b) { return {L::Either(a.lo, b.lo), L::Either(a.hi, b.hi)}; }
     static V Select(M mask, V v) { return {L::Select(mask.lo, v.lo), L::Select(mask.hi, v.hi)}; }
-    static V SelectNot(M mask, V v) { return {L::SelectNot(mask.lo, v.lo), L::SelectNot(mask.hi, v.hi)}; }
     static unsigned Bits(M mask) { return L::Bits(mask.lo) | L::Bits(mask.hi) << L::kCount; }
-    static V Blend(M mask, V a, V b) { return {L::Blend(mask.lo, a.lo, b.lo), L::Blend(mask.hi, a.hi, b.hi)}; }
-    static double MinOf(V v) {
-        const double a = L::MinOf(v.lo), b = L::MinOf(v.hi);
-        return b < a || a != a ? b : a;
-    }
-    static double MaxOf(V v) {
-        const double a = L::MaxOf(v.lo), b = L::MaxOf(v.hi);
-        return b > a || a != a ? b : a;
-    }
 };
 
 // The widest lanes this processor runs: 2, 4 or 8.
