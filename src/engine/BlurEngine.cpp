@@ -6,6 +6,7 @@
 
 #include "engine/DepthBlur.h"
 #include "engine/Rounding.h"
+#include "engine/SourceRuns.h"
 #include "platform/Lanes.h"
 #include "platform/ParallelFor.h"
 
@@ -108,48 +109,6 @@ void CBlurEngine::Setup() {
     spreadRow_ = ChooseSpreadRow(maxLanes_);
 }
 
-bool CBlurEngine::ListSourceRuns(bool (*reachesOtherRows)(const CBlurEngine&, std::size_t),
-                                 bool (*sameRun)(const CBlurEngine&, std::size_t, std::size_t),
-                                 RunMonitor& monitor) {
-    runStart_.assign(static_cast<std::size_t>(height_) + 1, 0);
-    // The lists hold 16-bit columns; wider rows are always visited whole.
-    if (width_ > 65535) {
-        sourceRuns_.clear();
-        return true;
-    }
-    // Row y's runs, each passed to add(start, count).
-    auto forEachRun = [&](int y, auto add) {
-        int start = -1, count = 0;
-        for (int x = 0; x < width_; ++x) {
-            const std::size_t i = Index(x, y);
-            if (!reachesOtherRows(*this, i)) continue;
-            if (start >= 0 && start + count == x && count < 65535 && sameRun(*this, i - 1, i)) {
-                ++count;
-                continue;
-            }
-            if (start >= 0) add(start, count);
-            start = x;
-            count = 1;
-        }
-        if (start >= 0) add(start, count);
-    };
-    // Counted row by row, then listed row by row at the counted places.
-    const bool counted = ForEachRow(height_, [&](int y) {
-        std::size_t runs = 0;
-        forEachRun(y, [&](int, int) { ++runs; });
-        runStart_[static_cast<std::size_t>(y) + 1] = runs;
-    }, monitor);
-    if (!counted) return false;
-    for (int y = 0; y < height_; ++y) runStart_[static_cast<std::size_t>(y) + 1] += runStart_[static_cast<std::size_t>(y)];
-    sourceRuns_.resize(runStart_.back());
-    return ForEachRow(height_, [&](int y) {
-        ColumnRun* out = sourceRuns_.data() + runStart_[static_cast<std::size_t>(y)];
-        forEachRun(y, [&](int start, int count) {
-            *out++ = ColumnRun{static_cast<std::uint16_t>(start), static_cast<std::uint16_t>(count)};
-        });
-    }, monitor);
-}
-
 bool CBlurEngine::LinkKernels(RunMonitor& monitor) {
     BuildKernelLanes();
     // The gather's lanes, from here on. A colour lens keeps four sums and
@@ -186,9 +145,10 @@ bool CBlurEngine::LinkKernels(RunMonitor& monitor) {
     }, monitor);
     if (!linked) return false;
     // A spread covers another row only where it passes the reach test at |dy| = 1.
-    return ListSourceRuns(
-        [](const CBlurEngine& engine, std::size_t i) { return engine.kernelLanes_[engine.kernelIds_[i]].reach >= 1; },
-        [](const CBlurEngine&, std::size_t, std::size_t) { return false; }, monitor);
+    const KernelLanes* const lanes = kernelLanes_.data();
+    const std::uint32_t* const idOf = kernelIds_.data();
+    return ListSourceRuns([lanes, idOf](std::size_t i) { return lanes[idOf[i]].reach >= 1; },
+                          [](std::size_t, std::size_t) { return false; }, monitor);
 }
 
 namespace {

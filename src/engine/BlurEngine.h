@@ -125,8 +125,9 @@ private:
     void GatherRowGroup(int y);
     // Lists, per row, the pixels i with reachesOtherRows(i) in runs; a pixel
     // joins the run of its left neighbour when sameRun(left, i).
-    bool ListSourceRuns(bool (*reachesOtherRows)(const CBlurEngine&, std::size_t),
-                        bool (*sameRun)(const CBlurEngine&, std::size_t, std::size_t), RunMonitor& monitor);
+    // (engine/SourceRuns.h)
+    template <class Reaches, class SameRun>
+    bool ListSourceRuns(Reaches reachesOtherRows, SameRun sameRun, RunMonitor& monitor);
     void WindowsOfRow(int y, double* low, double* high, double* centreDepth, int& windowLow, int& windowHigh) const;
     void BoundBlocks(const double* low, const double* high, const double* centreDepth, int lanes,
                      std::vector<BlockBounds>& bounds) const;

@@ -6,6 +6,7 @@
 #include "engine/Rounding.h"
 #include "engine/RowJobs.h"
 #include "engine/SlidingMax.h"
+#include "engine/SourceRuns.h"
 #include "engine/SpreadTables.h"
 
 // Reach of every pixel: the largest blur in the K x K window around it (at
@@ -103,15 +104,17 @@ bool CBlurEngine::RunFirstPass(RunMonitor& monitor) {
     for (const double b : blurs_)
         if (b <= 0.0) hasNonPositiveBlur_ = true;
     // Tables of J for up to 32 MB of distinct blurs; others are computed as met.
-    spreadTables_.Build(blurs_, kernelSize_ / 2, [this](int dy) { return DistanceRow(dy); }, std::size_t{32} << 20);
+    spreadTables_.Build(blurs_, kernelSize_ / 2, [this](int dy) { return DistanceRow(dy); }, std::size_t{32} << 20,
+                        threads_);
     // Neighbours with one J table and one depth add their J to the same
     // targets alike, so they run together.
+    const double* const blurs = blurs_.data();
+    const double* const depths = depths_.data();
+    const std::uint16_t* const ids = spreadTables_.ids.data();
     const bool listed = ListSourceRuns(
-        [](const CBlurEngine& engine, std::size_t i) { return engine.blurs_[i] > 2.0; },
-        [](const CBlurEngine& engine, std::size_t left, std::size_t i) {
-            const std::uint16_t id = engine.spreadTables_.ids[i];
-            return id != kNoSpreadTable && id == engine.spreadTables_.ids[left] &&
-                   engine.depths_[i] == engine.depths_[left];
+        [blurs](std::size_t i) { return blurs[i] > 2.0; },
+        [depths, ids](std::size_t left, std::size_t i) {
+            return ids[i] != kNoSpreadTable && ids[i] == ids[left] && depths[i] == depths[left];
         },
         monitor);
     if (!listed || !ForEachRow(height_, [this](int y) { FirstPassRow(y); }, monitor, &pass)) return false;

@@ -1,46 +1,75 @@
 #include "engine/SpreadTables.h"
 
 #include <cstring>
+#include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
+
+#include "platform/ParallelFor.h"
 
 void SpreadTables::Build(const LargeArray<double>& blurs, int half,
-                         const std::function<const double*(int)>& distanceRow, std::size_t budgetBytes) {
+                         const std::function<const double*(int)>& distanceRow, std::size_t budgetBytes, int threads) {
     half_ = half;
     const std::size_t rows = static_cast<std::size_t>(half + 1);
     const std::size_t perTable = rows * (RowLength() * sizeof(double) + sizeof(int));
     std::size_t limit = budgetBytes / perTable;
     if (limit > kNoSpreadTable) limit = kNoSpreadTable;
 
-    // Distinct blur values by their bits; neighbouring pixels mostly repeat one.
+    // Distinct positive blur values by their bits, numbered in the order in
+    // which they first appear: each chunk of pixels lists its own in order
+    // at once, and the lists are then numbered chunk after chunk.
+    constexpr std::size_t kChunk = std::size_t{1} << 16;
+    const int chunks = static_cast<int>((blurs.size() + kChunk - 1) / kChunk);
+    auto bitsOf = [](double v) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        return bits;
+    };
+    std::vector<std::vector<std::uint64_t>> firstSeen(static_cast<std::size_t>(chunks));
+    ParallelFor(chunks, threads, [&](int chunk) {
+        const std::size_t begin = static_cast<std::size_t>(chunk) * kChunk;
+        const std::size_t end = std::min(blurs.size(), begin + kChunk);
+        std::unordered_set<std::uint64_t> seen;
+        // Neighbouring pixels mostly repeat one value.
+        std::uint64_t lastBits = 0;
+        for (std::size_t i = begin; i < end; ++i) {
+            const std::uint64_t bits = bitsOf(blurs[i]);
+            if (i > begin && bits == lastBits) continue;
+            lastBits = bits;
+            if (blurs[i] > 0.0 && seen.insert(bits).second) firstSeen[static_cast<std::size_t>(chunk)].push_back(bits);
+        }
+    });
     std::unordered_map<std::uint64_t, std::uint16_t> known;
     std::vector<double> distinct;
-    ids.assign(blurs.size(), kNoSpreadTable);
-    std::uint64_t lastBits = 0;
-    std::uint16_t lastId = kNoSpreadTable;
-    bool haveLast = false;
-    for (std::size_t i = 0; i < blurs.size(); ++i) {
-        std::uint64_t bits;
-        std::memcpy(&bits, &blurs[i], sizeof bits);
-        if (!haveLast || bits != lastBits) {
-            const auto found = known.find(bits);
-            if (found != known.end()) {
-                lastId = found->second;
-            } else if (distinct.size() < limit && blurs[i] > 0.0) {
-                lastId = static_cast<std::uint16_t>(distinct.size());
-                known.emplace(bits, lastId);
-                distinct.push_back(blurs[i]);
-            } else {
-                lastId = kNoSpreadTable;
-            }
-            lastBits = bits;
-            haveLast = true;
+    for (const std::vector<std::uint64_t>& list : firstSeen)
+        for (const std::uint64_t bits : list) {
+            if (distinct.size() >= limit) break;
+            if (!known.emplace(bits, static_cast<std::uint16_t>(distinct.size())).second) continue;
+            double value;
+            std::memcpy(&value, &bits, sizeof value);
+            distinct.push_back(value);
         }
-        ids[i] = lastId;
-    }
+    ids.resize(blurs.size());
+    ParallelFor(chunks, threads, [&](int chunk) {
+        const std::size_t begin = static_cast<std::size_t>(chunk) * kChunk;
+        const std::size_t end = std::min(blurs.size(), begin + kChunk);
+        std::uint64_t lastBits = 0;
+        std::uint16_t lastId = kNoSpreadTable;
+        for (std::size_t i = begin; i < end; ++i) {
+            const std::uint64_t bits = bitsOf(blurs[i]);
+            if (i == begin || bits != lastBits) {
+                const auto found = known.find(bits);
+                lastId = found != known.end() ? found->second : kNoSpreadTable;
+                lastBits = bits;
+            }
+            ids[i] = lastId;
+        }
+    });
 
     values_.assign(distinct.size() * rows * RowLength(), 0.0);
     widths_.assign(distinct.size() * rows, -1);
-    for (std::size_t id = 0; id < distinct.size(); ++id) {
+    ParallelFor(static_cast<int>(distinct.size()), threads, [&](int table) {
+        const std::size_t id = static_cast<std::size_t>(table);
         const double b = distinct[id];
         for (int ady = 0; ady <= half; ++ady) {
             double* row = const_cast<double*>(Row(static_cast<std::uint16_t>(id), ady));
@@ -54,7 +83,7 @@ void SpreadTables::Build(const LargeArray<double>& blurs, int half,
                 if (dx < -width || dx > width) row[dx] = 0.0;
             widths_[id * rows + ady] = width;
         }
-    }
+    });
 }
 
 void SpreadTables::Clear() {

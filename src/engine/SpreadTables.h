@@ -16,9 +16,10 @@ class SpreadTables {
 public:
     // Tabulates the distinct values of blurs for offsets 0..half, up to a
     // memory budget; pixels whose blur did not fit get kNoSpreadTable.
-    // distanceRow(dy) gives the doubled distances of row offset dy, element dx.
+    // distanceRow(dy) gives the doubled distances of row offset dy, element
+    // dx; it is called from up to threads threads at once.
     void Build(const LargeArray<double>& blurs, int half, const std::function<const double*(int)>& distanceRow,
-               std::size_t budgetBytes);
+               std::size_t budgetBytes, int threads);
 
     // Row |dy| of table id; element dx (-half <= dx <= half) is J there.
     const double* Row(std::uint16_t id, int ady) const {

@@ -1,0 +1,47 @@
+#pragma once
+// The lists of neighbours that the passes visit (see CBlurEngine::ListSourceRuns).
+#include "engine/BlurEngine.h"
+
+// The predicates are templates so that the scan of every pixel, run twice
+// per list, inlines them.
+template <class Reaches, class SameRun>
+bool CBlurEngine::ListSourceRuns(Reaches reachesOtherRows, SameRun sameRun, RunMonitor& monitor) {
+    runStart_.assign(static_cast<std::size_t>(height_) + 1, 0);
+    // The lists hold 16-bit columns; wider rows are always visited whole.
+    if (width_ > 65535) {
+        sourceRuns_.clear();
+        return true;
+    }
+    // Row y's runs, each passed to add(start, count).
+    auto forEachRun = [&](int y, auto add) {
+        const std::size_t row = Index(0, y);
+        int start = -1, count = 0;
+        for (int x = 0; x < width_; ++x) {
+            const std::size_t i = row + static_cast<std::size_t>(x);
+            if (!reachesOtherRows(i)) continue;
+            if (start >= 0 && start + count == x && count < 65535 && sameRun(i - 1, i)) {
+                ++count;
+                continue;
+            }
+            if (start >= 0) add(start, count);
+            start = x;
+            count = 1;
+        }
+        if (start >= 0) add(start, count);
+    };
+    // Counted row by row, then listed row by row at the counted places.
+    const bool counted = ForEachRow(height_, [&](int y) {
+        std::size_t runs = 0;
+        forEachRun(y, [&](int, int) { ++runs; });
+        runStart_[static_cast<std::size_t>(y) + 1] = runs;
+    }, monitor);
+    if (!counted) return false;
+    for (int y = 0; y < height_; ++y) runStart_[static_cast<std::size_t>(y) + 1] += runStart_[static_cast<std::size_t>(y)];
+    sourceRuns_.resize(runStart_.back());
+    return ForEachRow(height_, [&](int y) {
+        ColumnRun* out = sourceRuns_.data() + runStart_[static_cast<std::size_t>(y)];
+        forEachRun(y, [&](int start, int count) {
+            *out++ = ColumnRun{static_cast<std::uint16_t>(start), static_cast<std::uint16_t>(count)};
+        });
+    }, monitor);
+}
