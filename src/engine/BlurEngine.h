@@ -85,6 +85,7 @@ public:
         double setupMs = 0.0;
         double firstPassMs = 0.0;
         double gatherMs = 0.0;
+        double rowLoopsMs = 0.0;          // of the two above, in the passes' loops over rows
         std::uint64_t windowVisits = 0;   // neighbour positions looked at
         std::uint64_t contributions = 0;  // neighbours accumulated
         std::size_t kernelBytes = 0;      // of all kernels and their layouts
