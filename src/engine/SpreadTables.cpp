@@ -1,7 +1,7 @@
 #include "engine/SpreadTables.h"
 
-#include <cstring>
 #include <algorithm>
+#include <cstring>
 #include <unordered_map>
 #include <unordered_set>
 

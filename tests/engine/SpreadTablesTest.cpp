@@ -1,0 +1,74 @@
+// The J tables number the distinct positive blurs in the order in which they
+// first appear, up to a memory budget, whatever the threads: the pixels are
+// scanned in chunks at once, so values that first appear late in one chunk
+// and early in the next must still be numbered by their first appearance.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "engine/SpreadTables.h"
+
+namespace {
+
+const int kHalf = 4;
+std::vector<double> distances[kHalf + 1];
+
+const double* DistanceRow(int dy) {
+    std::vector<double>& row = distances[dy];
+    if (row.empty())
+        for (int dx = -kHalf; dx <= kHalf; ++dx) row.push_back(2.0 * std::sqrt(double(dx * dx + dy * dy)));
+    return row.data() + kHalf;
+}
+
+// Blurs over several chunks of pixels: a run of one value per chunk, and
+// values that first appear at the end of a chunk and again in the next.
+LargeArray<double> Blurs() {
+    const std::size_t chunk = std::size_t{1} << 16;
+    LargeArray<double> blurs(5 * chunk + 123, 3.0);
+    for (std::size_t i = 0; i < blurs.size(); ++i) blurs[i] = 3.0 + static_cast<double>(i / chunk);
+    blurs[chunk - 1] = 9.5;      // first seen in chunk 0, at its end
+    blurs[chunk + 5] = 9.5;      // and again in chunk 1
+    blurs[2 * chunk - 1] = 0.0;  // never tabulated
+    blurs[2 * chunk] = std::numeric_limits<double>::quiet_NaN();
+    blurs[3 * chunk + 7] = -2.0;
+    blurs.back() = 11.25;        // first seen last
+    return blurs;
+}
+
+std::vector<std::uint16_t> Ids(const LargeArray<double>& blurs, std::size_t budget, int threads) {
+    SpreadTables tables;
+    tables.Build(blurs, kHalf, DistanceRow, budget, threads);
+    return std::vector<std::uint16_t>(tables.ids.begin(), tables.ids.end());
+}
+
+TEST(SpreadTablesTest, NumbersBlursByFirstAppearanceUpToTheBudget) {
+    const LargeArray<double> blurs = Blurs();
+    const std::size_t chunk = std::size_t{1} << 16;
+    // Order of first appearance: 3, 9.5, 4, 5, 6, 7, 8, 11.25.
+    const std::vector<std::uint16_t> all = Ids(blurs, std::size_t{1} << 30, 1);
+    EXPECT_EQ(all[0], 0);
+    EXPECT_EQ(all[chunk - 1], 1);
+    EXPECT_EQ(all[chunk + 5], 1);
+    EXPECT_EQ(all[chunk], 2);
+    EXPECT_EQ(all[5 * chunk], 6);
+    EXPECT_EQ(all.back(), 7);
+    EXPECT_EQ(all[2 * chunk - 1], kNoSpreadTable);
+    EXPECT_EQ(all[2 * chunk], kNoSpreadTable);
+    EXPECT_EQ(all[3 * chunk + 7], kNoSpreadTable);
+    EXPECT_EQ(Ids(blurs, std::size_t{1} << 30, 3), all);
+
+    // A budget for three tables: 3, 9.5 and 4; the rest are computed as met.
+    SpreadTables sized;
+    sized.Build(blurs, kHalf, DistanceRow, 0, 1);
+    const std::size_t perTable = (kHalf + 1) * (sized.RowLength() * sizeof(double) + sizeof(int));
+    const std::vector<std::uint16_t> three = Ids(blurs, 3 * perTable, 1);
+    EXPECT_EQ(three[chunk - 1], 1);
+    EXPECT_EQ(three[chunk], 2);
+    EXPECT_EQ(three[2 * chunk + 1], kNoSpreadTable);
+    EXPECT_EQ(three.back(), kNoSpreadTable);
+    EXPECT_EQ(Ids(blurs, 3 * perTable, 2), three);
+}
+
+}  // namespace
