@@ -1,10 +1,10 @@
 #include "engine/SpreadTables.h"
 
 #include <algorithm>
-#include <cstring>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/ByteThresholds.h"
 #include "platform/ParallelFor.h"
 
 void SpreadTables::Build(const LargeArray<double>& blurs, int half,
@@ -20,20 +20,20 @@ void SpreadTables::Build(const LargeArray<double>& blurs, int half,
     // at once, and the lists are then numbered chunk after chunk.
     constexpr std::size_t kChunk = std::size_t{1} << 16;
     const int chunks = static_cast<int>((blurs.size() + kChunk - 1) / kChunk);
-    auto bitsOf = [](double v) {
-        std::uint64_t bits;
-        std::memcpy(&bits, &v, sizeof bits);
-        return bits;
+    // work(chunk, begin, end) for every chunk of pixels begin .. end - 1, on all threads.
+    auto forEachChunk = [&](auto work) {
+        ParallelFor(chunks, threads, [&](int chunk) {
+            const std::size_t begin = static_cast<std::size_t>(chunk) * kChunk;
+            work(chunk, begin, std::min(blurs.size(), begin + kChunk));
+        });
     };
     std::vector<std::vector<std::uint64_t>> firstSeen(static_cast<std::size_t>(chunks));
-    ParallelFor(chunks, threads, [&](int chunk) {
-        const std::size_t begin = static_cast<std::size_t>(chunk) * kChunk;
-        const std::size_t end = std::min(blurs.size(), begin + kChunk);
+    forEachChunk([&](int chunk, std::size_t begin, std::size_t end) {
         std::unordered_set<std::uint64_t> seen;
         // Neighbouring pixels mostly repeat one value.
         std::uint64_t lastBits = 0;
         for (std::size_t i = begin; i < end; ++i) {
-            const std::uint64_t bits = bitsOf(blurs[i]);
+            const std::uint64_t bits = Bits(blurs[i]);
             if (i > begin && bits == lastBits) continue;
             lastBits = bits;
             if (blurs[i] > 0.0 && seen.insert(bits).second) firstSeen[static_cast<std::size_t>(chunk)].push_back(bits);
@@ -45,18 +45,14 @@ void SpreadTables::Build(const LargeArray<double>& blurs, int half,
         for (const std::uint64_t bits : list) {
             if (distinct.size() >= limit) break;
             if (!known.emplace(bits, static_cast<std::uint16_t>(distinct.size())).second) continue;
-            double value;
-            std::memcpy(&value, &bits, sizeof value);
-            distinct.push_back(value);
+            distinct.push_back(FromBits<double>(bits));
         }
     ids.resize(blurs.size());
-    ParallelFor(chunks, threads, [&](int chunk) {
-        const std::size_t begin = static_cast<std::size_t>(chunk) * kChunk;
-        const std::size_t end = std::min(blurs.size(), begin + kChunk);
+    forEachChunk([&](int, std::size_t begin, std::size_t end) {
         std::uint64_t lastBits = 0;
         std::uint16_t lastId = kNoSpreadTable;
         for (std::size_t i = begin; i < end; ++i) {
-            const std::uint64_t bits = bitsOf(blurs[i]);
+            const std::uint64_t bits = Bits(blurs[i]);
             if (i == begin || bits != lastBits) {
                 const auto found = known.find(bits);
                 lastId = found != known.end() ? found->second : kNoSpreadTable;
