@@ -46,6 +46,8 @@ struct Case {
 struct Figures {
     double loadMs = 0, setupMs = 0, firstPassMs = 0, gatherMs = 0, rowLoopsMs = 0, writeMs = 0, totalMs = 0;
     double visits = 0, contributions = 0, kernelBytes = 0;
+    int rowsAgain = -1;  // first-pass rows taken again in window order; -1: none such
+    double pixelsAgain = 0;  // and single pixels
     double peakBytes = 0;
     int width = 0, height = 0;
     unsigned long long outputHash = 0;
@@ -149,6 +151,8 @@ Figures RunOnce(const std::string& dir, const Case& c, bool literal, int threads
         f.visits = static_cast<double>(stats.windowVisits);
         f.contributions = static_cast<double>(stats.contributions);
         f.kernelBytes = static_cast<double>(stats.kernelBytes);
+        f.rowsAgain = stats.firstPassRowsAgain;
+        f.pixelsAgain = static_cast<double>(stats.firstPassPixelsAgain);
         const dof::Image& image = result.value();
         out.assign(image.Data(), image.Data() + image.ByteCount());
     }
@@ -298,10 +302,10 @@ double CancelLatencyMs(const std::string& dir, const Case& c, dof::Stage pass, i
 void PrintRow(const char* caseName, const char* engine, const Figures& f, double speedup) {
     const double pixels = static_cast<double>(f.width) * f.height;
     const double gatherSeconds = f.gatherMs / 1000.0;
-    std::printf("| %-18s | %-10s | %7.0f | %6.0f | %8.0f | %8.0f | %6.0f | %8.0f | %6s | %6.2f | %6.3f | %6.3f | %5.2f | %6.1f | %5.1f | %7.1f | %7s |\n",
+    std::printf("| %-18s | %-10s | %7.0f | %6.0f | %8.0f | %8.0f | %6.0f | %8.0f | %6s | %9s | %6.2f | %6.3f | %6.3f | %5.2f | %6.1f | %5.1f | %7.1f | %7s |\n",
                 caseName, engine, f.loadMs, f.setupMs, f.firstPassMs, f.gatherMs, f.writeMs, f.totalMs,
                 f.rowLoopsMs > 0 ? (std::to_string(static_cast<int>(100.0 * f.rowLoopsMs / f.totalMs + 0.5)) + " %").c_str() : "",
-                f.visits / 1e9, f.contributions / 1e9, gatherSeconds > 0 ? f.contributions / 1e9 / gatherSeconds : 0.0,
+                f.rowsAgain >= 0 ? (std::to_string(f.rowsAgain) + "/" + std::to_string(static_cast<long long>(f.pixelsAgain))).c_str() : "", f.visits / 1e9, f.contributions / 1e9, gatherSeconds > 0 ? f.contributions / 1e9 / gatherSeconds : 0.0,
                 pixels / 1e6 / (f.totalMs / 1000.0), f.peakBytes / 1048576.0, f.peakBytes / pixels,
                 f.kernelBytes / 1048576.0, speedup > 0 ? (std::to_string(speedup).substr(0, 5) + "x").c_str() : "");
 }
@@ -359,8 +363,8 @@ int main(int argc, char** argv) {
     }
     std::printf("fast engine: median of %d runs, %s threads; literal: %d run(s), one thread\n\n", runs,
                 threads > 0 ? std::to_string(threads).c_str() : "all", literalRuns);
-    std::printf("| case               | engine     | load ms | setup  | 1st pass | gather   | write  | total ms | in rows | visits G | contrib G | Gcontrib/s | MP/s  | peak MB | B/px  | kernel MB | speedup |\n");
-    std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    std::printf("| case               | engine     | load ms | setup  | 1st pass | gather   | write  | total ms | in rows | again rows/px | visits G | contrib G | Gcontrib/s | MP/s  | peak MB | B/px  | kernel MB | speedup |\n");
+    std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const Case& c : cases) {
         if (!only.empty() && only != c.name) continue;
         const Figures fast = Median(dir, c, false, threads, runs);

@@ -110,7 +110,8 @@ void CBlurEngine::Setup() {
     FillDistanceTable();
     FillExposureTables();
     blockLanes_ = LanesFor(maxLanes_);
-    spreadRow_ = ChooseSpreadRow(maxLanes_);
+    spreadRow_ = ChooseSpreadRow(maxLanes_, false);
+    spreadSumsRow_ = ChooseSpreadRow(maxLanes_, true);
 }
 
 bool CBlurEngine::LinkKernels(RunMonitor& monitor) {
@@ -174,6 +175,7 @@ bool CBlurEngine::Run(EngineInputs inputs, unsigned char* output, std::ptrdiff_t
     stats_ = Stats{};
     visitCount_ = 0;
     contributionCount_ = 0;
+    firstPassPixelsAgain_ = 0;
 
     auto phase = std::chrono::steady_clock::now();
     Setup();

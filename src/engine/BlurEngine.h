@@ -89,8 +89,20 @@ public:
         std::uint64_t windowVisits = 0;   // neighbour positions looked at
         std::uint64_t contributions = 0;  // neighbours accumulated
         std::size_t kernelBytes = 0;      // of all kernels and their layouts
+        // Rows and single pixels whose spreads the running sums left open,
+        // taken again in window order.
+        int firstPassRowsAgain = 0;
+        std::uint64_t firstPassPixelsAgain = 0;
     };
     const Stats& GetStats() const { return stats_; }
+    // For tests, before Run: runningSums false makes the first pass add
+    // every J in window order (as it does where running sums leave a spread
+    // open); tableBytes bounds the J tables (blurs beyond it are computed).
+    struct FirstPassTuning {
+        bool runningSums = true;
+        std::size_t tableBytes = std::size_t{32} << 20;
+    };
+    void Tune(const FirstPassTuning& tuning) { tuning_ = tuning; }
 
 private:
     std::size_t Index(int x, int y) const {
@@ -114,7 +126,10 @@ private:
     void FillDistanceTable();
     bool ComputeReaches(RunMonitor& monitor);
     bool RunFirstPass(RunMonitor& monitor);
-    void FirstPassRow(int y);
+    // Row y's spreads, with running sums or J values in the tables; false
+    // when running sums leave a spread open (the row is then not done).
+    bool FirstPassRow(int y, bool runningSums);
+    double SpreadInWindowOrder(int x, int y, int low, int high) const;
     void ClaimKernels(int y);
     bool LinkKernels(RunMonitor& monitor);
     void BuildKernelLanes();
@@ -183,11 +198,14 @@ private:
     std::vector<std::size_t> runStart_;
     int blockLanes_ = 2;                     // the lanes of the row kernels
     SpreadRowFunction spreadRow_ = nullptr;
+    SpreadRowFunction spreadSumsRow_ = nullptr;
+    FirstPassTuning tuning_;
     GatherRowFunction gatherRow_ = nullptr;
     GatherGroupFunction gatherGroup_ = nullptr;  // kGroupRows target rows at once, or null
     double exposureTable_[256] = {};         // strong^(255 b / 255) per byte
     double alphaExposureTable_[256] = {};    // (b / 255) 255 per byte
     std::atomic<std::uint64_t> visitCount_{0};
     std::atomic<std::uint64_t> contributionCount_{0};
+    std::atomic<std::uint64_t> firstPassPixelsAgain_{0};
     Stats stats_;
 };

@@ -90,6 +90,8 @@ struct SpreadSource {
     // A run of count neighbouring sources u .. u + count - 1 with the same J
     // row and depth, each reaching span targets either side (tabulated only).
     int count, span;
+    // With running sums: the bound on the error of a difference of j's (0: exact).
+    double error;
 };
 
 // The first pass for one target row against one source row.
@@ -107,6 +109,11 @@ struct SpreadRowJob : RowJob {
     std::size_t tableRowCentre = 0;
     double* sums = nullptr;    // padded, element x
     double* counts = nullptr;
+    // With running sums in the tables (see SpreadTables): per table row, the
+    // bound on the error of a difference; per target, the sum of the bounds
+    // of what it took (0: its sum is exact). Null with J values.
+    const double* tableErrors = nullptr;
+    double* errors = nullptr;
     SpreadSource* sources = nullptr;  // room for width
 };
 
@@ -159,8 +166,9 @@ typedef void (*GatherRowFunction)(GatherRowJob& job);
 // its sources, jobs[r] is row y + r (see GatherSourceRowGroup).
 typedef void (*GatherGroupFunction)(GatherRowJob* const* jobs);
 
-// The widest lanes this processor runs, at most maxLanes (0: no limit).
-SpreadRowFunction ChooseSpreadRow(int maxLanes);
+// The widest lanes this processor runs, at most maxLanes (0: no limit);
+// for the first pass, with J values or with running sums in the tables.
+SpreadRowFunction ChooseSpreadRow(int maxLanes, bool runningSums);
 GatherRowFunction ChooseGatherRow(int maxLanes);
 // kGroupRows rows of blocks of half that many lanes, for a grey lens where
 // the widest lanes are two AVX-512 registers; null elsewhere.

@@ -4,9 +4,11 @@
 #include "engine/RowKernels.h"
 
 #if defined(__AVX2__)
-void SpreadRowWide(SpreadRowJob& job) { SpreadSourceRow<LanesAvx2>(job); }
+void SpreadRowWide(SpreadRowJob& job) { SpreadSourceRow<LanesAvx2, false>(job); }
+void SpreadSumsRowWide(SpreadRowJob& job) { SpreadSourceRow<LanesAvx2, true>(job); }
 void GatherRowWide(GatherRowJob& job) { GatherSourceRow<LanesAvx2>(job); }
 #else
-void SpreadRowWide(SpreadRowJob& job) { SpreadSourceRow<LanesSse2>(job); }
+void SpreadRowWide(SpreadRowJob& job) { SpreadSourceRow<LanesSse2, false>(job); }
+void SpreadSumsRowWide(SpreadRowJob& job) { SpreadSourceRow<LanesSse2, true>(job); }
 void GatherRowWide(GatherRowJob& job) { GatherSourceRow<LanesSse2>(job); }
 #endif

@@ -18,3 +18,9 @@ static inline double AttenuatedBlur(double b, double w) {
     const double m = 1.0 - (b - w) / b;
     return b * (1.0 - m * m);
 }
+
+// Sums of multiples of kExactStep below kExactBelow are exact in double
+// arithmetic, in any order (both are powers of two 2^52 apart).
+constexpr double kExactStep = 0x1p-24;
+constexpr double kExactBelow = 0x1p28;
+static inline bool IsExactStep(double v) { return v / kExactStep == __builtin_floor(v / kExactStep); }

@@ -3,7 +3,12 @@
 #include "engine/SweepBlocks.h"
 #include "engine/TargetBlock.h"
 
-template <class L>
+// With kRunningSums the tables hold running sums of J (job.tableErrors is
+// set): a run of sources then adds to each target the difference of two of
+// them, which is not the sum in window order but lies within a bound of it;
+// the targets' errors collect those bounds, and each target's error grows
+// above 0 whenever it takes a J that is not a whole number.
+template <class L, bool kRunningSums>
 void SpreadSourceRow(SpreadRowJob& job) {
     typedef typename L::V V;
     typedef typename L::M M;
@@ -29,6 +34,8 @@ void SpreadSourceRow(SpreadRowJob& job) {
     const double* const centreDepth = job.centreDepth;
     double* const sums = job.sums;
     double* const counts = job.counts;
+    const double* const tableErrors = job.tableErrors;
+    double* const errors = job.errors;
     SpreadSource* const found = job.sources;
     const int candidates = runs ? job.runCount : w;
 
@@ -38,6 +45,7 @@ void SpreadSourceRow(SpreadRowJob& job) {
     std::uint16_t lastId = kNoSpreadTable;
     int lastSpan = -1;
     const double* lastJ = nullptr;
+    double lastError = 0.0;
     for (int k = 0; k < candidates; ++k) {
         const int u = runs ? runs[k].start : k;
         // Only sources with a J table come in runs of more than one.
@@ -55,6 +63,7 @@ void SpreadSourceRow(SpreadRowJob& job) {
                 lastId = id;
                 lastSpan = tableWidths[tableRow];
                 lastJ = tableValues + tableRow * tableRowLength + tableRowCentre;
+                if (kRunningSums) lastError = tableErrors[tableRow];
             }
             r = lastSpan;
             if (r < 0) continue;
@@ -96,6 +105,7 @@ void SpreadSourceRow(SpreadRowJob& job) {
         s.lastBlock = static_cast<int>(static_cast<unsigned>(s.x1) / L::kCount);
         s.count = n;
         s.span = r;
+        s.error = j != nullptr ? lastError : 0.0;
     }
     if (count == 0) return;
 
@@ -115,17 +125,59 @@ void SpreadSourceRow(SpreadRowJob& job) {
             if (jx >= 1.0) {
                 sums[t] = sums[t] + jx;
                 counts[t] = counts[t] + 1.0;
+                // Any bound above 0 marks the sum as possibly rounded.
+                if (kRunningSums && !IsExactStep(jx)) errors[t] = errors[t] + 0x1p-53 * jx;
             }
+        }
+    };
+    // With running sums, a run on the targets of a block whose windows do
+    // not all hold it, one target at a time, in memory: each target takes the
+    // sources of the run inside its window and the span, a range of them.
+    auto addRangesPerTarget = [&](const SpreadSource& s, int x) {
+        for (int t = x; t < x + L::kCount; ++t) {
+            if (!(low[t] <= dy && dy <= high[t]) || !(s.depth <= centreDepth[t])) continue;
+            const int windowFirst = t + static_cast<int>(low[t]) - s.u;
+            const int windowLast = t + static_cast<int>(high[t]) - s.u;
+            int a = t - s.u - s.span > 0 ? t - s.u - s.span : 0;
+            int b = t - s.u + s.span < s.count - 1 ? t - s.u + s.span : s.count - 1;
+            a = a > windowFirst ? a : windowFirst;
+            b = b < windowLast ? b : windowLast;
+            if (a > b) continue;
+            sums[t] = sums[t] + (s.j[t - s.u - a] - s.j[t - s.u - b - 1]);
+            counts[t] = counts[t] + static_cast<double>(b - a + 1);
+            errors[t] = errors[t] + s.error;
         }
     };
     // One run of tabulated sources on a block: only the sources that reach
     // the block are taken, one after another.
-    auto addTabulated = [&](const SpreadSource& s, int x, const TargetBlock<L>& block, V& sum, V& n) {
+    auto addTabulated = [&](const SpreadSource& s, int x, const TargetBlock<L>& block, V& sum, V& n, V& error) {
         const int first = x - s.span - s.u > 0 ? x - s.span - s.u : 0;
         const int reached = x + L::kCount - 1 + s.span - s.u;
         const int last = reached < s.count - 1 ? reached : s.count - 1;
         // J is symmetric in dx: J(u - x) = J(x - u).
         const double* const j = s.j + (x - s.u);
+        if (kRunningSums) {
+            // Only called where the windows hold the run. Target t takes the
+            // run's sources t - span .. t + span, whose J are the running
+            // sums' elements from t - u - last to t - u - first.
+            const V span = L::Splat(static_cast<double>(s.span));
+            const V from = L::Max(L::Splat(static_cast<double>(s.u + first)), L::Sub(block.xv, span));
+            const V to = L::Min(L::Splat(static_cast<double>(s.u + last)), L::Add(block.xv, span));
+            const V reached = L::Max(L::Add(L::Sub(to, from), ones), zeros);
+            const V taken = L::Sub(L::Load(j - first), L::Load(j - last - 1));
+            M bounded = L::Less(zeros, reached);
+            if (block.BehindNone(s.depth)) {
+                sum = L::Add(sum, taken);
+                n = L::Add(n, reached);
+            } else {
+                const M notBehind = L::LessEqual(L::Splat(s.depth), block.depth);
+                sum = L::Add(sum, L::Select(notBehind, taken));
+                n = L::Add(n, L::Select(notBehind, reached));
+                bounded = L::Both(bounded, notBehind);
+            }
+            error = L::Add(error, L::Select(bounded, L::Splat(s.error)));
+            return;
+        }
         if (block.WindowsHold(s.span)) {
             // Every target not in front of the sources takes every source
             // whose J there is above 0, that is within the span: target t
@@ -158,41 +210,54 @@ void SpreadSourceRow(SpreadRowJob& job) {
             n = L::Add(n, L::Select(take, ones));
         }
     };
+    // The sources a block takes in registers; the others it takes in memory.
+    auto inRegisters = [&](const SpreadSource& s, const TargetBlock<L>& block) {
+        return s.j != nullptr && (!kRunningSums || block.WindowsHold(s.span));
+    };
+    auto inMemory = [&](const SpreadSource& s, int x) {
+        if (s.j == nullptr)
+            addComputed(s, x);
+        else
+            addRangesPerTarget(s, x);
+    };
     TargetBlock<L> block;
-    V sum, n;
+    V sum, n, error = zeros;
+    auto load = [&](int x, V& blockSum, V& blockN, V& blockError) {
+        blockSum = L::Load(sums + x);
+        blockN = L::Load(counts + x);
+        if (kRunningSums) blockError = L::Load(errors + x);
+    };
+    auto store = [&](int x, V blockSum, V blockN, V blockError) {
+        L::Store(sums + x, blockSum);
+        L::Store(counts + x, blockN);
+        if (kRunningSums) L::Store(errors + x, blockError);
+    };
     SweepBlocks<L>(
         found, count, job.scratch,
         [&](int x) {
             block.Load(job, x, lanes);
-            sum = L::Load(sums + x);
-            n = L::Load(counts + x);
+            load(x, sum, n, error);
         },
         [&](const SpreadSource& s, int x) {
-            if (s.j != nullptr) {
-                addTabulated(s, x, block, sum, n);
+            if (inRegisters(s, block)) {
+                addTabulated(s, x, block, sum, n, error);
                 return;
             }
-            L::Store(sums + x, sum);
-            L::Store(counts + x, n);
-            addComputed(s, x);
-            sum = L::Load(sums + x);
-            n = L::Load(counts + x);
+            store(x, sum, n, error);
+            inMemory(s, x);
+            load(x, sum, n, error);
         },
-        [&](int x) {
-            L::Store(sums + x, sum);
-            L::Store(counts + x, n);
-        },
+        [&](int x) { store(x, sum, n, error); },
         [&](const SpreadSource& s, int x) {
-            if (s.j == nullptr) {
-                addComputed(s, x);
-                return;
-            }
             TargetBlock<L> late;
             late.Load(job, x, lanes);
-            V lateSum = L::Load(sums + x);
-            V lateN = L::Load(counts + x);
-            addTabulated(s, x, late, lateSum, lateN);
-            L::Store(sums + x, lateSum);
-            L::Store(counts + x, lateN);
+            if (!inRegisters(s, late)) {
+                inMemory(s, x);
+                return;
+            }
+            V lateSum, lateN, lateError = zeros;
+            load(x, lateSum, lateN, lateError);
+            addTabulated(s, x, late, lateSum, lateN, lateError);
+            store(x, lateSum, lateN, lateError);
         });
 }

@@ -1,6 +1,7 @@
 #include "engine/SpreadTables.h"
 
 #include <algorithm>
+#include <cmath>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -8,10 +9,11 @@
 #include "platform/ParallelFor.h"
 
 void SpreadTables::Build(const LargeArray<double>& blurs, int half,
-                         const std::function<const double*(int)>& distanceRow, std::size_t budgetBytes, int threads) {
+                         const std::function<const double*(int)>& distanceRow, std::size_t budgetBytes, int threads,
+                         Form form) {
     half_ = half;
     const std::size_t rows = static_cast<std::size_t>(half + 1);
-    const std::size_t perTable = rows * (RowLength() * sizeof(double) + sizeof(int));
+    const std::size_t perTable = rows * (RowLength() * sizeof(double) + sizeof(int) + sizeof(double));
     std::size_t limit = budgetBytes / perTable;
     if (limit > kNoSpreadTable) limit = kNoSpreadTable;
 
@@ -40,7 +42,8 @@ void SpreadTables::Build(const LargeArray<double>& blurs, int half,
         }
     });
     std::unordered_map<std::uint64_t, std::uint16_t> known;
-    std::vector<double> distinct;
+    std::vector<double>& distinct = distinct_;
+    distinct.clear();
     for (const std::vector<std::uint64_t>& list : firstSeen)
         for (const std::uint64_t bits : list) {
             if (distinct.size() >= limit) break;
@@ -62,11 +65,18 @@ void SpreadTables::Build(const LargeArray<double>& blurs, int half,
         }
     });
 
-    values_.assign(distinct.size() * rows * RowLength(), 0.0);
-    widths_.assign(distinct.size() * rows, -1);
-    ParallelFor(static_cast<int>(distinct.size()), threads, [&](int table) {
+    Refill(form, distanceRow, threads);
+}
+
+void SpreadTables::Refill(Form form, const std::function<const double*(int)>& distanceRow, int threads) {
+    const int half = half_;
+    const std::size_t rows = static_cast<std::size_t>(half + 1);
+    values_.assign(distinct_.size() * rows * RowLength(), 0.0);
+    widths_.assign(distinct_.size() * rows, -1);
+    sumErrors_.assign(form == Form::kRunningSums ? distinct_.size() * rows : 0, 0.0);
+    ParallelFor(static_cast<int>(distinct_.size()), threads, [&](int table) {
         const std::size_t id = static_cast<std::size_t>(table);
-        const double b = distinct[id];
+        const double b = distinct_[id];
         for (int ady = 0; ady <= half; ++ady) {
             double* row = const_cast<double*>(Row(static_cast<std::uint16_t>(id), ady));
             const double* t = distanceRow(ady);
@@ -78,12 +88,36 @@ void SpreadTables::Build(const LargeArray<double>& blurs, int half,
             for (int dx = -half; dx <= half; ++dx)
                 if (dx < -width || dx > width) row[dx] = 0.0;
             widths_[id * rows + ady] = width;
+            if (form == Form::kRunningSums) sumErrors_[id * rows + ady] = MakeRunningSums(row - half - kRowPad, RowLength());
         }
     });
+}
+
+// Turns the n values at row into their running sums, and returns a bound on
+// the error of the difference of any two of them: each sum is rounded once,
+// by at most kUnit times itself, so a sum's error is at most err, the
+// difference's at most 2 err plus its own rounding (at most kUnit times the
+// largest sum). Multiples of kExactStep add exactly while the sums stay below
+// kExactBelow: then the bound is 0.
+double SpreadTables::MakeRunningSums(double* row, std::size_t n) {
+    constexpr double kUnit = 0x1p-53;
+    double sum = 0.0, err = 0.0;
+    bool exact = true;
+    for (std::size_t i = 0; i < n; ++i) {
+        exact = exact && IsExactStep(row[i]);
+        sum = sum + row[i];
+        err = err + kUnit * sum;
+        row[i] = sum;
+    }
+    if (exact && sum < kExactBelow) return 0.0;
+    // Twice over: the bound's own arithmetic rounds too.
+    return 2.0 * (2.0 * err + kUnit * sum);
 }
 
 void SpreadTables::Clear() {
     LargeArray<std::uint16_t>().swap(ids);
     std::vector<double>().swap(values_);
     std::vector<int>().swap(widths_);
+    std::vector<double>().swap(sumErrors_);
+    std::vector<double>().swap(distinct_);
 }

@@ -12,14 +12,24 @@
 // row whose J is at least 1. For a positive blur J never grows with the
 // distance, so a row's offsets with J >= 1 are exactly |dx| <= that width;
 // the row holds 0 at every other offset.
+//
+// The tables may instead hold each row's running sums (element dx: the sum
+// of J over the row up to dx, pads included), so that the J of any range of
+// offsets is the difference of two elements, together with a bound on the
+// error of that difference: 0 where every J of the row is a whole number
+// (the sums are then exact), above 0 elsewhere.
 class SpreadTables {
 public:
+    enum class Form { kValues, kRunningSums };
+
     // Tabulates the distinct values of blurs for offsets 0..half, up to a
-    // memory budget; pixels whose blur did not fit get kNoSpreadTable.
-    // distanceRow(dy) gives the doubled distances of row offset dy, element
-    // dx; it is called from up to threads threads at once.
+    // memory budget, in the given form; pixels whose blur did not fit get
+    // kNoSpreadTable. distanceRow(dy) gives the doubled distances of row
+    // offset dy, element dx; it is called from up to threads threads at once.
     void Build(const LargeArray<double>& blurs, int half, const std::function<const double*(int)>& distanceRow,
-               std::size_t budgetBytes, int threads);
+               std::size_t budgetBytes, int threads, Form form = Form::kValues);
+    // The same tables (the same ids) again in another form.
+    void Refill(Form form, const std::function<const double*(int)>& distanceRow, int threads);
 
     // Row |dy| of table id; element dx (-half <= dx <= half) is J there.
     const double* Row(std::uint16_t id, int ady) const {
@@ -34,11 +44,17 @@ public:
     // The raw layout: rows of RowLength() doubles, element dx = 0 at RowCentre().
     const double* Values() const { return values_.data(); }
     const int* Widths() const { return widths_.data(); }
+    // Per row, with running sums: the bound on the error of a difference.
+    const double* SumErrors() const { return sumErrors_.data(); }
     std::size_t RowLength() const { return static_cast<std::size_t>(2 * half_ + 1 + 2 * kRowPad); }
     std::size_t RowCentre() const { return static_cast<std::size_t>(kRowPad + half_); }
 
 private:
+    static double MakeRunningSums(double* row, std::size_t n);
+
     int half_ = 0;
+    std::vector<double> distinct_;  // the blur of each table
     std::vector<double> values_;
     std::vector<int> widths_;
+    std::vector<double> sumErrors_;
 };

@@ -62,7 +62,7 @@ TEST(SpreadTablesTest, NumbersBlursByFirstAppearanceUpToTheBudget) {
     // A budget for three tables: 3, 9.5 and 4; the rest are computed as met.
     SpreadTables sized;
     sized.Build(blurs, kHalf, DistanceRow, 0, 1);
-    const std::size_t perTable = (kHalf + 1) * (sized.RowLength() * sizeof(double) + sizeof(int));
+    const std::size_t perTable = (kHalf + 1) * (sized.RowLength() * sizeof(double) + sizeof(int) + sizeof(double));
     const std::vector<std::uint16_t> three = Ids(blurs, 3 * perTable, 1);
     EXPECT_EQ(three[chunk - 1], 1);
     EXPECT_EQ(three[chunk], 2);

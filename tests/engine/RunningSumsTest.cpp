@@ -1,0 +1,104 @@
+// The first pass adds a run of neighbours at once from running sums of J,
+// and takes again in window order the spreads that those leave open: every
+// spread must be the one that adding each J in window order gives.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "api/ExactRun.h"
+#include "engine/EngineHarness.h"
+#include "engine/SpreadBound.h"
+#include "platform/Lanes.h"
+#include "support/Scenes.h"
+
+namespace {
+
+std::unique_ptr<CBlurEngine> RunTuned(const BlurInput& input, const CBlurEngine::FirstPassTuning& tuning, int lanes) {
+    const InputViews views = ViewsOf(input);
+    dof::RunOptions options;
+    options.threads = 2;
+    PreparedBlur prepared;
+    const dof::Error error =
+        PrepareExact(views.colour, views.depth, views.lens, ParamsOf(input), options, lanes, prepared);
+    EXPECT_FALSE(error) << error.message;
+    prepared.engine->Tune(tuning);
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(input.width) * input.height * 4);
+    RunMonitor monitor;
+    EXPECT_TRUE(prepared.engine->Run(std::move(prepared.inputs), bytes.data(), input.width * 4, monitor));
+    return std::move(prepared.engine);
+}
+
+struct Again {
+    int rows = 0;
+    std::uint64_t pixels = 0;
+};
+
+// Expects the spreads of running sums to be those of window order; returns
+// what the running sums took again.
+Again ExpectWindowOrderSpreads(const BlurInput& input, std::size_t tableBytes, int lanes, const std::string& what) {
+    CBlurEngine::FirstPassTuning sums, plain;
+    sums.tableBytes = plain.tableBytes = tableBytes;
+    plain.runningSums = false;
+    const auto fast = RunTuned(input, sums, lanes);
+    const auto ordered = RunTuned(input, plain, lanes);
+    for (int y = 0; y < input.height; ++y)
+        for (int x = 0; x < input.width; ++x)
+            if (fast->SpreadAt(x, y) != ordered->SpreadAt(x, y)) {
+                ADD_FAILURE() << what << ": spread " << fast->SpreadAt(x, y) << " at (" << x << ", " << y
+                              << "), in window order " << ordered->SpreadAt(x, y);
+                return {};
+            }
+    return {fast->GetStats().firstPassRowsAgain, fast->GetStats().firstPassPixelsAgain};
+}
+
+TEST(RunningSums, GiveTheSpreadsOfWindowOrder) {
+    for (const int lanes : {2, 4, 8, 16}) {
+        if (lanes > LanesFor(0)) continue;
+        for (const double blurSize : {-9.0, 6.0, 13.0, 30.0}) {
+            BlurInput scene = MakeScene(71, 43, static_cast<unsigned>(blurSize + 40));
+            scene.options.blurSize = blurSize;
+            const std::string what = std::to_string(lanes) + " lanes, blur size " + std::to_string(blurSize);
+            // Every blur tabulated, a few of them, none.
+            for (const std::size_t tableBytes : {std::size_t{32} << 20, std::size_t{60000}, std::size_t{0}})
+                ExpectWindowOrderSpreads(scene, tableBytes, lanes, what + ", tables " + std::to_string(tableBytes));
+            UseDepthValues(scene);
+            ExpectWindowOrderSpreads(scene, std::size_t{32} << 20, lanes, what + ", depth values");
+        }
+    }
+}
+
+TEST(RunningSums, SpreadsOnAThirdAreTakenAgain) {
+    // Blur 4 everywhere: an inner pixel's mean is 24 / 9 but for the rounding
+    // of the four diagonal J, which running sums cannot tell apart; each such
+    // row is taken again, with J from tables or computed.
+    BlurInput flat = MakeFlatScene(40, 30, 255);
+    flat.options.blurSize = 8.0;
+    for (const std::size_t tableBytes : {std::size_t{32} << 20, std::size_t{0}})
+        EXPECT_GT(ExpectWindowOrderSpreads(flat, tableBytes, 0, "blur 4, tables " + std::to_string(tableBytes)).rows, 0);
+
+    // The same within a scene: a few open pixels, taken again one at a time.
+    BlurInput scene = MakeScene(120, 40, 3);
+    for (int y = 10; y < 14; ++y)
+        for (int x = 50; x < 54; ++x) scene.depthBytes[(static_cast<std::size_t>(y) * 120 + x) * 4] = 255;
+    scene.options.blurSize = 8.0;
+    const Again sceneAgain = ExpectWindowOrderSpreads(scene, std::size_t{32} << 20, 0, "a patch of blur 4");
+    EXPECT_GT(sceneAgain.pixels, 0u);
+
+    // In focus, every J is 1: the sums are exact and nothing is taken again.
+    BlurInput sharp = MakeFlatScene(40, 30, 128);
+    const Again sharpAgain = ExpectWindowOrderSpreads(sharp, std::size_t{32} << 20, 0, "in focus");
+    EXPECT_EQ(sharpAgain.rows, 0);
+    EXPECT_EQ(sharpAgain.pixels, 0u);
+}
+
+TEST(SpreadWithinBound, DecidesOnlyWhereTheWholeBoundGivesOneSpread) {
+    double spread = 0.0;
+    EXPECT_TRUE(SpreadWithinBound(24.0, 0.0, 9, spread));  // exact: on the third
+    EXPECT_EQ(spread, 8.0 / 3.0);
+    EXPECT_FALSE(SpreadWithinBound(24.0, 1e-12, 9, spread));
+    EXPECT_FALSE(SpreadWithinBound(24.0 - 1e-14, 1e-18, 9, spread));  // the ordered sum may round past it
+    EXPECT_TRUE(SpreadWithinBound(24.1, 1e-9, 9, spread));
+    EXPECT_EQ(spread, 3.0);
+}
+
+}  // namespace
