@@ -7,12 +7,12 @@
 // the pixel's count J values added one by one in window order. sum holds
 // the same values added otherwise, error the bound on how far that may lie
 // from their exact sum (0 when every J was a multiple of kExactStep: then
-// every partial sum is exact either way, while below kExactBelow). Adding count values
-// in any order, positive ones, rounds each partial sum by at most 2^-53
-// times the final one, so both sums lie within count 2^-53 (sum + error)
-// of the exact one, plus error for sum. The spread rises with the sum, so
-// where both ends of that interval give the same spread the ordered sum
-// gives it too; true with the spread, false where they differ.
+// every partial sum is exact either way, while below kExactBelow). Adding
+// count positive values in any order rounds each partial sum by at most
+// 2^-53 times the final one, so both sums lie within count 2^-53 (sum +
+// error) of the exact one, plus error for sum. The spread rises with the
+// sum, so where both ends of that interval give the same spread the ordered
+// sum gives it too; true with the spread, false where they differ.
 inline bool SpreadWithinBound(double sum, double error, int count, double& spread) {
     if (error == 0.0 && sum < kExactBelow) {
         spread = RoundUpThird(sum / count);

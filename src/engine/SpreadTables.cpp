@@ -88,7 +88,8 @@ void SpreadTables::Refill(Form form, const std::function<const double*(int)>& di
             for (int dx = -half; dx <= half; ++dx)
                 if (dx < -width || dx > width) row[dx] = 0.0;
             widths_[id * rows + ady] = width;
-            if (form == Form::kRunningSums) sumErrors_[id * rows + ady] = MakeRunningSums(row - half - kRowPad, RowLength());
+            if (form == Form::kRunningSums)
+                sumErrors_[id * rows + ady] = MakeRunningSums(row - half - kRowPad, RowLength());
         }
     });
 }
