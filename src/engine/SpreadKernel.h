@@ -227,7 +227,9 @@ void SpreadSourceRow(SpreadRowJob& job) {
         blockN = L::Load(counts + x);
         if (kRunningSums) blockError = L::Load(errors + x);
     };
-    auto store = [&](int x, V blockSum, V blockN, V blockError) {
+    // By reference: wide lane types passed by value may land on stack slots
+    // short of their alignment in some builds.
+    auto store = [&](int x, const V& blockSum, const V& blockN, const V& blockError) {
         L::Store(sums + x, blockSum);
         L::Store(counts + x, blockN);
         if (kRunningSums) L::Store(errors + x, blockError);
