@@ -77,9 +77,9 @@ TEST(RunningSums, SpreadsOnAThirdAreTakenAgain) {
         EXPECT_GT(ExpectWindowOrderSpreads(flat, tableBytes, 0, "blur 4, tables " + std::to_string(tableBytes)).rows, 0);
 
     // The same within a scene: a few open pixels, taken again one at a time.
-    BlurInput scene = MakeScene(120, 40, 3);
+    BlurInput scene = MakeScene(600, 40, 3);
     for (int y = 10; y < 14; ++y)
-        for (int x = 50; x < 54; ++x) scene.depthBytes[(static_cast<std::size_t>(y) * 120 + x) * 4] = 255;
+        for (int x = 250; x < 254; ++x) scene.depthBytes[(static_cast<std::size_t>(y) * 600 + x) * 4] = 255;
     scene.options.blurSize = 8.0;
     const Again sceneAgain = ExpectWindowOrderSpreads(scene, std::size_t{32} << 20, 0, "a patch of blur 4");
     EXPECT_GT(sceneAgain.pixels, 0u);
