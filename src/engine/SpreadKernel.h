@@ -148,6 +148,15 @@ void SpreadSourceRow(SpreadRowJob& job) {
             errors[t] = errors[t] + s.error;
         }
     };
+    // How many of a run's sources first .. last each target of the block
+    // takes, where the windows hold the run: target t takes the sources
+    // t - span .. t + span, a count that adds exactly in any order.
+    auto sourcesWithinSpan = [&](const SpreadSource& s, int first, int last, const TargetBlock<L>& block) {
+        const V span = L::Splat(static_cast<double>(s.span));
+        const V from = L::Max(L::Splat(static_cast<double>(s.u + first)), L::Sub(block.xv, span));
+        const V to = L::Min(L::Splat(static_cast<double>(s.u + last)), L::Add(block.xv, span));
+        return L::Max(L::Add(L::Sub(to, from), ones), zeros);
+    };
     // One run of tabulated sources on a block: only the sources that reach
     // the block are taken, one after another.
     auto addTabulated = [&](const SpreadSource& s, int x, const TargetBlock<L>& block, V& sum, V& n, V& error) {
@@ -157,13 +166,10 @@ void SpreadSourceRow(SpreadRowJob& job) {
         // J is symmetric in dx: J(u - x) = J(x - u).
         const double* const j = s.j + (x - s.u);
         if (kRunningSums) {
-            // Only called where the windows hold the run. Target t takes the
-            // run's sources t - span .. t + span, whose J are the running
-            // sums' elements from t - u - last to t - u - first.
-            const V span = L::Splat(static_cast<double>(s.span));
-            const V from = L::Max(L::Splat(static_cast<double>(s.u + first)), L::Sub(block.xv, span));
-            const V to = L::Min(L::Splat(static_cast<double>(s.u + last)), L::Add(block.xv, span));
-            const V reached = L::Max(L::Add(L::Sub(to, from), ones), zeros);
+            // Only called where the windows hold the run. The J of target
+            // t's sources are the running sums' elements from t - u - last
+            // to t - u - first.
+            const V reached = sourcesWithinSpan(s, first, last, block);
             const V taken = L::Sub(L::Load(j - first), L::Load(j - last - 1));
             M bounded = L::Less(zeros, reached);
             if (block.BehindNone(s.depth)) {
@@ -180,13 +186,8 @@ void SpreadSourceRow(SpreadRowJob& job) {
         }
         if (block.WindowsHold(s.span)) {
             // Every target not in front of the sources takes every source
-            // whose J there is above 0, that is within the span: target t
-            // takes sources t - span .. t + span of the run, a count that
-            // adds exactly in any order.
-            const V span = L::Splat(static_cast<double>(s.span));
-            const V from = L::Max(L::Splat(static_cast<double>(s.u + first)), L::Sub(block.xv, span));
-            const V to = L::Min(L::Splat(static_cast<double>(s.u + last)), L::Add(block.xv, span));
-            const V reached = L::Max(L::Add(L::Sub(to, from), ones), zeros);
+            // whose J there is above 0, that is within the span.
+            const V reached = sourcesWithinSpan(s, first, last, block);
             // J past the span is 0, and masked lanes add +0.0: either leaves a
             // sum of positive terms unchanged.
             if (block.BehindNone(s.depth)) {

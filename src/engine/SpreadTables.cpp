@@ -1,7 +1,6 @@
 #include "engine/SpreadTables.h"
 
 #include <algorithm>
-#include <cmath>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -42,13 +41,12 @@ void SpreadTables::Build(const LargeArray<double>& blurs, int half,
         }
     });
     std::unordered_map<std::uint64_t, std::uint16_t> known;
-    std::vector<double>& distinct = distinct_;
-    distinct.clear();
+    distinct_.clear();
     for (const std::vector<std::uint64_t>& list : firstSeen)
         for (const std::uint64_t bits : list) {
-            if (distinct.size() >= limit) break;
-            if (!known.emplace(bits, static_cast<std::uint16_t>(distinct.size())).second) continue;
-            distinct.push_back(FromBits<double>(bits));
+            if (distinct_.size() >= limit) break;
+            if (!known.emplace(bits, static_cast<std::uint16_t>(distinct_.size())).second) continue;
+            distinct_.push_back(FromBits<double>(bits));
         }
     ids.resize(blurs.size());
     forEachChunk([&](int, std::size_t begin, std::size_t end) {

@@ -16,8 +16,8 @@
 // The tables may instead hold each row's running sums (element dx: the sum
 // of J over the row up to dx, pads included), so that the J of any range of
 // offsets is the difference of two elements, together with a bound on the
-// error of that difference: 0 where every J of the row is a whole number
-// (the sums are then exact), above 0 elsewhere.
+// error of that difference: 0 where every J of the row is a multiple of
+// kExactStep (the sums are then exact), above 0 elsewhere.
 class SpreadTables {
 public:
     enum class Form { kValues, kRunningSums };
