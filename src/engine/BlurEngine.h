@@ -97,10 +97,13 @@ public:
     const Stats& GetStats() const { return stats_; }
     // For tests, before Run: runningSums false makes the first pass add
     // every J in window order (as it does where running sums leave a spread
-    // open); tableBytes bounds the J tables (blurs beyond it are computed).
+    // open); tableBytes bounds the J tables (blurs beyond it are computed);
+    // with running sums, the sources of a target row's source rows are
+    // listed up to sourcesAtOnce (at least a row's width) before a sweep.
     struct FirstPassTuning {
         bool runningSums = true;
         std::size_t tableBytes = std::size_t{32} << 20;
+        int sourcesAtOnce = 1 << 15;
     };
     void Tune(const FirstPassTuning& tuning) { tuning_ = tuning; }
 

@@ -74,11 +74,28 @@ bool CBlurEngine::FirstPassRow(int y, bool runningSums) {
     job.counts = &counts[kRowPad];
     job.tableErrors = runningSums ? spreadTables_.SumErrors() : nullptr;
     job.errors = runningSums ? &errors[kRowPad] : nullptr;
-    const SpreadRowFunction spreadRow = runningSums ? spreadSumsRow_ : spreadRow_;
+    const SpreadRowFunction spreadRows = runningSums ? spreadSumsRow_ : spreadRow_;
+    // Room for the sources of several source rows: with running sums they
+    // are listed together and then swept at once.
+    const int room = std::max(w, tuning_.sourcesAtOnce);
     thread_local std::vector<SpreadSource> sources;
-    sources.resize(static_cast<std::size_t>(w));
+    thread_local std::vector<const void*> active, survivors;
+    thread_local std::vector<const SpreadSource*> byBlock;
+    thread_local std::vector<int> blockEnds;
+    sources.resize(static_cast<std::size_t>(room));
+    active.resize(static_cast<std::size_t>(room));
+    survivors.resize(static_cast<std::size_t>(room));
+    byBlock.resize(static_cast<std::size_t>(room));
+    blockEnds.resize(static_cast<std::size_t>(w) + 2);
     job.sources = sources.data();
+    job.sourceRoom = room;
+    job.scratch.active = active.data();
+    job.scratch.survivors = survivors.data();
+    job.byBlock = byBlock.data();
+    job.blockEnds = blockEnds.data();
 
+    thread_local std::vector<SpreadRowJob> sourceRows;
+    sourceRows.clear();
     for (int v = v0; v <= v1; ++v) {
         const int dy = v - y;
         // A positive blur not above the doubled row distance has J <= 0 there.
@@ -90,8 +107,9 @@ bool CBlurEngine::FirstPassRow(int y, bool runningSums) {
         // Away from its own row a pixel counts only where its blur is above 2
         // (or below zero, which may count anywhere).
         PickSources(job, y, v, dy == 0 || hasNonPositiveBlur_);
-        spreadRow(job);
+        sourceRows.push_back(job);
     }
+    spreadRows(sourceRows.data(), static_cast<int>(sourceRows.size()));
 
     const std::size_t row = Index(0, y);
     thread_local std::vector<int> open;

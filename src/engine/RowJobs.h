@@ -80,11 +80,14 @@ struct RowJob {
 
 // A source of the first pass that reaches the target row: its targets
 // x0 .. x1 and its J row (element x - u), or null when J is computed per
-// target (a blur without a table, or a blur <= 0).
+// target (a blur without a table, or a blur <= 0), its row offset and that
+// offset's doubled distances (element dx).
 struct SpreadSource {
     const double* j;
+    const double* distance;
     double depth;
     double blur;
+    int dy;
     int u, x0, x1;
     int firstBlock, lastBlock;  // the blocks of x0 and x1
     // A run of count neighbouring sources u .. u + count - 1 with the same J
@@ -114,7 +117,13 @@ struct SpreadRowJob : RowJob {
     // of what it took (0: its sum is exact). Null with J values.
     const double* tableErrors = nullptr;
     double* errors = nullptr;
-    SpreadSource* sources = nullptr;  // room for width
+    // Room for sourceRoom sources (at least width), in sources and in the
+    // scratch lists; with running sums, the same room of sources by block,
+    // and ends for one more than the row's blocks.
+    SpreadSource* sources = nullptr;
+    int sourceRoom = 0;
+    const SpreadSource** byBlock = nullptr;
+    int* blockEnds = nullptr;
 };
 
 // A source of the gather that reaches any of R (at most kGroupRows)
@@ -160,7 +169,9 @@ struct GatherRowJob : RowJob {
     std::uint64_t contributions = 0;
 };
 
-typedef void (*SpreadRowFunction)(SpreadRowJob& job);
+// The first pass of one target row: rows[k] is its k-th source row, top to
+// bottom, each job holding the same target row's arrays.
+typedef void (*SpreadRowFunction)(const SpreadRowJob* rows, int count);
 typedef void (*GatherRowFunction)(GatherRowJob& job);
 // kGroupRows target rows at once: jobs[0] (row y) holds the source row and
 // its sources, jobs[r] is row y + r (see GatherSourceRowGroup).

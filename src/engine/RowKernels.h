@@ -16,4 +16,5 @@
 #include "engine/GatherKernel.h"
 #include "engine/RowJobs.h"
 #include "engine/SpreadKernel.h"
+#include "engine/SpreadSumsKernel.h"
 #include "engine/SweepBlocks.h"

@@ -3,17 +3,17 @@
 #include "engine/RowKernels.h"
 #include "platform/Lanes.h"
 
-void SpreadRowBaseline(SpreadRowJob& job) { SpreadSourceRow<LanesSse2, false>(job); }
-void SpreadSumsRowBaseline(SpreadRowJob& job) { SpreadSourceRow<LanesSse2, true>(job); }
+void SpreadRowBaseline(const SpreadRowJob* rows, int count) { SpreadSourceRows<LanesSse2>(rows, count); }
+void SpreadSumsRowBaseline(const SpreadRowJob* rows, int count) { SpreadSumsSourceRows<LanesSse2>(rows, count); }
 void GatherRowBaseline(GatherRowJob& job) { GatherSourceRow<LanesSse2>(job); }
-void SpreadRowWide(SpreadRowJob& job);
-void SpreadSumsRowWide(SpreadRowJob& job);
-void SpreadSumsRowWidest(SpreadRowJob& job);
-void SpreadSumsRowWidestPair(SpreadRowJob& job);
+void SpreadRowWide(const SpreadRowJob* rows, int count);
+void SpreadSumsRowWide(const SpreadRowJob* rows, int count);
+void SpreadSumsRowWidest(const SpreadRowJob* rows, int count);
+void SpreadSumsRowWidestPair(const SpreadRowJob* rows, int count);
 void GatherRowWide(GatherRowJob& job);
-void SpreadRowWidest(SpreadRowJob& job);
+void SpreadRowWidest(const SpreadRowJob* rows, int count);
 void GatherRowWidest(GatherRowJob& job);
-void SpreadRowWidestPair(SpreadRowJob& job);
+void SpreadRowWidestPair(const SpreadRowJob* rows, int count);
 void GatherRowWidestPair(GatherRowJob& job);
 void GatherGroupWidest(GatherRowJob* const* jobs);
 

@@ -4,11 +4,11 @@
 #include "engine/RowKernels.h"
 
 #if defined(__AVX2__)
-void SpreadRowWide(SpreadRowJob& job) { SpreadSourceRow<LanesAvx2, false>(job); }
-void SpreadSumsRowWide(SpreadRowJob& job) { SpreadSourceRow<LanesAvx2, true>(job); }
+void SpreadRowWide(const SpreadRowJob* rows, int count) { SpreadSourceRows<LanesAvx2>(rows, count); }
+void SpreadSumsRowWide(const SpreadRowJob* rows, int count) { SpreadSumsSourceRows<LanesAvx2>(rows, count); }
 void GatherRowWide(GatherRowJob& job) { GatherSourceRow<LanesAvx2>(job); }
 #else
-void SpreadRowWide(SpreadRowJob& job) { SpreadSourceRow<LanesSse2, false>(job); }
-void SpreadSumsRowWide(SpreadRowJob& job) { SpreadSourceRow<LanesSse2, true>(job); }
+void SpreadRowWide(const SpreadRowJob* rows, int count) { SpreadSourceRows<LanesSse2>(rows, count); }
+void SpreadSumsRowWide(const SpreadRowJob* rows, int count) { SpreadSumsSourceRows<LanesSse2>(rows, count); }
 void GatherRowWide(GatherRowJob& job) { GatherSourceRow<LanesSse2>(job); }
 #endif

@@ -4,19 +4,19 @@
 #include "engine/RowKernels.h"
 
 #if defined(__AVX512F__)
-void SpreadRowWidest(SpreadRowJob& job) { SpreadSourceRow<LanesAvx512, false>(job); }
-void SpreadSumsRowWidest(SpreadRowJob& job) { SpreadSourceRow<LanesAvx512, true>(job); }
+void SpreadRowWidest(const SpreadRowJob* rows, int count) { SpreadSourceRows<LanesAvx512>(rows, count); }
+void SpreadSumsRowWidest(const SpreadRowJob* rows, int count) { SpreadSumsSourceRows<LanesAvx512>(rows, count); }
 void GatherRowWidest(GatherRowJob& job) { GatherSourceRow<LanesAvx512>(job); }
-void SpreadRowWidestPair(SpreadRowJob& job) { SpreadSourceRow<LanePair<LanesAvx512>, false>(job); }
-void SpreadSumsRowWidestPair(SpreadRowJob& job) { SpreadSourceRow<LanePair<LanesAvx512>, true>(job); }
+void SpreadRowWidestPair(const SpreadRowJob* rows, int count) { SpreadSourceRows<LanePair<LanesAvx512>>(rows, count); }
+void SpreadSumsRowWidestPair(const SpreadRowJob* rows, int count) { SpreadSumsSourceRows<LanePair<LanesAvx512>>(rows, count); }
 void GatherRowWidestPair(GatherRowJob& job) { GatherSourceRow<LanePair<LanesAvx512>>(job); }
 void GatherGroupWidest(GatherRowJob* const* jobs) { GatherSourceRowGroup<LanesAvx512>(jobs); }
 #else
-void SpreadRowWidest(SpreadRowJob& job) { SpreadSourceRow<LanesSse2, false>(job); }
-void SpreadSumsRowWidest(SpreadRowJob& job) { SpreadSourceRow<LanesSse2, true>(job); }
+void SpreadRowWidest(const SpreadRowJob* rows, int count) { SpreadSourceRows<LanesSse2>(rows, count); }
+void SpreadSumsRowWidest(const SpreadRowJob* rows, int count) { SpreadSumsSourceRows<LanesSse2>(rows, count); }
 void GatherRowWidest(GatherRowJob& job) { GatherSourceRow<LanesSse2>(job); }
-void SpreadRowWidestPair(SpreadRowJob& job) { SpreadSourceRow<LanesSse2, false>(job); }
-void SpreadSumsRowWidestPair(SpreadRowJob& job) { SpreadSourceRow<LanesSse2, true>(job); }
+void SpreadRowWidestPair(const SpreadRowJob* rows, int count) { SpreadSourceRows<LanesSse2>(rows, count); }
+void SpreadSumsRowWidestPair(const SpreadRowJob* rows, int count) { SpreadSumsSourceRows<LanesSse2>(rows, count); }
 void GatherRowWidestPair(GatherRowJob& job) { GatherSourceRow<LanesSse2>(job); }
 void GatherGroupWidest(GatherRowJob* const* jobs) { GatherSourceRowGroup<LanesSse2>(jobs); }
 #endif

@@ -1,45 +1,32 @@
 #pragma once
-// The first pass for one target row against one source row, in lanes L.
+// The first pass for one target row against its source rows, in lanes L:
+// the sources of a source row that reach the target row, and the sums of J
+// of each target in window order.
 #include "engine/SweepBlocks.h"
 #include "engine/TargetBlock.h"
 
-// With kRunningSums the tables hold running sums of J (job.tableErrors is
-// set): a run of sources then adds to each target the difference of two of
-// them, which is not the sum in window order but lies within a bound of it;
-// the targets' errors collect those bounds, and each target's error grows
-// above 0 whenever it takes a J that is not a whole number.
-template <class L, bool kRunningSums>
-void SpreadSourceRow(SpreadRowJob& job) {
-    typedef typename L::V V;
-    typedef typename L::M M;
+// Lists into found the sources of job's source row that reach its target
+// row, left to right, neighbouring tabulated ones with one J row and depth
+// as one run; returns how many.
+template <class L>
+int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
     const int w = job.width;
     const int dy = job.dy;
     const int ady = dy < 0 ? -dy : dy;
     const int half = job.half;
     // A positive blur not above the doubled row distance has J <= 0 there.
     const double minimum = 2.0 * ady;
-    // Local copies: the stores below may alias anything, so fields of job
-    // would be read again after each of them.
     const ColumnRun* const runs = job.runs;
     const double* const blurRow = job.blurRow;
     const double* const depthRow = job.depthRow;
     const std::uint16_t* const tableIds = job.tableIds;
     const double* const tableValues = job.tableValues;
     const int* const tableWidths = job.tableWidths;
+    const double* const tableErrors = job.tableErrors;
     const std::size_t tableRowLength = job.tableRowLength;
     const std::size_t tableRowCentre = job.tableRowCentre;
-    const double* const distance = job.distance;
-    const double* const low = job.low;
-    const double* const high = job.high;
-    const double* const centreDepth = job.centreDepth;
-    double* const sums = job.sums;
-    double* const counts = job.counts;
-    const double* const tableErrors = job.tableErrors;
-    double* const errors = job.errors;
-    SpreadSource* const found = job.sources;
     const int candidates = runs ? job.runCount : w;
 
-    // The sources that reach this row, with their targets.
     int count = 0;
     // Neighbouring sources mostly share a J table, and so its row and span.
     std::uint16_t lastId = kNoSpreadTable;
@@ -63,7 +50,7 @@ void SpreadSourceRow(SpreadRowJob& job) {
                 lastId = id;
                 lastSpan = tableWidths[tableRow];
                 lastJ = tableValues + tableRow * tableRowLength + tableRowCentre;
-                if (kRunningSums) lastError = tableErrors[tableRow];
+                lastError = tableErrors != nullptr ? tableErrors[tableRow] : 0.0;
             }
             r = lastSpan;
             if (r < 0) continue;
@@ -96,8 +83,10 @@ void SpreadSourceRow(SpreadRowJob& job) {
         }
         SpreadSource& s = found[count++];
         s.j = j;
+        s.distance = job.distance;
         s.depth = dn;
         s.blur = b;
+        s.dy = dy;
         s.u = u;
         s.x0 = u - r > 0 ? u - r : 0;
         s.x1 = x1;
@@ -107,87 +96,75 @@ void SpreadSourceRow(SpreadRowJob& job) {
         s.span = r;
         s.error = j != nullptr ? lastError : 0.0;
     }
+    return count;
+}
+
+// One source on the targets x .. x + L::kCount - 1 of its span, one at a
+// time, in memory: for J computed per target. With kMarkRounded each target
+// takes a bound above 0 whenever its J is not a multiple of kExactStep.
+template <class L, bool kMarkRounded>
+void AddComputedJ(const SpreadRowJob& job, const SpreadSource& s, int x) {
+    const int dy = s.dy;
+    const int t0 = s.x0 > x ? s.x0 : x;
+    const int t1 = s.x1 < x + L::kCount - 1 ? s.x1 : x + L::kCount - 1;
+    for (int t = t0; t <= t1; ++t) {
+        const int dx = s.u - t;
+        if (!(job.low[t] <= dy && dy <= job.high[t]) || dx < job.low[t] || dx > job.high[t]) continue;
+        if (!(s.depth <= job.centreDepth[t])) continue;
+        const double jx = AttenuatedBlur(s.blur, s.distance[dx]);
+        if (jx >= 1.0) {
+            job.sums[t] = job.sums[t] + jx;
+            job.counts[t] = job.counts[t] + 1.0;
+            if (kMarkRounded && !IsExactStep(jx)) job.errors[t] = job.errors[t] + 0x1p-53 * jx;
+        }
+    }
+}
+
+// How many of a run's sources first .. last each target of a block (columns
+// xv) takes, where the windows hold the run: target t takes the sources
+// t - span .. t + span, a count that adds exactly in any order.
+template <class L>
+typename L::V SourcesWithinSpan(const SpreadSource& s, int first, int last, typename L::V xv) {
+    const typename L::V span = L::Splat(static_cast<double>(s.span));
+    const typename L::V from = L::Max(L::Splat(static_cast<double>(s.u + first)), L::Sub(xv, span));
+    const typename L::V to = L::Min(L::Splat(static_cast<double>(s.u + last)), L::Add(xv, span));
+    return L::Max(L::Add(L::Sub(to, from), L::Splat(1.0)), L::Splat(0.0));
+}
+
+// The first sources of a run that reach block x, and the last.
+inline void RunSourcesOnBlock(const SpreadSource& s, int x, int lanes, int& first, int& last) {
+    first = x - s.span - s.u > 0 ? x - s.span - s.u : 0;
+    const int reached = x + lanes - 1 + s.span - s.u;
+    last = reached < s.count - 1 ? reached : s.count - 1;
+}
+
+// The sums of J in window order for one target row against one source row.
+template <class L>
+void SpreadSourceRow(const SpreadRowJob& job) {
+    typedef typename L::V V;
+    typedef typename L::M M;
+    // Local copies: the stores below may alias anything, so fields of job
+    // would be read again after each of them.
+    double* const sums = job.sums;
+    double* const counts = job.counts;
+    SpreadSource* const found = job.sources;
+    const int count = ListSpreadSources<L>(job, found);
     if (count == 0) return;
 
     const V lanes = L::Indices();
     const V zeros = L::Splat(0.0);
     const V ones = L::Splat(1.0);
-    // One source on the targets x .. x + L::kCount - 1 of its span, one at a
-    // time, in memory: for J computed per target.
-    auto addComputed = [&](const SpreadSource& s, int x) {
-        const int t0 = s.x0 > x ? s.x0 : x;
-        const int t1 = s.x1 < x + L::kCount - 1 ? s.x1 : x + L::kCount - 1;
-        for (int t = t0; t <= t1; ++t) {
-            const int dx = s.u - t;
-            if (!(low[t] <= dy && dy <= high[t]) || dx < low[t] || dx > high[t]) continue;
-            if (!(s.depth <= centreDepth[t])) continue;
-            const double jx = AttenuatedBlur(s.blur, distance[dx]);
-            if (jx >= 1.0) {
-                sums[t] = sums[t] + jx;
-                counts[t] = counts[t] + 1.0;
-                // Any bound above 0 marks the sum as possibly rounded.
-                if (kRunningSums && !IsExactStep(jx)) errors[t] = errors[t] + 0x1p-53 * jx;
-            }
-        }
-    };
-    // With running sums, a run on the targets of a block whose windows do
-    // not all hold it, one target at a time, in memory: each target takes the
-    // sources of the run inside its window and the span, a range of them.
-    auto addRangesPerTarget = [&](const SpreadSource& s, int x) {
-        for (int t = x; t < x + L::kCount; ++t) {
-            if (!(low[t] <= dy && dy <= high[t]) || !(s.depth <= centreDepth[t])) continue;
-            const int windowFirst = t + static_cast<int>(low[t]) - s.u;
-            const int windowLast = t + static_cast<int>(high[t]) - s.u;
-            int a = t - s.u - s.span > 0 ? t - s.u - s.span : 0;
-            int b = t - s.u + s.span < s.count - 1 ? t - s.u + s.span : s.count - 1;
-            a = a > windowFirst ? a : windowFirst;
-            b = b < windowLast ? b : windowLast;
-            if (a > b) continue;
-            sums[t] = sums[t] + (s.j[t - s.u - a] - s.j[t - s.u - b - 1]);
-            counts[t] = counts[t] + static_cast<double>(b - a + 1);
-            errors[t] = errors[t] + s.error;
-        }
-    };
-    // How many of a run's sources first .. last each target of the block
-    // takes, where the windows hold the run: target t takes the sources
-    // t - span .. t + span, a count that adds exactly in any order.
-    auto sourcesWithinSpan = [&](const SpreadSource& s, int first, int last, const TargetBlock<L>& block) {
-        const V span = L::Splat(static_cast<double>(s.span));
-        const V from = L::Max(L::Splat(static_cast<double>(s.u + first)), L::Sub(block.xv, span));
-        const V to = L::Min(L::Splat(static_cast<double>(s.u + last)), L::Add(block.xv, span));
-        return L::Max(L::Add(L::Sub(to, from), ones), zeros);
-    };
     // One run of tabulated sources on a block: only the sources that reach
     // the block are taken, one after another.
-    auto addTabulated = [&](const SpreadSource& s, int x, const TargetBlock<L>& block, V& sum, V& n, V& error) {
-        const int first = x - s.span - s.u > 0 ? x - s.span - s.u : 0;
-        const int reached = x + L::kCount - 1 + s.span - s.u;
-        const int last = reached < s.count - 1 ? reached : s.count - 1;
+    auto addTabulated = [&](const SpreadSource& s, int x, const TargetBlock<L>& block, V& sum, V& n) {
+        int first, last;
+        RunSourcesOnBlock(s, x, L::kCount, first, last);
         // J is symmetric in dx: J(u - x) = J(x - u).
         const double* const j = s.j + (x - s.u);
-        if (kRunningSums) {
-            // Only called where the windows hold the run. The J of target
-            // t's sources are the running sums' elements from t - u - last
-            // to t - u - first.
-            const V reached = sourcesWithinSpan(s, first, last, block);
-            const V taken = L::Sub(L::Load(j - first), L::Load(j - last - 1));
-            M bounded = L::Less(zeros, reached);
-            if (block.BehindNone(s.depth)) {
-                sum = L::Add(sum, taken);
-                n = L::Add(n, reached);
-            } else {
-                const M notBehind = L::LessEqual(L::Splat(s.depth), block.depth);
-                sum = L::Add(sum, L::Select(notBehind, taken));
-                n = L::Add(n, L::Select(notBehind, reached));
-                bounded = L::Both(bounded, notBehind);
-            }
-            error = L::Add(error, L::Select(bounded, L::Splat(s.error)));
-            return;
-        }
         if (block.WindowsHold(s.span)) {
             // Every target not in front of the sources takes every source
             // whose J there is above 0, that is within the span.
-            const V reached = sourcesWithinSpan(s, first, last, block);
+            const V reached = SourcesWithinSpan<L>(s, first, last, block.xv);
             // J past the span is 0, and masked lanes add +0.0: either leaves a
             // sum of positive terms unchanged.
             if (block.BehindNone(s.depth)) {
@@ -211,56 +188,47 @@ void SpreadSourceRow(SpreadRowJob& job) {
             n = L::Add(n, L::Select(take, ones));
         }
     };
-    // The sources a block takes in registers; the others it takes in memory.
-    auto inRegisters = [&](const SpreadSource& s, const TargetBlock<L>& block) {
-        return s.j != nullptr && (!kRunningSums || block.WindowsHold(s.span));
-    };
-    auto inMemory = [&](const SpreadSource& s, int x) {
-        if (s.j == nullptr)
-            addComputed(s, x);
-        else
-            addRangesPerTarget(s, x);
-    };
     TargetBlock<L> block;
-    V sum, n, error = zeros;
-    auto load = [&](int x, V& blockSum, V& blockN, V& blockError) {
-        blockSum = L::Load(sums + x);
-        blockN = L::Load(counts + x);
-        if (kRunningSums) blockError = L::Load(errors + x);
-    };
-    // By reference: wide lane types passed by value may land on stack slots
-    // short of their alignment in some builds.
-    auto store = [&](int x, const V& blockSum, const V& blockN, const V& blockError) {
-        L::Store(sums + x, blockSum);
-        L::Store(counts + x, blockN);
-        if (kRunningSums) L::Store(errors + x, blockError);
-    };
+    V sum, n;
     SweepBlocks<L>(
         found, count, job.scratch,
         [&](int x) {
             block.Load(job, x, lanes);
-            load(x, sum, n, error);
+            sum = L::Load(sums + x);
+            n = L::Load(counts + x);
         },
         [&](const SpreadSource& s, int x) {
-            if (inRegisters(s, block)) {
-                addTabulated(s, x, block, sum, n, error);
+            if (s.j != nullptr) {
+                addTabulated(s, x, block, sum, n);
                 return;
             }
-            store(x, sum, n, error);
-            inMemory(s, x);
-            load(x, sum, n, error);
+            L::Store(sums + x, sum);
+            L::Store(counts + x, n);
+            AddComputedJ<L, false>(job, s, x);
+            sum = L::Load(sums + x);
+            n = L::Load(counts + x);
         },
-        [&](int x) { store(x, sum, n, error); },
+        [&](int x) {
+            L::Store(sums + x, sum);
+            L::Store(counts + x, n);
+        },
         [&](const SpreadSource& s, int x) {
+            if (s.j == nullptr) {
+                AddComputedJ<L, false>(job, s, x);
+                return;
+            }
             TargetBlock<L> late;
             late.Load(job, x, lanes);
-            if (!inRegisters(s, late)) {
-                inMemory(s, x);
-                return;
-            }
-            V lateSum, lateN, lateError = zeros;
-            load(x, lateSum, lateN, lateError);
-            addTabulated(s, x, late, lateSum, lateN, lateError);
-            store(x, lateSum, lateN, lateError);
+            V lateSum = L::Load(sums + x), lateN = L::Load(counts + x);
+            addTabulated(s, x, late, lateSum, lateN);
+            L::Store(sums + x, lateSum);
+            L::Store(counts + x, lateN);
         });
+}
+
+// The first pass of one target row in window order: rows[k] is its k-th
+// source row, top to bottom.
+template <class L>
+void SpreadSourceRows(const SpreadRowJob* rows, int rowCount) {
+    for (int k = 0; k < rowCount; ++k) SpreadSourceRow<L>(rows[k]);
 }

@@ -13,7 +13,7 @@
 // taken up (and so are all listed) before the late ones, which come in
 // source order too.
 template <class L, class S, class Open, class Visit, class Close, class Late>
-void SweepBlocks(const S* sources, int count, BlockScratch& scratch, Open open, Visit visit, Close close,
+void SweepBlocks(const S* sources, int count, const BlockScratch& scratch, Open open, Visit visit, Close close,
                  Late late) {
     const void** active = scratch.active;
     const void** survivors = scratch.survivors;

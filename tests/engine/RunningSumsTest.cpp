@@ -35,9 +35,11 @@ struct Again {
 
 // Expects the spreads of running sums to be those of window order; returns
 // what the running sums took again.
-Again ExpectWindowOrderSpreads(const BlurInput& input, std::size_t tableBytes, int lanes, const std::string& what) {
+Again ExpectWindowOrderSpreads(const BlurInput& input, std::size_t tableBytes, int lanes, const std::string& what,
+                               int sourcesAtOnce = CBlurEngine::FirstPassTuning().sourcesAtOnce) {
     CBlurEngine::FirstPassTuning sums, plain;
     sums.tableBytes = plain.tableBytes = tableBytes;
+    sums.sourcesAtOnce = sourcesAtOnce;
     plain.runningSums = false;
     const auto fast = RunTuned(input, sums, lanes);
     const auto ordered = RunTuned(input, plain, lanes);
@@ -61,6 +63,8 @@ TEST(RunningSums, GiveTheSpreadsOfWindowOrder) {
             // Every blur tabulated, a few of them, none.
             for (const std::size_t tableBytes : {std::size_t{32} << 20, std::size_t{60000}, std::size_t{0}})
                 ExpectWindowOrderSpreads(scene, tableBytes, lanes, what + ", tables " + std::to_string(tableBytes));
+            // Swept after every source row (the room is at least a row).
+            ExpectWindowOrderSpreads(scene, std::size_t{32} << 20, lanes, what + ", one row at once", 1);
             UseDepthValues(scene);
             ExpectWindowOrderSpreads(scene, std::size_t{32} << 20, lanes, what + ", depth values");
         }

@@ -1,0 +1,165 @@
+#pragma once
+// The first pass of one target row with running sums in the J tables, in
+// lanes L. A target's sum is then known only within a bound, whatever the
+// order of its additions (see SpreadWithinBound), so the sources of many
+// source rows are listed first and swept together: each block of targets is
+// opened once for all of them, where in window order it is opened once per
+// source row.
+#include "engine/SpreadKernel.h"
+
+// A block of targets x .. x + L::kCount - 1 against sources of any row.
+template <class L>
+struct SumsBlock {
+    typedef typename L::V V;
+    V xv;     // the targets' columns
+    V depth;  // their depths
+    // The windows' offsets hold [lowMax, highMin] in every lane; a source of
+    // span r within them lies in the window of every target it reaches when
+    // r <= cover, and is behind none of them when its depth is <= nearest.
+    double lowMax, highMin, cover, nearest;
+
+    void Open(const SpreadRowJob& job, int x, V lanes) {
+        xv = L::Add(L::Splat(static_cast<double>(x)), lanes);
+        depth = L::Load(job.centreDepth + x);
+        lowMax = 1.0, highMin = -1.0, cover = -1.0, nearest = 0.0;
+        // The bounds were found for blocks of this width (see BlockBounds).
+        if (job.blockLanes != L::kCount) return;
+        const BlockBounds& b = job.bounds[x / L::kCount];
+        lowMax = b.lowMax, highMin = b.highMin, nearest = b.nearest;
+        cover = -b.lowMax < b.highMin ? -b.lowMax : b.highMin;
+    }
+    // Whether a tabulated source is taken in registers, without a test per lane but for depth.
+    bool Holds(const SpreadSource& s) const {
+        return s.j != nullptr && lowMax <= s.dy && s.dy <= highMin && s.span <= cover;
+    }
+    bool BehindNone(double d) const { return d <= nearest; }
+};
+
+// A run on the targets of a block whose windows do not all hold it, one
+// target at a time, in memory: each target takes the sources of the run
+// inside its window and the span, a range of them.
+template <class L>
+void AddRangesPerTarget(const SpreadRowJob& job, const SpreadSource& s, int x) {
+    const int dy = s.dy;
+    for (int t = x; t < x + L::kCount; ++t) {
+        if (!(job.low[t] <= dy && dy <= job.high[t]) || !(s.depth <= job.centreDepth[t])) continue;
+        const int windowFirst = t + static_cast<int>(job.low[t]) - s.u;
+        const int windowLast = t + static_cast<int>(job.high[t]) - s.u;
+        int a = t - s.u - s.span > 0 ? t - s.u - s.span : 0;
+        int b = t - s.u + s.span < s.count - 1 ? t - s.u + s.span : s.count - 1;
+        a = a > windowFirst ? a : windowFirst;
+        b = b < windowLast ? b : windowLast;
+        if (a > b) continue;
+        job.sums[t] = job.sums[t] + (s.j[t - s.u - a] - s.j[t - s.u - b - 1]);
+        job.counts[t] = job.counts[t] + static_cast<double>(b - a + 1);
+        job.errors[t] = job.errors[t] + s.error;
+    }
+}
+
+// Adds the sources found[0 .. count - 1], of any source rows, to the target
+// row of job: the blocks left to right, each taking every source whose
+// targets touch it, in any order.
+template <class L>
+void SweepRunningSums(const SpreadRowJob& job, const SpreadSource* found, int count) {
+    typedef typename L::V V;
+    typedef typename L::M M;
+    double* const sums = job.sums;
+    double* const counts = job.counts;
+    double* const errors = job.errors;
+    const int blocks = (job.width + L::kCount - 1) / L::kCount;
+    // The sources by their first block: those of block b end at ends[b].
+    int* const ends = job.blockEnds;
+    for (int b = 0; b <= blocks; ++b) ends[b] = 0;
+    for (int i = 0; i < count; ++i) ++ends[found[i].firstBlock + 1];
+    for (int b = 0; b < blocks; ++b) ends[b + 1] += ends[b];
+    const SpreadSource** const byBlock = job.byBlock;
+    for (int i = 0; i < count; ++i) byBlock[ends[found[i].firstBlock]++] = &found[i];
+
+    const V lanes = L::Indices();
+    const V zeros = L::Splat(0.0);
+    SumsBlock<L> block;
+    V sum, n, error;
+    auto load = [&](int x) {
+        sum = L::Load(sums + x);
+        n = L::Load(counts + x);
+        error = L::Load(errors + x);
+    };
+    auto store = [&](int x) {
+        L::Store(sums + x, sum);
+        L::Store(counts + x, n);
+        L::Store(errors + x, error);
+    };
+    // A run of tabulated sources on the block: the J of target t's sources
+    // are the running sums' elements from t - u - last to t - u - first.
+    auto addRun = [&](const SpreadSource& s, int x) {
+        int first, last;
+        RunSourcesOnBlock(s, x, L::kCount, first, last);
+        const double* const j = s.j + (x - s.u);
+        const V reached = SourcesWithinSpan<L>(s, first, last, block.xv);
+        const V taken = L::Sub(L::Load(j - first), L::Load(j - last - 1));
+        M bounded = L::Less(zeros, reached);
+        if (block.BehindNone(s.depth)) {
+            sum = L::Add(sum, taken);
+            n = L::Add(n, reached);
+        } else {
+            const M notBehind = L::LessEqual(L::Splat(s.depth), block.depth);
+            sum = L::Add(sum, L::Select(notBehind, taken));
+            n = L::Add(n, L::Select(notBehind, reached));
+            bounded = L::Both(bounded, notBehind);
+        }
+        error = L::Add(error, L::Select(bounded, L::Splat(s.error)));
+    };
+
+    const SpreadSource** active = reinterpret_cast<const SpreadSource**>(job.scratch.active);
+    const SpreadSource** survivors = reinterpret_cast<const SpreadSource**>(job.scratch.survivors);
+    int activeCount = 0, next = 0;
+    for (int b = 0; b < blocks; ++b) {
+        while (next < ends[b]) active[activeCount++] = byBlock[next++];
+        if (activeCount == 0) {
+            if (next == count) break;
+            b = byBlock[next]->firstBlock - 1;
+            continue;
+        }
+        const int x = b * L::kCount;
+        block.Open(job, x, lanes);
+        load(x);
+        int kept = 0;
+        for (int k = 0; k < activeCount; ++k) {
+            const SpreadSource& s = *active[k];
+            if (block.Holds(s)) {
+                addRun(s, x);
+            } else {
+                store(x);
+                if (s.j == nullptr)
+                    AddComputedJ<L, true>(job, s, x);
+                else
+                    AddRangesPerTarget<L>(job, s, x);
+                load(x);
+            }
+            survivors[kept] = &s;
+            kept += s.lastBlock > b ? 1 : 0;
+        }
+        store(x);
+        const SpreadSource** swap = active;
+        active = survivors;
+        survivors = swap;
+        activeCount = kept;
+    }
+}
+
+// The first pass of one target row: rows[k] is its k-th source row (any
+// order), each listing at most width sources into rows[0]'s room.
+template <class L>
+void SpreadSumsSourceRows(const SpreadRowJob* rows, int rowCount) {
+    if (rowCount == 0) return;
+    const SpreadRowJob& job = rows[0];
+    int listed = 0;
+    for (int k = 0; k < rowCount; ++k) {
+        if (listed + job.width > job.sourceRoom) {
+            SweepRunningSums<L>(job, job.sources, listed);
+            listed = 0;
+        }
+        listed += ListSpreadSources<L>(rows[k], job.sources + listed);
+    }
+    if (listed > 0) SweepRunningSums<L>(job, job.sources, listed);
+}
