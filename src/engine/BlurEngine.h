@@ -103,7 +103,7 @@ public:
     struct FirstPassTuning {
         bool runningSums = true;
         std::size_t tableBytes = std::size_t{32} << 20;
-        int sourcesAtOnce = 1 << 15;
+        int sourcesAtOnce = 1 << 14;
     };
     void Tune(const FirstPassTuning& tuning) { tuning_ = tuning; }
 
