@@ -3,7 +3,8 @@
 // one row of neighbours ("sources"). Every source adds to the targets that it
 // reaches; sources come left to right and rows of sources top to bottom,
 // which is the order of each target's window, so every per-target sum is
-// formed in window order. Targets are handled in blocks of several lanes,
+// formed in window order (but for the first pass with running sums, whose
+// sums need no order: see SpreadSumsKernel.h). Targets are handled in blocks of several lanes,
 // each lane keeping its own sums, and a block adds all its sources one after
 // another in registers, so that no sum waits on memory between two sources
 // (see SweepBlocks). A source that passes a block's tests in every lane

@@ -105,17 +105,24 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
 template <class L, bool kMarkRounded>
 void AddComputedJ(const SpreadRowJob& job, const SpreadSource& s, int x) {
     const int dy = s.dy;
+    // Local copies: the stores below may alias anything.
+    const double* const low = job.low;
+    const double* const high = job.high;
+    const double* const centreDepth = job.centreDepth;
+    double* const sums = job.sums;
+    double* const counts = job.counts;
+    double* const errors = job.errors;
     const int t0 = s.x0 > x ? s.x0 : x;
     const int t1 = s.x1 < x + L::kCount - 1 ? s.x1 : x + L::kCount - 1;
     for (int t = t0; t <= t1; ++t) {
         const int dx = s.u - t;
-        if (!(job.low[t] <= dy && dy <= job.high[t]) || dx < job.low[t] || dx > job.high[t]) continue;
-        if (!(s.depth <= job.centreDepth[t])) continue;
+        if (!(low[t] <= dy && dy <= high[t]) || dx < low[t] || dx > high[t]) continue;
+        if (!(s.depth <= centreDepth[t])) continue;
         const double jx = AttenuatedBlur(s.blur, s.distance[dx]);
         if (jx >= 1.0) {
-            job.sums[t] = job.sums[t] + jx;
-            job.counts[t] = job.counts[t] + 1.0;
-            if (kMarkRounded && !IsExactStep(jx)) job.errors[t] = job.errors[t] + 0x1p-53 * jx;
+            sums[t] = sums[t] + jx;
+            counts[t] = counts[t] + 1.0;
+            if (kMarkRounded && !IsExactStep(jx)) errors[t] = errors[t] + 0x1p-53 * jx;
         }
     }
 }
@@ -131,8 +138,9 @@ typename L::V SourcesWithinSpan(const SpreadSource& s, int first, int last, type
     return L::Max(L::Add(L::Sub(to, from), L::Splat(1.0)), L::Splat(0.0));
 }
 
-// The first sources of a run that reach block x, and the last.
-inline void RunSourcesOnBlock(const SpreadSource& s, int x, int lanes, int& first, int& last) {
+// The first sources of a run that reach block x, and the last. Static, so
+// that each unit has its own copy built for its own instructions.
+static inline void RunSourcesOnBlock(const SpreadSource& s, int x, int lanes, int& first, int& last) {
     first = x - s.span - s.u > 0 ? x - s.span - s.u : 0;
     const int reached = x + lanes - 1 + s.span - s.u;
     last = reached < s.count - 1 ? reached : s.count - 1;

@@ -41,18 +41,25 @@ struct SumsBlock {
 template <class L>
 void AddRangesPerTarget(const SpreadRowJob& job, const SpreadSource& s, int x) {
     const int dy = s.dy;
+    // Local copies: the stores below may alias anything.
+    const double* const low = job.low;
+    const double* const high = job.high;
+    const double* const centreDepth = job.centreDepth;
+    double* const sums = job.sums;
+    double* const counts = job.counts;
+    double* const errors = job.errors;
     for (int t = x; t < x + L::kCount; ++t) {
-        if (!(job.low[t] <= dy && dy <= job.high[t]) || !(s.depth <= job.centreDepth[t])) continue;
-        const int windowFirst = t + static_cast<int>(job.low[t]) - s.u;
-        const int windowLast = t + static_cast<int>(job.high[t]) - s.u;
+        if (!(low[t] <= dy && dy <= high[t]) || !(s.depth <= centreDepth[t])) continue;
+        const int windowFirst = t + static_cast<int>(low[t]) - s.u;
+        const int windowLast = t + static_cast<int>(high[t]) - s.u;
         int a = t - s.u - s.span > 0 ? t - s.u - s.span : 0;
         int b = t - s.u + s.span < s.count - 1 ? t - s.u + s.span : s.count - 1;
         a = a > windowFirst ? a : windowFirst;
         b = b < windowLast ? b : windowLast;
         if (a > b) continue;
-        job.sums[t] = job.sums[t] + (s.j[t - s.u - a] - s.j[t - s.u - b - 1]);
-        job.counts[t] = job.counts[t] + static_cast<double>(b - a + 1);
-        job.errors[t] = job.errors[t] + s.error;
+        sums[t] = sums[t] + (s.j[t - s.u - a] - s.j[t - s.u - b - 1]);
+        counts[t] = counts[t] + static_cast<double>(b - a + 1);
+        errors[t] = errors[t] + s.error;
     }
 }
 
