@@ -73,6 +73,15 @@ void SweepRunningSums(const SpreadRowJob& job, const SpreadSource* found, int co
     double* const sums = job.sums;
     double* const counts = job.counts;
     double* const errors = job.errors;
+    const int blocks = (job.width + L::kCount - 1) / L::kCount;
+    // The sources by their first block: those of block b end at ends[b].
+    int* const ends = job.blockEnds;
+    for (int b = 0; b <= blocks; ++b) ends[b] = 0;
+    for (int i = 0; i < count; ++i) ++ends[found[i].firstBlock + 1];
+    for (int b = 0; b < blocks; ++b) ends[b + 1] += ends[b];
+    const SpreadSource** const byBlock = job.byBlock;
+    for (int i = 0; i < count; ++i) byBlock[ends[found[i].firstBlock]++] = &found[i];
+
     const V lanes = L::Indices();
     const V zeros = L::Splat(0.0);
     SumsBlock<L> block;
@@ -108,26 +117,41 @@ void SweepRunningSums(const SpreadRowJob& job, const SpreadSource* found, int co
         error = L::Add(error, L::Select(bounded, L::Splat(s.error)));
     };
 
-    const int blocks = (job.width + L::kCount - 1) / L::kCount;
-    SweepBlocksInAnyOrder<L>(
-        found, count, blocks, job.byBlock, job.blockEnds, job.scratch,
-        [&](int x) {
-            block.Open(job, x, lanes);
-            load(x);
-        },
-        [&](const SpreadSource& s, int x) {
+    const SpreadSource** active = reinterpret_cast<const SpreadSource**>(job.scratch.active);
+    const SpreadSource** survivors = reinterpret_cast<const SpreadSource**>(job.scratch.survivors);
+    int activeCount = 0, next = 0;
+    for (int b = 0; b < blocks; ++b) {
+        while (next < ends[b]) active[activeCount++] = byBlock[next++];
+        if (activeCount == 0) {
+            if (next == count) break;
+            b = byBlock[next]->firstBlock - 1;
+            continue;
+        }
+        const int x = b * L::kCount;
+        block.Open(job, x, lanes);
+        load(x);
+        int kept = 0;
+        for (int k = 0; k < activeCount; ++k) {
+            const SpreadSource& s = *active[k];
             if (block.Holds(s)) {
                 addRun(s, x);
-                return;
+            } else {
+                store(x);
+                if (s.j == nullptr)
+                    AddComputedJ<L, true>(job, s, x);
+                else
+                    AddRangesPerTarget<L>(job, s, x);
+                load(x);
             }
-            store(x);
-            if (s.j == nullptr)
-                AddComputedJ<L, true>(job, s, x);
-            else
-                AddRangesPerTarget<L>(job, s, x);
-            load(x);
-        },
-        [&](int x) { store(x); });
+            survivors[kept] = &s;
+            kept += s.lastBlock > b ? 1 : 0;
+        }
+        store(x);
+        const SpreadSource** swap = active;
+        active = survivors;
+        survivors = swap;
+        activeCount = kept;
+    }
 }
 
 // The first pass of one target row: rows[k] is its k-th source row (any
