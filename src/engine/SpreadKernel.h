@@ -99,30 +99,40 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
     return count;
 }
 
+// The per-target arrays of a job's target row, copied out of it: a store to
+// one of them may alias anything, so the job's fields would be read again
+// after each. (No member functions, and a static maker: each unit builds its
+// own code for its own instructions.)
+struct TargetArrays {
+    const double* low;
+    const double* high;
+    const double* centreDepth;
+    double* sums;
+    double* counts;
+    double* errors;
+};
+static inline TargetArrays ArraysOf(const SpreadRowJob& job) {
+    return TargetArrays{job.low, job.high, job.centreDepth, job.sums, job.counts, job.errors};
+}
+
 // One source on the targets x .. x + L::kCount - 1 of its span, one at a
 // time, in memory: for J computed per target. With kMarkRounded each target
 // takes a bound above 0 whenever its J is not a multiple of kExactStep.
 template <class L, bool kMarkRounded>
 void AddComputedJ(const SpreadRowJob& job, const SpreadSource& s, int x) {
     const int dy = s.dy;
-    // Local copies: the stores below may alias anything.
-    const double* const low = job.low;
-    const double* const high = job.high;
-    const double* const centreDepth = job.centreDepth;
-    double* const sums = job.sums;
-    double* const counts = job.counts;
-    double* const errors = job.errors;
+    const TargetArrays a = ArraysOf(job);
     const int t0 = s.x0 > x ? s.x0 : x;
     const int t1 = s.x1 < x + L::kCount - 1 ? s.x1 : x + L::kCount - 1;
     for (int t = t0; t <= t1; ++t) {
         const int dx = s.u - t;
-        if (!(low[t] <= dy && dy <= high[t]) || dx < low[t] || dx > high[t]) continue;
-        if (!(s.depth <= centreDepth[t])) continue;
+        if (!(a.low[t] <= dy && dy <= a.high[t]) || dx < a.low[t] || dx > a.high[t]) continue;
+        if (!(s.depth <= a.centreDepth[t])) continue;
         const double jx = AttenuatedBlur(s.blur, s.distance[dx]);
         if (jx >= 1.0) {
-            sums[t] = sums[t] + jx;
-            counts[t] = counts[t] + 1.0;
-            if (kMarkRounded && !IsExactStep(jx)) errors[t] = errors[t] + 0x1p-53 * jx;
+            a.sums[t] = a.sums[t] + jx;
+            a.counts[t] = a.counts[t] + 1.0;
+            if (kMarkRounded && !IsExactStep(jx)) a.errors[t] = a.errors[t] + 0x1p-53 * jx;
         }
     }
 }

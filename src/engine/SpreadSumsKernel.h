@@ -41,25 +41,19 @@ struct SumsBlock {
 template <class L>
 void AddRangesPerTarget(const SpreadRowJob& job, const SpreadSource& s, int x) {
     const int dy = s.dy;
-    // Local copies: the stores below may alias anything.
-    const double* const low = job.low;
-    const double* const high = job.high;
-    const double* const centreDepth = job.centreDepth;
-    double* const sums = job.sums;
-    double* const counts = job.counts;
-    double* const errors = job.errors;
+    const TargetArrays arrays = ArraysOf(job);
     for (int t = x; t < x + L::kCount; ++t) {
-        if (!(low[t] <= dy && dy <= high[t]) || !(s.depth <= centreDepth[t])) continue;
-        const int windowFirst = t + static_cast<int>(low[t]) - s.u;
-        const int windowLast = t + static_cast<int>(high[t]) - s.u;
+        if (!(arrays.low[t] <= dy && dy <= arrays.high[t]) || !(s.depth <= arrays.centreDepth[t])) continue;
+        const int windowFirst = t + static_cast<int>(arrays.low[t]) - s.u;
+        const int windowLast = t + static_cast<int>(arrays.high[t]) - s.u;
         int a = t - s.u - s.span > 0 ? t - s.u - s.span : 0;
         int b = t - s.u + s.span < s.count - 1 ? t - s.u + s.span : s.count - 1;
         a = a > windowFirst ? a : windowFirst;
         b = b < windowLast ? b : windowLast;
         if (a > b) continue;
-        sums[t] = sums[t] + (s.j[t - s.u - a] - s.j[t - s.u - b - 1]);
-        counts[t] = counts[t] + static_cast<double>(b - a + 1);
-        errors[t] = errors[t] + s.error;
+        arrays.sums[t] = arrays.sums[t] + (s.j[t - s.u - a] - s.j[t - s.u - b - 1]);
+        arrays.counts[t] = arrays.counts[t] + static_cast<double>(b - a + 1);
+        arrays.errors[t] = arrays.errors[t] + s.error;
     }
 }
 
