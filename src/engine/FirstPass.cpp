@@ -75,24 +75,26 @@ bool CBlurEngine::FirstPassRow(int y, bool runningSums) {
     job.tableErrors = runningSums ? spreadTables_.SumErrors() : nullptr;
     job.errors = runningSums ? &errors[kRowPad] : nullptr;
     const SpreadRowFunction spreadRows = runningSums ? spreadSumsRow_ : spreadRow_;
-    // Room for the sources of several source rows: with running sums they
-    // are listed together and then swept at once.
-    const int room = std::max(w, tuning_.sourcesAtOnce);
+    // Room for the sources of a source row, or, with running sums, of
+    // several: those are listed together and then swept at once.
+    const int room = runningSums ? std::max(w, tuning_.sourcesAtOnce) : w;
     thread_local std::vector<SpreadSource> sources;
-    thread_local std::vector<const void*> active, survivors;
-    thread_local std::vector<const SpreadSource*> byBlock;
-    thread_local std::vector<int> blockEnds;
     sources.resize(static_cast<std::size_t>(room));
-    active.resize(static_cast<std::size_t>(room));
-    survivors.resize(static_cast<std::size_t>(room));
-    byBlock.resize(static_cast<std::size_t>(room));
-    blockEnds.resize(static_cast<std::size_t>(w) + 2);
     job.sources = sources.data();
     job.sourceRoom = room;
-    job.scratch.active = active.data();
-    job.scratch.survivors = survivors.data();
-    job.byBlock = byBlock.data();
-    job.blockEnds = blockEnds.data();
+    if (runningSums) {
+        thread_local std::vector<const void*> active, survivors;
+        thread_local std::vector<const SpreadSource*> byBlock;
+        thread_local std::vector<int> blockEnds;
+        active.resize(static_cast<std::size_t>(room));
+        survivors.resize(static_cast<std::size_t>(room));
+        byBlock.resize(static_cast<std::size_t>(room));
+        blockEnds.resize(static_cast<std::size_t>(w) + 2);
+        job.scratch.active = active.data();
+        job.scratch.survivors = survivors.data();
+        job.byBlock = byBlock.data();
+        job.blockEnds = blockEnds.data();
+    }
 
     thread_local std::vector<SpreadRowJob> sourceRows;
     sourceRows.clear();

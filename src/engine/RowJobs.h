@@ -118,8 +118,9 @@ struct SpreadRowJob : RowJob {
     const double* tableErrors = nullptr;
     double* errors = nullptr;
     // Room for sourceRoom sources (at least width), in sources and in the
-    // scratch lists; with running sums, the same room of sources by block,
-    // and ends for one more than the row's blocks.
+    // scratch lists (the target row's own, of width, in window order); with
+    // running sums, the same room of sources by block, and ends for one more
+    // than the row's blocks.
     SpreadSource* sources = nullptr;
     int sourceRoom = 0;
     const SpreadSource** byBlock = nullptr;
