@@ -141,7 +141,8 @@ private:
     void SetSourceRow(GatherRowJob& job, int v) const;
     void WriteGatheredRow(int y, const GatherRowJob& job);
     void GatherRow(int y);
-    void GatherRowGroup(int y);
+    void GatherRowGroup(int y, int groups);
+    void GatherGroupAgainst(int y, int v, GatherRowJob* const* jobs, int groups);
     // Lists, per row, the pixels i with reachesOtherRows(i) in runs; a pixel
     // joins the run of its left neighbour when sameRun(left, i).
     // (engine/SourceRuns.h)

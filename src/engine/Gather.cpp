@@ -15,11 +15,12 @@
 // pixel's sums are formed exactly as a window scan forms them.
 
 namespace {
-// This thread's room for the sources of a source row of width pixels.
-GatherSource* ThreadSources(int width) {
-    thread_local std::vector<GatherSource> sources;
-    sources.resize(static_cast<std::size_t>(width));
-    return sources.data();
+// This thread's room for the sources of a source row of width pixels, one
+// per group of rows listed at once.
+GatherSource* ThreadSources(int width, int group = 0) {
+    thread_local std::vector<GatherSource> sources[kListedGroups];
+    sources[group].resize(static_cast<std::size_t>(width));
+    return sources[group].data();
 }
 }  // namespace
 
@@ -31,7 +32,7 @@ void CBlurEngine::StartGatherRow(int y, int slot, int lanes, GatherRowJob& job, 
     StartTargetRow(y, job, firstSourceRow, lastSourceRow, slot, lanes);
     const std::size_t row = Index(0, y);
     const std::size_t padded = static_cast<std::size_t>(w) + 2 * kRowPad;
-    thread_local std::vector<double> centreSpreads[kGroupRows], totalsOf[kGroupRows];
+    thread_local std::vector<double> centreSpreads[kTargetRowSlots], totalsOf[kTargetRowSlots];
     std::vector<double>& centreSpread = centreSpreads[slot];
     std::vector<double>& totals = totalsOf[slot];
     centreSpread.assign(padded, std::numeric_limits<double>::quiet_NaN());
@@ -78,34 +79,64 @@ void CBlurEngine::GatherRow(int y) {
     WriteGatheredRow(y, job);
 }
 
-// Rows y .. y + kGroupRows - 1 at once: every source row that any of their
-// windows reaches, top to bottom, is gathered into all of them.
-void CBlurEngine::GatherRowGroup(int y) {
+// Rows y .. y + groups * kGroupRows - 1 at once, in groups of kGroupRows:
+// every source row that any of their windows reaches, top to bottom, is
+// gathered into every group that it may reach, its sources listed once for
+// all of those.
+void CBlurEngine::GatherRowGroup(int y, int groups) {
     const int lanes = blockLanes_ / 2;
-    GatherRowJob rows[kGroupRows];
-    GatherRowJob* jobs[kGroupRows];
+    GatherRowJob rows[kTargetRowSlots];
+    GatherRowJob* jobs[kTargetRowSlots];
     int v0 = height_, v1 = -1;
-    for (int r = 0; r < kGroupRows; ++r) {
-        int first, last;
-        StartGatherRow(y + r, r, lanes, rows[r], first, last);
-        jobs[r] = &rows[r];
-        v0 = std::min(v0, first);
-        v1 = std::max(v1, last);
+    int firstOf[kListedGroups], lastOf[kListedGroups];  // each group's source rows
+    for (int g = 0; g < groups; ++g) {
+        firstOf[g] = height_, lastOf[g] = -1;
+        for (int r = g * kGroupRows; r < (g + 1) * kGroupRows; ++r) {
+            int first, last;
+            StartGatherRow(y + r, r, lanes, rows[r], first, last);
+            jobs[r] = &rows[r];
+            firstOf[g] = std::min(firstOf[g], first);
+            lastOf[g] = std::max(lastOf[g], last);
+        }
+        rows[g * kGroupRows].sources = ThreadSources(width_, g);
+        v0 = std::min(v0, firstOf[g]);
+        v1 = std::max(v1, lastOf[g]);
     }
-    rows[0].sources = ThreadSources(width_);
     for (int v = v0; v <= v1; ++v) {
-        const int dy = v - y;
-        // The target row nearest to the source row, and whether it is one of them.
-        const int nearer = dy < 0 ? -dy : dy >= kGroupRows ? dy - (kGroupRows - 1) : 0;
-        if (!(rowMaxSpread_[static_cast<std::size_t>(v)] > 2.0 * nearer)) continue;
-        SetSourceRow(rows[0], v);
-        PickSources(rows[0], y, v, nearer == 0);
-        for (int r = 1; r < kGroupRows; ++r) SetRowOffset(rows[r], dy - r);
-        gatherGroup_(jobs);
+        // The groups that source row v may reach: all at once, or each alone.
+        bool reached[kListedGroups];
+        int reachedCount = 0;
+        for (int g = 0; g < groups; ++g) {
+            const int dy = v - (y + g * kGroupRows);
+            const int nearer = dy < 0 ? -dy : dy >= kGroupRows ? dy - (kGroupRows - 1) : 0;
+            // A spread not above the doubled row distance covers nothing there.
+            reached[g] = firstOf[g] <= v && v <= lastOf[g] &&
+                         rowMaxSpread_[static_cast<std::size_t>(v)] > 2.0 * nearer;
+            reachedCount += reached[g] ? 1 : 0;
+        }
+        if (reachedCount == groups) {
+            GatherGroupAgainst(y, v, jobs, groups);
+            continue;
+        }
+        for (int g = 0; g < groups; ++g)
+            if (reached[g]) GatherGroupAgainst(y + g * kGroupRows, v, jobs + g * kGroupRows, 1);
     }
-    visitCount_ += rows[0].visits;
-    contributionCount_ += rows[0].contributions;
-    for (int r = 0; r < kGroupRows; ++r) WriteGatheredRow(y + r, rows[r]);
+    for (int g = 0; g < groups; ++g) {
+        visitCount_ += rows[g * kGroupRows].visits;
+        contributionCount_ += rows[g * kGroupRows].contributions;
+    }
+    for (int r = 0; r < groups * kGroupRows; ++r) WriteGatheredRow(y + r, rows[r]);
+}
+
+// Source row v into groups groups of rows from row y (jobs[r] is row y + r).
+void CBlurEngine::GatherGroupAgainst(int y, int v, GatherRowJob* const* jobs, int groups) {
+    const int n = groups * kGroupRows;
+    const int dy = v - y;
+    SetSourceRow(*jobs[0], v);
+    // Every column when the source row is one of the rows.
+    PickSources(*jobs[0], y, v, dy >= 0 && dy < n);
+    for (int r = 1; r < n; ++r) SetRowOffset(*jobs[r], dy - r);
+    gatherGroup_(jobs, groups);
 }
 
 // Back from exposure space, straight to bytes: colour means through the
@@ -136,15 +167,16 @@ bool CBlurEngine::RunGatherPass(RunMonitor& monitor) {
     const dof::Stage pass = dof::Stage::kGather;
     // Rows in groups where the lens allows (the last rows alone).
     if (gatherGroup_ != nullptr) {
-        const int groups = (height_ + kGroupRows - 1) / kGroupRows;
-        monitor.PassStarted(pass, groups);
-        if (!ForEachRow(groups, [this](int group) {
-                const int y = group * kGroupRows;
-                if (y + kGroupRows <= height_) {
-                    GatherRowGroup(y);
+        const int items = (height_ + kTargetRowSlots - 1) / kTargetRowSlots;
+        monitor.PassStarted(pass, items);
+        if (!ForEachRow(items, [this](int item) {
+                int y = item * kTargetRowSlots;
+                if (y + kTargetRowSlots <= height_) {
+                    GatherRowGroup(y, kListedGroups);
                     return;
                 }
-                for (int row = y; row < height_; ++row) GatherRow(row);
+                for (; y + kGroupRows <= height_; y += kGroupRows) GatherRowGroup(y, 1);
+                for (; y < height_; ++y) GatherRow(y);
             }, monitor, &pass))
             return false;
     } else {

@@ -1,29 +1,31 @@
 #pragma once
-// The gather for R neighbouring target rows against one source row, in lanes
-// L: a source is listed once for all of them, and a block holds the same
-// columns of each, so that one set-up of a source serves R rows of targets.
-// Each row's sums are formed alike, whatever R.
+// The gather for groups of R neighbouring target rows against one source
+// row, in lanes L: a source is listed once for all the groups, and a block
+// holds the same columns of each row of a group, so that one set-up of a
+// source serves R rows of targets. Each row's sums are formed alike,
+// whatever R and the number of groups.
 #include "engine/SweepBlocks.h"
 #include "engine/TargetBlock.h"
 
-// jobs[r] is target row y + r, each set up for the same source row
-// (jobs[r]->dy == jobs[0]->dy - r); jobs[0] holds that row's arrays and
-// sources. kGrey: the kernels have one channel (see KernelLanes), so the four
-// weight sums receive the same values in the same order and one of them
-// stands for all four.
-template <class L, int R, bool kGrey>
-void GatherSourceRows(GatherRowJob* const* jobs) {
-    typedef typename L::V V;
-    typedef typename L::M M;
-    GatherRowJob& first = *jobs[0];
+// Lists into found[h] the sources of jobs[0]'s source row that reach any of
+// rows h * R .. h * R + R - 1 of jobs (target rows y + h * R + r, each set up
+// for that source row: jobs[i]->dy == jobs[0]->dy - i), with their targets in
+// those rows (in runs of one), and counts[h]; adds the targets they visit to
+// visits. One pass over the row's candidates serves all H groups of rows:
+// the candidates' tests, kernels and exposures are found once.
+template <class L, int R, int H>
+void ListGatherSources(GatherRowJob* const* jobs, GatherSource* const* found, int* counts, std::uint64_t& visits) {
+    const GatherRowJob& first = *jobs[0];
     const int w = first.width;
     const int dy = first.dy;
-    int ady[R];
+    int ady[H][R];
     int nearer = dy < 0 ? -dy : dy;
-    for (int r = 0; r < R; ++r) {
-        ady[r] = dy - r < 0 ? r - dy : dy - r;
-        nearer = ady[r] < nearer ? ady[r] : nearer;
-    }
+    for (int h = 0; h < H; ++h)
+        for (int r = 0; r < R; ++r) {
+            const int rowDy = dy - h * R - r;
+            ady[h][r] = rowDy < 0 ? -rowDy : rowDy;
+            nearer = ady[h][r] < nearer ? ady[h][r] : nearer;
+        }
     // A spread not above the doubled distance to the nearest row covers none of them.
     const double minimum = 2.0 * nearer;
     // Local copies: the stores below may alias anything, so fields of a job
@@ -38,21 +40,20 @@ void GatherSourceRows(GatherRowJob* const* jobs) {
     const double* const colourExposure = first.colourExposure;
     const double* const alphaExposure = first.alphaExposure;
     const KernelLanes* const kernelLanes = first.kernelLanes;
-    const double* distance[R];
-    const double* centreSpread[R];
-    for (int r = 0; r < R; ++r) distance[r] = jobs[r]->distance, centreSpread[r] = jobs[r]->centreSpread;
-    GatherSource* const found = first.sources;
+    GatherSource* out[H];
+    int count[H];
+    for (int h = 0; h < H; ++h) out[h] = found[h], count[h] = 0;
 
-    // The sources that reach any of the rows, with their targets (in runs of
-    // one). Neighbouring sources mostly share a kernel, and so its rows and spans.
-    std::uint64_t visits = 0;
-    int count = 0;
+    // Neighbouring sources mostly share a kernel, and so its rows and spans.
     std::uint32_t lastId = 0xffffffffu;
-    int lastFront = -1, lastSpan[R];
-    for (int r = 0; r < R; ++r) lastSpan[r] = -1;
-    int lastUnion = -1;
-    const double* lastRow = nullptr;
+    int lastFront = -1, lastSpan[H][R], lastUnion[H], lastAny = -1;
+    const double* lastRow[H];
     std::size_t lastStride = 0;
+    for (int h = 0; h < H; ++h) {
+        lastUnion[h] = -1;
+        lastRow[h] = nullptr;
+        for (int r = 0; r < R; ++r) lastSpan[h][r] = -1;
+    }
     auto list = [&](int u) {
         if (!(spreadRow[u] > minimum)) return;
         const std::uint32_t id = kernelIdRow[u];
@@ -61,45 +62,65 @@ void GatherSourceRows(GatherRowJob* const* jobs) {
             const KernelLanes& kernel = kernelLanes[id];
             lastId = id;
             lastFront = front;
-            lastUnion = -1;
-            for (int r = 0; r < R; ++r) {
-                lastSpan[r] = ady[r] > kernel.reach ? -1 : kernel.span[ady[r]];
-                lastUnion = lastSpan[r] > lastUnion ? lastSpan[r] : lastUnion;
+            lastAny = -1;
+            for (int h = 0; h < H; ++h) {
+                lastUnion[h] = -1;
+                for (int r = 0; r < R; ++r) {
+                    lastSpan[h][r] = ady[h][r] > kernel.reach ? -1 : kernel.span[ady[h][r]];
+                    lastUnion[h] = lastSpan[h][r] > lastUnion[h] ? lastSpan[h][r] : lastUnion[h];
+                }
+                if (lastUnion[h] >= 0) lastRow[h] = KernelLaneRow(kernel, front, dy - h * R, 0);
+                lastAny = lastUnion[h] > lastAny ? lastUnion[h] : lastAny;
             }
-            if (lastUnion >= 0) {
-                lastRow = KernelLaneRow(kernel, front, dy, 0);
-                lastStride = static_cast<std::size_t>(kernel.stride);
-            }
+            lastStride = static_cast<std::size_t>(kernel.stride);
         }
-        const int span = lastUnion;
-        if (span < 0) return;
-        GatherSource& s = found[count++];
-        s.kernelAtZero = reinterpret_cast<std::uintptr_t>(lastRow) - static_cast<std::uintptr_t>(u) * sizeof(double);
-        s.stride = lastStride;
+        if (lastAny < 0) return;
         const unsigned char* b = sourceByteRow + sourcePixelBytes * u;
-        s.exposure[0] = colourExposure[b[0]], s.exposure[1] = colourExposure[b[1]];
-        s.exposure[2] = colourExposure[b[2]];
-        s.exposure[3] = alphaExposure[sourcePixelBytes == 4 ? b[3] : 255];
-        s.depth = depthRow[u];
-        s.u = u;
-        for (int r = 0; r < R; ++r) {
-            const int rowSpan = lastSpan[r];
-            s.reach[r] = static_cast<double>(rowSpan);
-            s.rowX0[r] = u - rowSpan > 0 ? u - rowSpan : 0;
-            s.rowX1[r] = u + rowSpan < w - 1 ? u + rowSpan : w - 1;
-            if (rowSpan >= 0) visits += static_cast<std::uint64_t>(s.rowX1[r] - s.rowX0[r] + 1);
+        const double e0 = colourExposure[b[0]], e1 = colourExposure[b[1]], e2 = colourExposure[b[2]];
+        const double e3 = alphaExposure[sourcePixelBytes == 4 ? b[3] : 255];
+        const double depth = depthRow[u];
+        for (int h = 0; h < H; ++h) {
+            const int span = lastUnion[h];
+            if (span < 0) continue;
+            GatherSource& s = out[h][count[h]++];
+            s.kernelAtZero = reinterpret_cast<std::uintptr_t>(lastRow[h]) - static_cast<std::uintptr_t>(u) * sizeof(double);
+            s.stride = lastStride;
+            s.exposure[0] = e0, s.exposure[1] = e1, s.exposure[2] = e2, s.exposure[3] = e3;
+            s.depth = depth;
+            s.u = u;
+            for (int r = 0; r < R; ++r) {
+                const int rowSpan = lastSpan[h][r];
+                s.reach[r] = static_cast<double>(rowSpan);
+                s.rowX0[r] = u - rowSpan > 0 ? u - rowSpan : 0;
+                s.rowX1[r] = u + rowSpan < w - 1 ? u + rowSpan : w - 1;
+                if (rowSpan >= 0) visits += static_cast<std::uint64_t>(s.rowX1[r] - s.rowX0[r] + 1);
+            }
+            const int x0 = u - span > 0 ? u - span : 0;
+            const int x1 = u + span < w - 1 ? u + span : w - 1;
+            s.firstBlock = static_cast<int>(static_cast<unsigned>(x0) / L::kCount);
+            s.lastBlock = static_cast<int>(static_cast<unsigned>(x1) / L::kCount);
         }
-        s.x0 = u - span > 0 ? u - span : 0;
-        s.x1 = u + span < w - 1 ? u + span : w - 1;
-        s.firstBlock = static_cast<int>(static_cast<unsigned>(s.x0) / L::kCount);
-        s.lastBlock = static_cast<int>(static_cast<unsigned>(s.x1) / L::kCount);
     };
     if (runs != nullptr) {
         for (int k = 0; k < first.runCount; ++k) list(runs[k].start);
     } else {
         for (int u = 0; u < w; ++u) list(u);
     }
-    if (count == 0) return;
+    for (int h = 0; h < H; ++h) counts[h] = count[h];
+}
+
+// Adds the count sources of found (listed for rows jobs[0 .. R - 1]) to
+// those rows' sums, block by block; returns the visited targets that the
+// tests turned away. kGrey: the kernels have one channel (see KernelLanes),
+// so the four weight sums receive the same values in the same order and one
+// of them stands for all four.
+template <class L, int R, bool kGrey>
+std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* found, int count) {
+    typedef typename L::V V;
+    typedef typename L::M M;
+    const double* distance[R];
+    const double* centreSpread[R];
+    for (int r = 0; r < R; ++r) distance[r] = jobs[r]->distance, centreSpread[r] = jobs[r]->centreSpread;
 
     const V lanes = L::Indices();
     // Visited targets that the tests turned away; the rest contribute.
@@ -224,7 +245,7 @@ void GatherSourceRows(GatherRowJob* const* jobs) {
     };
     Block current;
     SweepBlocks<L>(
-        found, count, first.scratch, [&](int x) { load(current, x); },
+        found, count, jobs[0]->scratch, [&](int x) { load(current, x); },
         [&](const GatherSource& s, int x) { add(s, x, current); }, [&](int x) { store(current, x); },
         [&](const GatherSource& s, int x) {
             Block late;
@@ -232,8 +253,25 @@ void GatherSourceRows(GatherRowJob* const* jobs) {
             add(s, x, late);
             store(late, x);
         });
-    first.visits += visits;
-    first.contributions += visits - refused;
+    return refused;
+}
+
+// H groups of R neighbouring target rows (jobs[h * R + r] is target row
+// y + h * R + r) against one source row. jobs[h * R] holds the room for
+// group h's sources; jobs[0] holds the source row's arrays and takes the
+// counts of visits and contributions.
+template <class L, int R, bool kGrey, int H>
+void GatherSourceRows(GatherRowJob* const* jobs) {
+    GatherSource* found[H];
+    for (int h = 0; h < H; ++h) found[h] = jobs[h * R]->sources;
+    int counts[H];
+    std::uint64_t visits = 0;
+    ListGatherSources<L, R, H>(jobs, found, counts, visits);
+    std::uint64_t refused = 0;
+    for (int h = 0; h < H; ++h)
+        if (counts[h] > 0) refused += SweepGatherSources<L, R, kGrey>(jobs + h * R, found[h], counts[h]);
+    jobs[0]->visits += visits;
+    jobs[0]->contributions += visits - refused;
 }
 
 // One target row.
@@ -241,13 +279,16 @@ template <class L>
 void GatherSourceRow(GatherRowJob& job) {
     GatherRowJob* const jobs[1] = {&job};
     if (job.grey)
-        GatherSourceRows<L, 1, true>(jobs);
+        GatherSourceRows<L, 1, true, 1>(jobs);
     else
-        GatherSourceRows<L, 1, false>(jobs);
+        GatherSourceRows<L, 1, false, 1>(jobs);
 }
 
-// kGroupRows target rows of a grey lens.
+// groups (1 or kListedGroups) groups of kGroupRows target rows of a grey lens.
 template <class L>
-void GatherSourceRowGroup(GatherRowJob* const* jobs) {
-    GatherSourceRows<L, kGroupRows, true>(jobs);
+void GatherSourceRowGroup(GatherRowJob* const* jobs, int groups) {
+    if (groups == kListedGroups)
+        GatherSourceRows<L, kGroupRows, true, kListedGroups>(jobs);
+    else
+        GatherSourceRows<L, kGroupRows, true, 1>(jobs);
 }

@@ -6,8 +6,12 @@
 
 #include "engine/RowLayout.h"
 
-// Target rows a grey lens's gather takes at once (see GatherSourceRows).
+// Target rows a grey lens's gather takes at once (see GatherSourceRows),
+// and groups of them whose sources are listed at once.
 constexpr int kGroupRows = 2;
+constexpr int kListedGroups = 2;
+// The most target rows set up at once, each in a slot of its own.
+constexpr int kTargetRowSlots = kGroupRows * kListedGroups;
 
 // One kernel as the gather reads it: for each row offset dy within reach
 // and each orientation (0: behind the focus, read as stored; 1: in front,
@@ -142,8 +146,8 @@ struct GatherSource {
     double exposure[4];
     double depth;
     double reach[kGroupRows];  // span per target row: targets |x - u| <= span; -1: none
-    int u, x0, x1;             // the targets of any row
-    int firstBlock, lastBlock;  // the blocks of x0 and x1
+    int u;
+    int firstBlock, lastBlock;  // the blocks of its first and last targets in any row
     int rowX0[kGroupRows], rowX1[kGroupRows];  // the targets of each row
 };
 
@@ -174,9 +178,10 @@ struct GatherRowJob : RowJob {
 // bottom, each job holding the same target row's arrays.
 typedef void (*SpreadRowFunction)(const SpreadRowJob* rows, int count);
 typedef void (*GatherRowFunction)(GatherRowJob& job);
-// kGroupRows target rows at once: jobs[0] (row y) holds the source row and
-// its sources, jobs[r] is row y + r (see GatherSourceRowGroup).
-typedef void (*GatherGroupFunction)(GatherRowJob* const* jobs);
+// groups (1 or kListedGroups) groups of kGroupRows target rows at once:
+// jobs[0] (row y) holds the source row, jobs[r] is row y + r, and the first
+// row of each group holds that group's sources (see GatherSourceRowGroup).
+typedef void (*GatherGroupFunction)(GatherRowJob* const* jobs, int groups);
 
 // The widest lanes this processor runs, at most maxLanes (0: no limit);
 // for the first pass, with J values or with running sums in the tables.

@@ -15,7 +15,7 @@ void SpreadRowWidest(const SpreadRowJob* rows, int count);
 void GatherRowWidest(GatherRowJob& job);
 void SpreadRowWidestPair(const SpreadRowJob* rows, int count);
 void GatherRowWidestPair(GatherRowJob& job);
-void GatherGroupWidest(GatherRowJob* const* jobs);
+void GatherGroupWidest(GatherRowJob* const* jobs, int groups);
 
 SpreadRowFunction ChooseSpreadRow(int maxLanes, bool runningSums) {
     const int lanes = LanesFor(maxLanes);

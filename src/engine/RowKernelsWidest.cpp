@@ -10,7 +10,7 @@ void GatherRowWidest(GatherRowJob& job) { GatherSourceRow<LanesAvx512>(job); }
 void SpreadRowWidestPair(const SpreadRowJob* rows, int count) { SpreadSourceRows<LanePair<LanesAvx512>>(rows, count); }
 void SpreadSumsRowWidestPair(const SpreadRowJob* rows, int count) { SpreadSumsSourceRows<LanePair<LanesAvx512>>(rows, count); }
 void GatherRowWidestPair(GatherRowJob& job) { GatherSourceRow<LanePair<LanesAvx512>>(job); }
-void GatherGroupWidest(GatherRowJob* const* jobs) { GatherSourceRowGroup<LanesAvx512>(jobs); }
+void GatherGroupWidest(GatherRowJob* const* jobs, int groups) { GatherSourceRowGroup<LanesAvx512>(jobs, groups); }
 #else
 void SpreadRowWidest(const SpreadRowJob* rows, int count) { SpreadSourceRows<LanesSse2>(rows, count); }
 void SpreadSumsRowWidest(const SpreadRowJob* rows, int count) { SpreadSumsSourceRows<LanesSse2>(rows, count); }
@@ -18,5 +18,5 @@ void GatherRowWidest(GatherRowJob& job) { GatherSourceRow<LanesSse2>(job); }
 void SpreadRowWidestPair(const SpreadRowJob* rows, int count) { SpreadSourceRows<LanesSse2>(rows, count); }
 void SpreadSumsRowWidestPair(const SpreadRowJob* rows, int count) { SpreadSumsSourceRows<LanesSse2>(rows, count); }
 void GatherRowWidestPair(GatherRowJob& job) { GatherSourceRow<LanesSse2>(job); }
-void GatherGroupWidest(GatherRowJob* const* jobs) { GatherSourceRowGroup<LanesSse2>(jobs); }
+void GatherGroupWidest(GatherRowJob* const* jobs, int groups) { GatherSourceRowGroup<LanesSse2>(jobs, groups); }
 #endif

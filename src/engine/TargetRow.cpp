@@ -59,8 +59,8 @@ void CBlurEngine::BoundBlocks(const double* low, const double* high, const doubl
 void CBlurEngine::StartTargetRow(int y, RowJob& job, int& firstSourceRow, int& lastSourceRow, int slot, int lanes) {
     // Per pixel of the row, with kRowPad entries on either side that take no part.
     const std::size_t padded = static_cast<std::size_t>(width_) + 2 * kRowPad;
-    thread_local std::vector<double> lows[kGroupRows], highs[kGroupRows], centreDepths[kGroupRows];
-    thread_local std::vector<BlockBounds> boundsOf[kGroupRows];
+    thread_local std::vector<double> lows[kTargetRowSlots], highs[kTargetRowSlots], centreDepths[kTargetRowSlots];
+    thread_local std::vector<BlockBounds> boundsOf[kTargetRowSlots];
     std::vector<double>& low = lows[slot];
     std::vector<double>& high = highs[slot];
     std::vector<double>& centreDepth = centreDepths[slot];
