@@ -12,22 +12,65 @@
 // receives its sources in source order: those taken up in time were all
 // taken up (and so are all listed) before the late ones, which come in
 // source order too.
+//
+// The sources taken up are first visited where they lie, in one run from the
+// first still open, each checked for whether it has ended; that reads them
+// in order and writes nothing. Where ended ones come to crowd that run (a
+// source of long reach among many short ones keeps them all in it), the
+// sweep goes on with lists of the open sources, rewritten at each block.
+// (Always inlined: the callers keep their block's sums in registers.)
 template <class L, class S, class Open, class Visit, class Close, class Late>
-void SweepBlocks(const S* sources, int count, const BlockScratch& scratch, Open open, Visit visit, Close close,
+__attribute__((always_inline)) inline void SweepBlocks(const S* sources, int count, const BlockScratch& scratch, Open open, Visit visit, Close close,
                  Late late) {
-    const void** active = scratch.active;
-    const void** survivors = scratch.survivors;
-    int activeCount = 0;
+    // Takes up the sources whose targets start by the block, in order,
+    // adding those that start earlier to their closed blocks late; keep(s)
+    // takes each.
     int next = 0;
-    int block = sources[0].firstBlock;
-    while (next < count || activeCount > 0) {
-        if (activeCount == 0 && sources[next].firstBlock > block) block = sources[next].firstBlock;
+    auto takeUp = [&](int block, auto keep) {
         while (next < count && sources[next].firstBlock <= block) {
             const S& s = sources[next];
             for (int b = s.firstBlock; b < block && b <= s.lastBlock; ++b) late(s, b * L::kCount);
-            if (s.lastBlock >= block) active[activeCount++] = &s;
+            keep(s);
             ++next;
         }
+    };
+    // Where they lie: sources first .. next - 1.
+    constexpr int kFewEnded = 16;
+    int first = 0;
+    int block = sources[0].firstBlock;
+    for (;;) {
+        if (first == next) {
+            if (next == count) return;
+            if (sources[next].firstBlock > block) block = sources[next].firstBlock;
+        }
+        takeUp(block, [](const S&) {});
+        while (first < next && sources[first].lastBlock < block) ++first;
+        if (first == next) continue;
+        const int x = block * L::kCount;
+        open(x);
+        int ended = 0;
+        for (int k = first; k < next; ++k) {
+            const S& s = sources[k];
+            if (s.lastBlock >= block)
+                visit(s, x);
+            else
+                ++ended;
+        }
+        close(x);
+        ++block;
+        if (ended > kFewEnded && 2 * ended > next - first) break;
+    }
+    // In lists.
+    const void** active = scratch.active;
+    const void** survivors = scratch.survivors;
+    int activeCount = 0;
+    for (int k = first; k < next; ++k)
+        if (sources[k].lastBlock >= block) active[activeCount++] = &sources[k];
+    while (next < count || activeCount > 0) {
+        if (activeCount == 0 && sources[next].firstBlock > block) block = sources[next].firstBlock;
+        takeUp(block, [&](const S& s) {
+            if (s.lastBlock >= block) active[activeCount++] = &s;
+        });
         if (activeCount == 0) continue;
         const int x = block * L::kCount;
         open(x);

@@ -59,13 +59,17 @@ TEST(SweepBlocks, EveryBlockGetsItsSourcesInSourceOrder) {
     int late = 0;
     for (int trial = 0; trial < 500; ++trial) {
         // Sources left to right with spans of any size, so that some start
-        // further left than an earlier one.
-        const int blocks = 40;
+        // further left than an earlier one; in every fifth trial hundreds of
+        // short ones with a few of long reach among them, which keep many
+        // ended ones among those taken up.
+        const bool crowded = trial % 5 == 4;
+        const int blocks = crowded ? 400 : 40;
         std::vector<Source> sources;
-        const int count = 1 + static_cast<int>(random() % 30);
+        const int count = 1 + static_cast<int>(random() % (crowded ? 600 : 30));
         int u = static_cast<int>(random() % 8);
         for (int i = 0; i < count && u < blocks * 4; ++i) {
-            const int span = static_cast<int>(random() % (trial % 3 == 0 ? 40 : 6));
+            const int longest = crowded ? (random() % 25 == 0 ? 600 : 3) : trial % 3 == 0 ? 40 : 6;
+            const int span = static_cast<int>(random() % longest);
             const int x0 = u - span > 0 ? u - span : 0;
             const int x1 = u + span < blocks * 4 - 1 ? u + span : blocks * 4 - 1;
             sources.push_back({x0 / 4, x1 / 4});
