@@ -83,7 +83,8 @@ void ListGatherSources(GatherRowJob* const* jobs, GatherSource* const* found, in
             const int span = lastUnion[h];
             if (span < 0) continue;
             GatherSource& s = out[h][count[h]++];
-            s.kernelAtZero = reinterpret_cast<std::uintptr_t>(lastRow[h]) - static_cast<std::uintptr_t>(u) * sizeof(double);
+            s.kernelAtZero =
+                reinterpret_cast<std::uintptr_t>(lastRow[h]) - static_cast<std::uintptr_t>(u) * sizeof(double);
             s.stride = lastStride;
             s.exposure[0] = e0, s.exposure[1] = e1, s.exposure[2] = e2, s.exposure[3] = e3;
             s.depth = depth;

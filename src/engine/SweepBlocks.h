@@ -20,8 +20,8 @@
 // sweep goes on with lists of the open sources, rewritten at each block.
 // (Always inlined: the callers keep their block's sums in registers.)
 template <class L, class S, class Open, class Visit, class Close, class Late>
-__attribute__((always_inline)) inline void SweepBlocks(const S* sources, int count, const BlockScratch& scratch, Open open, Visit visit, Close close,
-                 Late late) {
+__attribute__((always_inline)) inline void SweepBlocks(const S* sources, int count, const BlockScratch& scratch,
+                                                       Open open, Visit visit, Close close, Late late) {
     // Takes up the sources whose targets start by the block, in order,
     // adding those that start earlier to their closed blocks late; keep(s)
     // takes each.
