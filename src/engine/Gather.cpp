@@ -147,13 +147,34 @@ void CBlurEngine::WriteGatheredRow(int y, const GatherRowJob& job) {
     const unsigned char* own = ColourRow(y);
     const int ownBytes = colour_.pixelBytes;
     unsigned char* out = output_ + static_cast<std::ptrdiff_t>(y) * outputStride_;
+    auto keepOwn = [&](int c) {
+        const unsigned char b = c < 3 || ownBytes == 4 ? own[c] : 255;
+        out[c] = ChannelToByte(ClampChannel(b / 255.0));
+    };
+    if (job.grey && !linear) {
+        // One weight for all four channels, tested once a pixel.
+        const double* const weights = job.weights[0];
+        const double *const red = job.sums[0], *const green = job.sums[1], *const blue = job.sums[2];
+        const double* const alpha = job.sums[3];
+        for (int x = 0; x < width_; ++x, own += ownBytes, out += 4) {
+            const double weight = weights[x];
+            if (weight == 0.0) {
+                for (int c = 0; c < 4; ++c) keepOwn(c);
+                continue;
+            }
+            out[0] = colourBytes_->Byte(red[x] / weight);
+            out[1] = colourBytes_->Byte(green[x] / weight);
+            out[2] = colourBytes_->Byte(blue[x] / weight);
+            out[3] = ChannelToByte(ClampChannel((alpha[x] / weight) / 255.0));
+        }
+        return;
+    }
     for (int x = 0; x < width_; ++x, own += ownBytes, out += 4) {
         for (int c = 0; c < 4; ++c) {
             const double sum = job.sums[c][x];
             const double weight = job.weights[c][x];
             if (weight == 0.0) {
-                const unsigned char b = c < 3 || ownBytes == 4 ? own[c] : 255;
-                out[c] = ChannelToByte(ClampChannel(b / 255.0));
+                keepOwn(c);
             } else if (linear || c == 3) {
                 out[c] = ChannelToByte(ClampChannel((sum / weight) / 255.0));
             } else {

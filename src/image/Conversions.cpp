@@ -237,9 +237,3 @@ CImageFroat LensFromView(const dof::ImageView& view) {
     return lens;
 }
 
-unsigned char ChannelToByte(double value) {
-    const double scaled = value * 256.0;
-    if (!(scaled >= 0.0)) return 0;  // NaN or negative
-    if (scaled >= 255.0) return 255;
-    return static_cast<unsigned char>(static_cast<int>(scaled));
-}

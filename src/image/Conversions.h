@@ -66,4 +66,10 @@ CImageFroat LensFromView(const dof::ImageView& view);
 double EncodeSrgb(double linear);
 
 // One result channel as a byte: value x 256 truncated; a NaN gives 0.
-unsigned char ChannelToByte(double value);
+// (Inline: the gather writes four of them a pixel.)
+inline unsigned char ChannelToByte(double value) {
+    const double scaled = value * 256.0;
+    if (!(scaled >= 0.0)) return 0;  // NaN or negative
+    if (scaled >= 255.0) return 255;
+    return static_cast<unsigned char>(static_cast<int>(scaled));
+}
