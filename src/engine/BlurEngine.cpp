@@ -126,25 +126,44 @@ bool CBlurEngine::LinkKernels(RunMonitor& monitor) {
     // in blocks of one register: a source's set-up serves every row, and the
     // narrower blocks waste fewer lanes past short spans.
     gatherGroup_ = greyKernels_ ? ChooseGatherGroup(gatherMaxLanes) : nullptr;
+    // Ids in key order; those of spreads that are thirds (all but a few)
+    // also by their numerator.
     std::map<double, std::uint32_t> ids;
-    for (const auto& entry : kernels_) ids.emplace(entry.first, static_cast<std::uint32_t>(ids.size()));
+    constexpr std::size_t kMostThirds = 1000000;
+    constexpr std::uint32_t kNoId = 0xffffffffu;
+    std::vector<std::uint32_t> idOfThirds;
+    for (const auto& entry : kernels_) {
+        const auto id = static_cast<std::uint32_t>(ids.size());
+        ids.emplace(entry.first, id);
+        std::size_t n = 0;
+        if (!ThirdsOf(entry.first, kMostThirds, n)) continue;
+        if (n >= idOfThirds.size()) idOfThirds.resize(n + 1, kNoId);
+        idOfThirds[n] = id;
+    }
     kernelIds_.resize(spreads_.size());
     inFront_.resize(spreads_.size());
     rowMaxSpread_.assign(static_cast<std::size_t>(height_), 0.0);
+    const double depthScale = params_.zFar - params_.zNear, zNear = params_.zNear, focus = params_.focus;
     const bool linked = ForEachRow(height_, [&](int y) {
         double lastSpread = -1.0;
         std::uint32_t lastId = 0;
         double rowMax = 0.0;
+        const std::size_t row = Index(0, y);
+        const double* const spreads = &spreads_[row];
+        const double* const depths = &depths_[row];
+        std::uint32_t* const kernelIds = &kernelIds_[row];
+        std::uint8_t* const inFront = &inFront_[row];
         for (int x = 0; x < width_; ++x) {
-            const std::size_t i = Index(x, y);
-            const double spread = spreads_[i];
+            const double spread = spreads[x];
             if (spread != lastSpread) {
                 lastSpread = spread;
-                lastId = ids.at(spread);
+                std::size_t n = 0;
+                lastId = ThirdsOf(spread, idOfThirds.size(), n) ? idOfThirds[n] : kNoId;
+                if (lastId == kNoId) lastId = ids.at(spread);
             }
-            kernelIds_[i] = lastId;
+            kernelIds[x] = lastId;
             if (spread > rowMax) rowMax = spread;
-            inFront_[i] = ((params_.zFar - params_.zNear) * depths_[i] + params_.zNear <= params_.focus) ? 1 : 0;
+            inFront[x] = (depthScale * depths[x] + zNear <= focus) ? 1 : 0;
         }
         rowMaxSpread_[static_cast<std::size_t>(y)] = rowMax;
     }, monitor);

@@ -29,9 +29,8 @@ void CBlurEngine::ClaimKernels(int y) {
         const double spread = spreads_[row + x];
         if (spread == lastSpread) continue;
         lastSpread = spread;
-        const double thirds = std::round(3.0 * spread);
-        const bool numbered = thirds >= 0.0 && thirds < 1e6 && thirds / 3.0 == spread;
-        const std::size_t j = numbered ? static_cast<std::size_t>(thirds) : 0;
+        std::size_t j = 0;
+        const bool numbered = ThirdsOf(spread, 1000000, j);
         if (numbered) {
             if (j < known.size() && known[j]) continue;
             if (j >= known.size()) known.resize(j + 1, 0);

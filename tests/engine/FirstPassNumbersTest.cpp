@@ -2,7 +2,11 @@
 // engine, against hand values and against the literal transcription.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <iterator>
+#include <limits>
 #include <string>
+#include <vector>
 
 #include "engine/EngineHarness.h"
 #include "engine/Rounding.h"
@@ -28,6 +32,23 @@ TEST(Rounding, EngineRulesMatchTheLiteralOnes) {
         ASSERT_EQ(RoundUpThird(v), LiteralRoundUpThird(v)) << v;
     }
     EXPECT_EQ(KernelDimension(2.9), 4);
+}
+
+// The numerator of a spread in thirds, against the plain test by rounding.
+TEST(Rounding, ThirdsOfMatchesTheTestByRounding) {
+    const double odd[] = {-0.0, 0.0, -1.0 / 3.0, 0.1, 1.0 / 6.0, 0.5, 1e6 / 3.0, 999999.0 / 3.0, 1e300, -1e300,
+                          std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()};
+    std::vector<double> values(std::begin(odd), std::end(odd));
+    for (int i = -30; i <= 30000; i++) values.push_back(RoundUpThird(i / 7.0)), values.push_back(i / 7.0);
+    for (const double v : values) {
+        const double thirds = std::round(3.0 * v);
+        const bool numbered = thirds >= 0.0 && thirds < 1e6 && thirds / 3.0 == v;
+        std::size_t n = 12345;
+        ASSERT_EQ(ThirdsOf(v, 1000000, n), numbered) << v;
+        if (numbered) {
+            ASSERT_EQ(n, static_cast<std::size_t>(thirds)) << v;
+        }
+    }
 }
 
 TEST(Setup, WindowSizeFromTheLargestBlur) {
