@@ -75,12 +75,12 @@ dof::Error PrepareExact(const dof::ImageView& colour, const dof::ImageView& dept
                                                " not a number or below zero, the first at (" + std::to_string(bad.x) +
                                                ", " + std::to_string(bad.y) + ")"};
 
+    const int threads = options.threads > 0 ? options.threads : ProcessorCount();
     prepared.inputs.width = w;
     prepared.inputs.height = h;
     prepared.inputs.colour = ColourFromView(colour);
-    prepared.inputs.depths = DepthFromView(depth, params.zReverse);
+    prepared.inputs.depths = DepthFromView(depth, params.zReverse, threads);
     prepared.inputs.kernels = kernels ? std::move(kernels) : std::make_shared<KernelCache>(LensFromView(lens));
-    const int threads = options.threads > 0 ? options.threads : ProcessorCount();
     prepared.engine = std::make_unique<CBlurEngine>(params, threads, maxLanes);
 
     // The largest blur sets the window, the distance table and the kernels.

@@ -138,7 +138,7 @@ dof::Result<dof::Image> RunChecked(const dof::ImageView& colour, const dof::Imag
     double largest = 0.0;
     {
         const ThinLens thin(params.camera, w, PhysicalEngine::DiameterCap(params.camera, w, h));
-        const LargeArray<double> values = DepthFromView(depth, params.camera.zReverse);
+        const UnfilledArray<double> values = DepthFromView(depth, params.camera.zReverse);
         for (double d : values) largest = std::max(largest, std::fabs(thin.Diameter(thin.Distance(d))));
     }
     const double needed = PhysicalBytes(w, h, largest, threads);

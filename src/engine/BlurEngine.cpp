@@ -22,19 +22,39 @@ double CBlurEngine::BlurOfDepth(double d) const {
     return BlurFromDepth(d, params_.blurSize, params_.focus, params_.zNear, params_.zFar, maxBlur_);
 }
 
-double CBlurEngine::LargestBlur(const LargeArray<double>& depths) const {
-    double largest = 0.0;
-    // Neighbouring pixels mostly share a depth, and so a blur.
-    double lastDepth = 0.0, lastBlur = 0.0;
-    bool known = false;
-    for (const double d : depths) {
-        if (!known || !(d == lastDepth)) {
-            lastDepth = d;
-            lastBlur = BlurOfDepth(d);
-            known = true;
+namespace {
+// Rows taken together by one work item of the loops over every pixel.
+constexpr int kRowsAPiece = 32;
+
+int PiecesOf(int rows) { return (rows + kRowsAPiece - 1) / kRowsAPiece; }
+}  // namespace
+
+double CBlurEngine::LargestBlur(const UnfilledArray<double>& depths) const {
+    // Called before Run, so in pieces of pixels rather than rows.
+    const std::size_t count = depths.size();
+    constexpr std::size_t pieceSize = std::size_t{1} << 16;
+    const int pieces = static_cast<int>((count + pieceSize - 1) / pieceSize);
+    std::vector<double> largestOf(static_cast<std::size_t>(pieces), 0.0);
+    ParallelFor(pieces, threads_, [&](int piece) {
+        const std::size_t begin = static_cast<std::size_t>(piece) * pieceSize;
+        const std::size_t end = std::min(count, begin + pieceSize);
+        double largest = 0.0;
+        // Neighbouring pixels mostly share a depth, and so a blur.
+        double lastDepth = 0.0, lastBlur = 0.0;
+        bool known = false;
+        for (std::size_t i = begin; i < end; ++i) {
+            const double d = depths[i];
+            if (!known || !(d == lastDepth)) {
+                lastDepth = d;
+                lastBlur = BlurOfDepth(d);
+                known = true;
+            }
+            largest = std::max(largest, lastBlur);
         }
-        largest = std::max(largest, lastBlur);
-    }
+        largestOf[static_cast<std::size_t>(piece)] = largest;
+    });
+    double largest = 0.0;
+    for (const double value : largestOf) largest = std::max(largest, value);
     return largest;
 }
 
@@ -86,25 +106,41 @@ void CBlurEngine::FillExposureTables() {
 // window they imply.
 void CBlurEngine::Setup() {
     const std::size_t count = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
-    blurs_.assign(count, 0.0);
+    blurs_.resize(count);
     rowMaxBlur_.assign(static_cast<std::size_t>(height_), 0.0);
-    largestBlur_ = 0.0;
-    // Neighbouring pixels mostly share a depth: reuse the last blur for it.
-    double lastDepth = 0.0, lastBlur = BlurOfDepth(0.0);
-    for (int y = 0; y < height_; ++y) {
-        double rowMax = 0.0;
-        for (int x = 0; x < width_; ++x) {
-            const std::size_t i = Index(x, y);
-            if (!(depths_[i] == lastDepth)) {
-                lastDepth = depths_[i];
-                lastBlur = BlurOfDepth(lastDepth);
+    const int pieces = PiecesOf(height_);
+    std::vector<double> largestOf(static_cast<std::size_t>(pieces), 0.0);
+    std::vector<std::uint8_t> nonPositiveIn(static_cast<std::size_t>(pieces), 0);
+    ParallelFor(pieces, threads_, [&](int piece) {
+        double largest = 0.0;
+        bool nonPositive = false;
+        // Neighbouring pixels mostly share a depth: reuse the last blur for it.
+        double lastDepth = 0.0, lastBlur = BlurOfDepth(0.0);
+        for (int y = piece * kRowsAPiece; y < std::min(height_, (piece + 1) * kRowsAPiece); ++y) {
+            double rowMax = 0.0;
+            const double* const depths = &depths_[Index(0, y)];
+            double* const blurs = &blurs_[Index(0, y)];
+            for (int x = 0; x < width_; ++x) {
+                if (!(depths[x] == lastDepth)) {
+                    lastDepth = depths[x];
+                    lastBlur = BlurOfDepth(lastDepth);
+                }
+                const double v = lastBlur;
+                blurs[x] = v;
+                if (v > rowMax) rowMax = v;
+                if (v <= 0.0) nonPositive = true;
             }
-            const double v = lastBlur;
-            blurs_[i] = v;
-            if (v > largestBlur_) largestBlur_ = v;
-            if (v > rowMax) rowMax = v;
+            rowMaxBlur_[static_cast<std::size_t>(y)] = rowMax;
+            largest = std::max(largest, rowMax);
         }
-        rowMaxBlur_[static_cast<std::size_t>(y)] = rowMax;
+        largestOf[static_cast<std::size_t>(piece)] = largest;
+        nonPositiveIn[static_cast<std::size_t>(piece)] = nonPositive ? 1 : 0;
+    });
+    largestBlur_ = 0.0;
+    hasNonPositiveBlur_ = false;
+    for (int piece = 0; piece < pieces; ++piece) {
+        largestBlur_ = std::max(largestBlur_, largestOf[static_cast<std::size_t>(piece)]);
+        if (nonPositiveIn[static_cast<std::size_t>(piece)]) hasNonPositiveBlur_ = true;
     }
     kernelSize_ = KernelDimension(largestBlur_);
     FillDistanceTable();

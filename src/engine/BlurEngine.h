@@ -36,7 +36,7 @@ struct EngineInputs {
     int width = 0;
     int height = 0;
     ColourBytes colour;
-    LargeArray<double> depths;              // reversed already where asked
+    UnfilledArray<double> depths;           // reversed already where asked
     std::shared_ptr<KernelCache> kernels;   // of the 256 x 256 lens; may be shared with other runs
 };
 
@@ -59,7 +59,7 @@ public:
     // relative offset from the focus, at least 1 and at most MaxBlur().
     double BlurOfDepth(double d) const;
     // The largest blur of any of these depths (never below 0), as Run finds it.
-    double LargestBlur(const LargeArray<double>& depths) const;
+    double LargestBlur(const UnfilledArray<double>& depths) const;
 
     // Setup, first pass, linking and gather pass. Writes width x height
     // pixels of R, G, B, A bytes (rows outputStride bytes apart) to output.
@@ -168,17 +168,18 @@ private:
     int width_ = 0;
     int height_ = 0;
     ColourBytes colour_;
-    LargeArray<double> depths_;
+    UnfilledArray<double> depths_;
     std::shared_ptr<KernelCache> kernelCache_;
     unsigned char* output_ = nullptr;
     std::ptrdiff_t outputStride_ = 0;
 
     // Working state, one entry per pixel in row-major order.
-    LargeArray<double> blurs_;               // each pixel's own blur, during the first pass
-    LargeArray<std::int32_t> reachThirds_;   // largest blur around the pixel, rounded up, times 3
-    LargeArray<double> spreads_;             // the footprint the pixel's light is spread with
-    LargeArray<std::uint32_t> kernelIds_;    // the pixel's kernel, in key order of kernels_
-    LargeArray<std::uint8_t> inFront_;       // the pixel's distance is at or before the focus
+    // Every element is written before it is read.
+    UnfilledArray<double> blurs_;              // each pixel's own blur, during the first pass
+    UnfilledArray<std::int32_t> reachThirds_;  // largest blur around the pixel, rounded up, times 3
+    UnfilledArray<double> spreads_;            // the footprint the pixel's light is spread with
+    UnfilledArray<std::uint32_t> kernelIds_;   // the pixel's kernel, in key order of kernels_
+    UnfilledArray<std::uint8_t> inFront_;      // the pixel's distance is at or before the focus
 
     std::map<double, std::shared_ptr<const CImageFroat>> kernels_;  // one per distinct spread
     std::mutex kernelMutex_;

@@ -22,7 +22,7 @@ bool CBlurEngine::ComputeReaches(RunMonitor& monitor) {
     const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
     // ceil(3 max(m, 1)); a blur that is not a number never wins, like 1.
     constexpr std::int32_t kLeast = 3;
-    LargeArray<std::int32_t> rowMax(count);
+    UnfilledArray<std::int32_t> rowMax(count);
     reachThirds_.resize(count);
     const bool rowsDone = ForEachRow(h, [&](int y) {
         thread_local std::vector<std::int32_t> thirds, prefix, suffix;
@@ -178,11 +178,8 @@ bool CBlurEngine::RunFirstPass(RunMonitor& monitor) {
     const dof::Stage pass = dof::Stage::kFirstPass;
     monitor.PassStarted(pass, height_);
     const std::size_t count = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
-    spreads_.assign(count, 0.0);
+    spreads_.resize(count);
     if (!ComputeReaches(monitor)) return false;
-    hasNonPositiveBlur_ = false;
-    for (const double b : blurs_)
-        if (b <= 0.0) hasNonPositiveBlur_ = true;
     // Tables for up to 32 MB of distinct blurs; others are computed as met.
     // Running sums first: the rows they leave open take J values after.
     const auto distanceRow = [this](int dy) { return DistanceRow(dy); };
@@ -221,7 +218,7 @@ bool CBlurEngine::RunFirstPass(RunMonitor& monitor) {
         stats_.rowLoopsMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     }
     spreadTables_.Clear();
-    LargeArray<double>().swap(blurs_);
+    UnfilledArray<double>().swap(blurs_);
     LargeArray<ColumnRun>().swap(sourceRuns_);
     monitor.PassEnded(pass);
     return true;

@@ -7,7 +7,7 @@
 #include "platform/ByteThresholds.h"
 #include "platform/ParallelFor.h"
 
-void SpreadTables::Build(const LargeArray<double>& blurs, int half,
+void SpreadTables::Build(const UnfilledArray<double>& blurs, int half,
                          const std::function<const double*(int)>& distanceRow, std::size_t budgetBytes, int threads,
                          Form form) {
     half_ = half;
@@ -114,7 +114,7 @@ double SpreadTables::MakeRunningSums(double* row, std::size_t n) {
 }
 
 void SpreadTables::Clear() {
-    LargeArray<std::uint16_t>().swap(ids);
+    UnfilledArray<std::uint16_t>().swap(ids);
     std::vector<double>().swap(values_);
     std::vector<int>().swap(widths_);
     std::vector<double>().swap(sumErrors_);

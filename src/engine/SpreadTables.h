@@ -26,7 +26,7 @@ public:
     // memory budget, in the given form; pixels whose blur did not fit get
     // kNoSpreadTable. distanceRow(dy) gives the doubled distances of row
     // offset dy, element dx; it is called from up to threads threads at once.
-    void Build(const LargeArray<double>& blurs, int half, const std::function<const double*(int)>& distanceRow,
+    void Build(const UnfilledArray<double>& blurs, int half, const std::function<const double*(int)>& distanceRow,
                std::size_t budgetBytes, int threads, Form form = Form::kValues);
     // The same tables (the same ids) again in another form.
     void Refill(Form form, const std::function<const double*(int)>& distanceRow, int threads);
@@ -37,7 +37,7 @@ public:
     }
     int Width(std::uint16_t id, int ady) const { return widths_[static_cast<std::size_t>(id) * (half_ + 1) + ady]; }
 
-    LargeArray<std::uint16_t> ids;  // per pixel
+    UnfilledArray<std::uint16_t> ids;  // per pixel
 
     void Clear();
 

@@ -1,10 +1,12 @@
 #include "image/Conversions.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "image/SrgbBytes.h"
+#include "platform/ParallelFor.h"
 
 double SampleAt(const unsigned char* row, int index, dof::SampleType type) {
     switch (type) {
@@ -166,30 +168,33 @@ ColourBytes ColourFromView(const dof::ImageView& view) {
     return colour;
 }
 
-LargeArray<double> DepthFromView(const dof::ImageView& view, bool reverse) {
+UnfilledArray<double> DepthFromView(const dof::ImageView& view, bool reverse, int threads) {
     const int w = view.Width() > 0 && view.Height() > 0 ? view.Width() : 0;
     const int h = w > 0 ? view.Height() : 0;
-    LargeArray<double> depths(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+    UnfilledArray<double> depths(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
     const int step = view.Channels();
     const double* fraction = ByteFractions();
     const double top = SampleScale(view.Type());
-    for (int y = 0; y < h; ++y) {
-        const unsigned char* row = view.Row(y);
-        double* out = depths.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
-        if (view.Type() == dof::SampleType::kUInt8) {
-            for (int x = 0; x < w; ++x) out[x] = fraction[reverse ? 255 - row[x * step] : row[x * step]];
-        } else if (view.Type() == dof::SampleType::kUInt16) {
-            for (int x = 0; x < w; ++x) {
-                const double v = SampleAt(row, x * step, view.Type());
-                out[x] = (reverse ? top - v : v) / top;
-            }
-        } else {
-            for (int x = 0; x < w; ++x) {
-                const double v = SampleAt(row, x * step, view.Type());
-                out[x] = reverse ? 1.0 - v : v;
+    constexpr int kRowsAPiece = 32;
+    ParallelFor((h + kRowsAPiece - 1) / kRowsAPiece, threads, [&](int piece) {
+        for (int y = piece * kRowsAPiece; y < std::min(h, (piece + 1) * kRowsAPiece); ++y) {
+            const unsigned char* row = view.Row(y);
+            double* out = depths.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
+            if (view.Type() == dof::SampleType::kUInt8) {
+                for (int x = 0; x < w; ++x) out[x] = fraction[reverse ? 255 - row[x * step] : row[x * step]];
+            } else if (view.Type() == dof::SampleType::kUInt16) {
+                for (int x = 0; x < w; ++x) {
+                    const double v = SampleAt(row, x * step, view.Type());
+                    out[x] = (reverse ? top - v : v) / top;
+                }
+            } else {
+                for (int x = 0; x < w; ++x) {
+                    const double v = SampleAt(row, x * step, view.Type());
+                    out[x] = reverse ? 1.0 - v : v;
+                }
             }
         }
-    }
+    });
     return depths;
 }
 

@@ -38,8 +38,9 @@ void PixelToRgba8(const dof::ImageView& view, int x, int y, unsigned char rgba[4
 
 // The depth values of a run: the first channel; integer samples over their
 // largest value (byte / 255, or value / 65535; with reverse, (255 - byte) /
-// 255 and so on), float ones as they are (with reverse, 1 - value).
-LargeArray<double> DepthFromView(const dof::ImageView& view, bool reverse);
+// 255 and so on), float ones as they are (with reverse, 1 - value). Rows are
+// converted on up to threads threads.
+UnfilledArray<double> DepthFromView(const dof::ImageView& view, bool reverse, int threads = 1);
 
 // Float depth values that are not a number or below zero: how many, and
 // where the first one (row by row) lies.

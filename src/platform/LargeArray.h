@@ -6,6 +6,8 @@
 // all blocks in sanitizer builds, which keep their checks on every array.
 #include <cstddef>
 #include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 void* AllocateLarge(std::size_t bytes);
@@ -35,3 +37,29 @@ struct LargeAllocator {
 
 template <class T>
 using LargeArray = std::vector<T, LargeAllocator<T>>;
+
+// The same storage, but resize(n) leaves the new elements as they come (zero
+// where the block was mapped on its own, anything otherwise): for arrays that
+// a loop over every element writes before any is read, so that the pages are
+// first touched in that loop, on its threads, and not by a fill before it.
+template <class T>
+struct UnfilledAllocator : LargeAllocator<T> {
+    template <class U>
+    struct rebind {
+        typedef UnfilledAllocator<U> other;
+    };
+    UnfilledAllocator() = default;
+    template <class U>
+    UnfilledAllocator(const UnfilledAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* place) noexcept(std::is_nothrow_default_constructible<U>::value) {
+        ::new (static_cast<void*>(place)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* place, Args&&... args) {
+        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+    }
+};
+
+template <class T>
+using UnfilledArray = std::vector<T, UnfilledAllocator<T>>;

@@ -24,9 +24,9 @@ const double* DistanceRow(int dy) {
 
 // Blurs over several chunks of pixels: a run of one value per chunk, and
 // values that first appear at the end of a chunk and again in the next.
-LargeArray<double> Blurs() {
+UnfilledArray<double> Blurs() {
     const std::size_t chunk = std::size_t{1} << 16;
-    LargeArray<double> blurs(5 * chunk + 123, 3.0);
+    UnfilledArray<double> blurs(5 * chunk + 123, 3.0);
     for (std::size_t i = 0; i < blurs.size(); ++i) blurs[i] = 3.0 + static_cast<double>(i / chunk);
     blurs[chunk - 1] = 9.5;      // first seen in chunk 0, at its end
     blurs[chunk + 5] = 9.5;      // and again in chunk 1
@@ -37,14 +37,14 @@ LargeArray<double> Blurs() {
     return blurs;
 }
 
-std::vector<std::uint16_t> Ids(const LargeArray<double>& blurs, std::size_t budget, int threads) {
+std::vector<std::uint16_t> Ids(const UnfilledArray<double>& blurs, std::size_t budget, int threads) {
     SpreadTables tables;
     tables.Build(blurs, kHalf, DistanceRow, budget, threads);
     return std::vector<std::uint16_t>(tables.ids.begin(), tables.ids.end());
 }
 
 TEST(SpreadTablesTest, NumbersBlursByFirstAppearanceUpToTheBudget) {
-    const LargeArray<double> blurs = Blurs();
+    const UnfilledArray<double> blurs = Blurs();
     const std::size_t chunk = std::size_t{1} << 16;
     // Order of first appearance: 3, 9.5, 4, 5, 6, 7, 8, 11.25.
     const std::vector<std::uint16_t> all = Ids(blurs, std::size_t{1} << 30, 1);

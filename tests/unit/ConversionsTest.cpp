@@ -32,12 +32,12 @@ TEST(SetFromRGBA8, EveryChannelIsByteOver255InOrder) {
 TEST(DepthFromView, FirstChannelOverByteAndReverseFromTheOtherEnd) {
     const Bytes bytes = {0, 9, 9, 255, 255, 9, 9, 255, 64, 9, 9, 255};
     const dof::ImageView view(bytes.data(), 3, 1, 4, dof::SampleType::kUInt8);
-    const LargeArray<double> plain = DepthFromView(view, false);
+    const UnfilledArray<double> plain = DepthFromView(view, false);
     ASSERT_EQ(plain.size(), 3u);
     EXPECT_EQ(plain[0], 0.0);
     EXPECT_EQ(plain[1], 1.0);
     EXPECT_EQ(plain[2], 64 / 255.0);
-    const LargeArray<double> reversed = DepthFromView(view, true);
+    const UnfilledArray<double> reversed = DepthFromView(view, true);
     EXPECT_EQ(reversed[0], 1.0);
     EXPECT_EQ(reversed[1], 0.0);
     EXPECT_EQ(reversed[2], 191 / 255.0);  // (255 - b) / 255, not 1 - b / 255
@@ -46,12 +46,12 @@ TEST(DepthFromView, FirstChannelOverByteAndReverseFromTheOtherEnd) {
 TEST(DepthFromView, ValuesAreTakenUnclampedAndReversedAsOneMinus) {
     const std::vector<double> values = {0.25, 3.0, -1.5, 1.0};
     const dof::ImageView view(values.data(), 2, 2, 1, dof::SampleType::kFloat64);
-    const LargeArray<double> plain = DepthFromView(view, false);
+    const UnfilledArray<double> plain = DepthFromView(view, false);
     EXPECT_EQ(std::vector<double>(plain.begin(), plain.end()), values);
-    const LargeArray<double> reversed = DepthFromView(view, true);
+    const UnfilledArray<double> reversed = DepthFromView(view, true);
     EXPECT_EQ(std::vector<double>(reversed.begin(), reversed.end()), (std::vector<double>{0.75, -2.0, 2.5, 0.0}));
     const std::vector<float> floats = {0.5f, 2.0f};
-    const LargeArray<double> fromFloat = DepthFromView(dof::ImageView(floats.data(), 2, 1, 1, dof::SampleType::kFloat32), false);
+    const UnfilledArray<double> fromFloat = DepthFromView(dof::ImageView(floats.data(), 2, 1, 1, dof::SampleType::kFloat32), false);
     EXPECT_EQ(fromFloat[0], 0.5);
     EXPECT_EQ(fromFloat[1], 2.0);
 }
