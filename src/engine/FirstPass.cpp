@@ -24,15 +24,37 @@ bool CBlurEngine::ComputeReaches(RunMonitor& monitor) {
     constexpr std::int32_t kLeast = 3;
     UnfilledArray<std::int32_t> rowMax(count);
     reachThirds_.resize(count);
-    const bool rowsDone = ForEachRow(h, [&](int y) {
-        thread_local std::vector<std::int32_t> thirds, prefix, suffix;
-        thirds.resize(static_cast<std::size_t>(w));
-        const std::size_t row = static_cast<std::size_t>(y) * w;
-        for (int x = 0; x < w; ++x) {
-            const double b = blurs_[row + x];
-            thirds[static_cast<std::size_t>(x)] = b > 1.0 ? static_cast<std::int32_t>(std::ceil(3.0 * b)) : kLeast;
+    // Rows in bands, side by side as lanes (element x of row r at x * kBand +
+    // r), so that the running maxima along them take the lanes at once.
+    constexpr int kBand = 16;
+    const bool rowsDone = ForEachRow((h + kBand - 1) / kBand, [&](int band) {
+        thread_local std::vector<std::int32_t> thirds, maxima, prefix, suffix;
+        const std::size_t lanes = static_cast<std::size_t>(kBand);
+        thirds.resize(static_cast<std::size_t>(w) * lanes);
+        maxima.resize(static_cast<std::size_t>(w) * lanes);
+        const int y0 = band * kBand;
+        const int rows = std::min(kBand, h - y0);
+        for (int r = 0; r < rows; ++r) {
+            const double* const blurs = &blurs_[Index(0, y0 + r)];
+            std::int32_t* const lane = &thirds[static_cast<std::size_t>(r)];
+            // Neighbouring pixels mostly share a blur: reuse its thirds.
+            double lastBlur = 1.0;
+            std::int32_t lastThirds = kLeast;
+            for (int x = 0; x < w; ++x) {
+                const double b = blurs[x];
+                if (!(b == lastBlur)) {
+                    lastBlur = b;
+                    lastThirds = b > 1.0 ? static_cast<std::int32_t>(std::ceil(3.0 * b)) : kLeast;
+                }
+                lane[static_cast<std::size_t>(x) * lanes] = lastThirds;
+            }
         }
-        SlidingMax(thirds.data(), &rowMax[row], w, k, k / 2, 1, 1, 1, kLeast, prefix, suffix);
+        SlidingMax(thirds.data(), maxima.data(), w, k, k / 2, lanes, lanes, lanes, kLeast, prefix, suffix);
+        for (int r = 0; r < rows; ++r) {
+            const std::int32_t* const lane = &maxima[static_cast<std::size_t>(r)];
+            std::int32_t* const out = &rowMax[Index(0, y0 + r)];
+            for (int x = 0; x < w; ++x) out[x] = lane[static_cast<std::size_t>(x) * lanes];
+        }
     }, monitor);
     if (!rowsDone) return false;
     constexpr int kStripe = 64;
