@@ -36,7 +36,8 @@ void CBlurEngine::StartGatherRow(int y, int slot, int lanes, GatherRowJob& job, 
     std::vector<double>& centreSpread = centreSpreads[slot];
     std::vector<double>& totals = totalsOf[slot];
     centreSpread.assign(padded, std::numeric_limits<double>::quiet_NaN());
-    totals.assign(padded * 8, 0.0);
+    // Four sums and four weights, or one weight for a grey lens.
+    totals.assign(padded * (greyKernels_ ? 5 : 8), 0.0);
     for (int x = 0; x < w; ++x) centreSpread[kRowPad + x] = spreads_[row + x];
     job.kernelLanes = kernelLanes_.data();
     job.centreSpread = &centreSpread[kRowPad];
