@@ -1,4 +1,6 @@
 #pragma once
+#include <cmath>
+
 // A pixel's spread from a sum of its J known only within a bound.
 #include "engine/Rounding.h"
 #include "engine/RowLayout.h"
@@ -22,6 +24,8 @@ inline bool SpreadWithinBound(double sum, double error, int count, double& sprea
     // Generous factors: the bound's own arithmetic and the subtraction and
     // addition below round too, each by at most kUnit times sum.
     const double bound = 1.001 * error + (3.0 * count + 4.0) * kUnit * (sum + error);
-    spread = RoundUpThird((sum - bound) / count);
-    return spread == RoundUpThird((sum + bound) / count);
+    // Thirds compared by their numerators: one division by 3 fewer.
+    const double thirds = std::ceil(3.0 * ((sum - bound) / count));
+    spread = thirds / 3.0;
+    return thirds == std::ceil(3.0 * ((sum + bound) / count));
 }
