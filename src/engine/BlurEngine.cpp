@@ -148,6 +148,7 @@ void CBlurEngine::Setup() {
     blockLanes_ = LanesFor(maxLanes_);
     spreadRow_ = ChooseSpreadRow(maxLanes_, false);
     spreadSumsRow_ = ChooseSpreadRow(maxLanes_, true);
+    rowSpreads_ = ChooseRowSpreads(maxLanes_);
 }
 
 bool CBlurEngine::LinkKernels(RunMonitor& monitor) {

@@ -204,6 +204,7 @@ private:
     int blockLanes_ = 2;                     // the lanes of the row kernels
     SpreadRowFunction spreadRow_ = nullptr;
     SpreadRowFunction spreadSumsRow_ = nullptr;
+    RowSpreadsFunction rowSpreads_ = nullptr;  // null: one target at a time
     FirstPassTuning tuning_;
     GatherRowFunction gatherRow_ = nullptr;
     GatherGroupFunction gatherGroup_ = nullptr;  // kGroupRows target rows at once, or null

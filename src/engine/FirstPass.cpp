@@ -136,23 +136,35 @@ bool CBlurEngine::FirstPassRow(int y, bool runningSums) {
     spreadRows(sourceRows.data(), static_cast<int>(sourceRows.size()));
 
     const std::size_t row = Index(0, y);
+    double* const spreads = &spreads_[row];
     thread_local std::vector<int> open;
-    open.clear();
-    double rowCount = 0.0, openArea = 0.0;
-    for (int x = 0; x < w; ++x) {
+    open.resize(static_cast<std::size_t>(w));
+    int openCount = 0;
+    // Whole blocks of lanes first, where the processor has lanes for them.
+    int x = runningSums && rowSpreads_ != nullptr
+                ? rowSpreads_(&sums[kRowPad], &errors[kRowPad], &counts[kRowPad], w, spreads, open.data(), openCount)
+                : 0;
+    for (; x < w; ++x) {
         // With every blur below 1 nothing contributes: the pixel keeps a spread of 1.
         const int count = static_cast<int>(counts[kRowPad + x]);
-        rowCount += counts[kRowPad + x];
         double spread = 1.0;
         if (count > 0 && !runningSums)
             spread = RoundUpThird(sums[kRowPad + x] / count);
-        else if (count > 0 && !SpreadWithinBound(sums[kRowPad + x], errors[kRowPad + x], count, spread)) {
-            open.push_back(x);
-            const double side = job.high[x] - job.low[x] + 1.0;
-            openArea += side * side;
-        }
-        spreads_[row + x] = spread;
+        else if (count > 0 && !SpreadWithinBound(sums[kRowPad + x], errors[kRowPad + x], count, spread))
+            open[static_cast<std::size_t>(openCount++)] = x;
+        spreads[x] = spread;
     }
+    open.resize(static_cast<std::size_t>(openCount));
+    double openArea = 0.0;
+    for (const int o : open) {
+        const double side = job.high[o] - job.low[o] + 1.0;
+        openArea += side * side;
+    }
+    // The counts are whole numbers, far below 2^53: their sum is exact in
+    // any order, so four running sums stand for one.
+    double partCounts[4] = {0.0, 0.0, 0.0, 0.0};
+    for (x = 0; x < w; ++x) partCounts[x & 3] += counts[kRowPad + x];
+    const double rowCount = (partCounts[0] + partCounts[1]) + (partCounts[2] + partCounts[3]);
     // Open spreads are cheaper one window at a time than the row again in
     // window order, unless their windows hold more than a sixteenth as many
     // positions as the row has contributions: a position of a scan costs an
@@ -161,8 +173,8 @@ bool CBlurEngine::FirstPassRow(int y, bool runningSums) {
     // spreads in windows of up to 24 x 24 took 181 ms in the first pass so,
     // 299 ms with all their rows again.)
     if (16.0 * openArea > rowCount) return false;
-    for (const int x : open)
-        spreads_[row + x] = SpreadInWindowOrder(x, y, static_cast<int>(job.low[x]), static_cast<int>(job.high[x]));
+    for (const int o : open)
+        spreads[o] = SpreadInWindowOrder(o, y, static_cast<int>(job.low[o]), static_cast<int>(job.high[o]));
     firstPassPixelsAgain_ += open.size();
     ClaimKernels(y);
     return true;

@@ -182,6 +182,10 @@ typedef void (*GatherRowFunction)(GatherRowJob& job);
 // jobs[0] (row y) holds the source row, jobs[r] is row y + r, and the first
 // row of each group holds that group's sources (see GatherSourceRowGroup).
 typedef void (*GatherGroupFunction)(GatherRowJob* const* jobs, int groups);
+// The spreads of a target row from its running sums, in lanes (see
+// RowSpreadsInLanes); returns how many targets from the first it did.
+typedef int (*RowSpreadsFunction)(const double* sums, const double* errors, const double* counts, int width,
+                                  double* spreads, int* open, int& openCount);
 
 // The widest lanes this processor runs, at most maxLanes (0: no limit);
 // for the first pass, with J values or with running sums in the tables.
@@ -190,3 +194,6 @@ GatherRowFunction ChooseGatherRow(int maxLanes);
 // kGroupRows rows of blocks of half that many lanes, for a grey lens where
 // the widest lanes are two AVX-512 registers; null elsewhere.
 GatherGroupFunction ChooseGatherGroup(int maxLanes);
+// Null where the lanes are two (SSE2 rounds no lane up): the row's own loop
+// does every target.
+RowSpreadsFunction ChooseRowSpreads(int maxLanes);

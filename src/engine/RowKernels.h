@@ -16,6 +16,7 @@
 // unit (or templates of the lanes).
 #include "engine/GatherKernel.h"
 #include "engine/RowJobs.h"
+#include "engine/RowSpreadsKernel.h"
 #include "engine/SpreadKernel.h"
 #include "engine/SpreadSumsKernel.h"
 #include "engine/SweepBlocks.h"

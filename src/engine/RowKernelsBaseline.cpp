@@ -16,6 +16,10 @@ void GatherRowWidest(GatherRowJob& job);
 void SpreadRowWidestPair(const SpreadRowJob* rows, int count);
 void GatherRowWidestPair(GatherRowJob& job);
 void GatherGroupWidest(GatherRowJob* const* jobs, int groups);
+int RowSpreadsWide(const double* sums, const double* errors, const double* counts, int width, double* spreads,
+                   int* open, int& openCount);
+int RowSpreadsWidest(const double* sums, const double* errors, const double* counts, int width, double* spreads,
+                     int* open, int& openCount);
 
 SpreadRowFunction ChooseSpreadRow(int maxLanes, bool runningSums) {
     const int lanes = LanesFor(maxLanes);
@@ -33,3 +37,8 @@ GatherRowFunction ChooseGatherRow(int maxLanes) {
 }
 
 GatherGroupFunction ChooseGatherGroup(int maxLanes) { return LanesFor(maxLanes) >= 16 ? GatherGroupWidest : nullptr; }
+
+RowSpreadsFunction ChooseRowSpreads(int maxLanes) {
+    const int lanes = LanesFor(maxLanes);
+    return lanes >= 8 ? RowSpreadsWidest : lanes >= 4 ? RowSpreadsWide : nullptr;
+}

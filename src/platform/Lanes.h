@@ -52,6 +52,13 @@ struct LanesAvx2 {
     static M Either(M a, M b) { return _mm256_or_pd(a, b); }
     static V Select(M mask, V v) { return _mm256_and_pd(mask, v); }
     static unsigned Bits(M mask) { return static_cast<unsigned>(_mm256_movemask_pd(mask)); }
+    static V Div(V a, V b) { return _mm256_div_pd(a, b); }
+    static V Ceil(V v) { return _mm256_round_pd(v, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC); }
+    static V Truncate(V v) { return _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC); }
+    static M Equal(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_EQ_OQ); }
+    // a where the mask holds, b elsewhere; the lanes of a but not of b.
+    static V Where(M mask, V a, V b) { return _mm256_blendv_pd(b, a, mask); }
+    static M AndNot(M a, M b) { return _mm256_andnot_pd(b, a); }
 };
 #endif
 
@@ -75,6 +82,12 @@ struct LanesAvx512 {
     static M Either(M a, M b) { return static_cast<M>(a | b); }
     static V Select(M mask, V v) { return _mm512_maskz_mov_pd(mask, v); }
     static unsigned Bits(M mask) { return static_cast<unsigned>(mask); }
+    static V Div(V a, V b) { return _mm512_div_pd(a, b); }
+    static V Ceil(V v) { return _mm512_maskz_roundscale_pd(0xff, v, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC); }
+    static V Truncate(V v) { return _mm512_maskz_roundscale_pd(0xff, v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC); }
+    static M Equal(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ); }
+    static V Where(M mask, V a, V b) { return _mm512_mask_blend_pd(mask, b, a); }
+    static M AndNot(M a, M b) { return static_cast<M>(a & ~b); }
 };
 #endif
 

@@ -3,10 +3,14 @@
 // spread must be the one that adding each J in window order gives.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "api/ExactRun.h"
 #include "engine/EngineHarness.h"
+#include "engine/RowJobs.h"
 #include "engine/SpreadBound.h"
 #include "platform/Lanes.h"
 #include "support/Scenes.h"
@@ -68,6 +72,41 @@ TEST(RunningSums, GiveTheSpreadsOfWindowOrder) {
             UseDepthValues(scene);
             ExpectWindowOrderSpreads(scene, std::size_t{32} << 20, lanes, what + ", depth values");
         }
+    }
+}
+
+// The lanes' spreads of a row against SpreadWithinBound target by target:
+// nothing counted, exact sums, sums past the exact range, bounds from a few
+// units in the last place to wide, means on a third and just off one (so
+// that some spreads stay open), and a width that leaves part of a block.
+TEST(RunningSums, RowSpreadsInLanesMatchOneTargetAtATime) {
+    for (const int lanes : {4, 8}) {
+        const RowSpreadsFunction inLanes = ChooseRowSpreads(lanes);
+        if (lanes > LanesFor(0) || inLanes == nullptr) continue;
+        std::mt19937 random(static_cast<unsigned>(lanes));
+        const int width = 1003;
+        std::vector<double> sums(width), errors(width), counts(width), spreads(width, -1.0);
+        std::vector<int> open(width, -1);
+        for (int x = 0; x < width; ++x) {
+            const int count = static_cast<int>(random() % 50);
+            const double third = static_cast<double>(3 + random() % 300) / 3.0;
+            const double nudge = std::ldexp(static_cast<double>(random() % 7) - 3.0, -40);
+            counts[x] = count;
+            sums[x] = (third + nudge) * count * (x % 11 == 0 ? 0x1p28 : 1.0);
+            errors[x] = x % 3 == 0 ? 0.0 : std::ldexp(sums[x], -static_cast<int>(10 + random() % 44));
+        }
+        int openCount = 0;
+        const int done = inLanes(sums.data(), errors.data(), counts.data(), width, spreads.data(), open.data(), openCount);
+        EXPECT_EQ(done, width - width % lanes);
+        std::vector<int> expectedOpen;
+        for (int x = 0; x < done; ++x) {
+            const int count = static_cast<int>(counts[x]);
+            double spread = 1.0;
+            if (count > 0 && !SpreadWithinBound(sums[x], errors[x], count, spread)) expectedOpen.push_back(x);
+            ASSERT_EQ(spreads[x], spread) << lanes << " lanes, target " << x;
+        }
+        EXPECT_EQ(std::vector<int>(open.begin(), open.begin() + openCount), expectedOpen) << lanes << " lanes";
+        EXPECT_GT(expectedOpen.size(), 10u);
     }
 }
 
