@@ -209,7 +209,7 @@ bool CBlurEngine::LinkKernels(RunMonitor& monitor) {
     const KernelLanes* const lanes = kernelLanes_.data();
     const std::uint32_t* const idOf = kernelIds_.data();
     return ListSourceRuns([lanes, idOf](std::size_t i) { return lanes[idOf[i]].reach >= 1; },
-                          [](std::size_t, std::size_t) { return false; }, monitor);
+                          [](std::size_t, std::size_t) { return false; }, false, monitor);
 }
 
 namespace {

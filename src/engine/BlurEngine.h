@@ -144,10 +144,12 @@ private:
     void GatherRowGroup(int y, int groups);
     void GatherGroupAgainst(int y, int v, GatherRowJob* const* jobs, int groups);
     // Lists, per row, the pixels i with reachesOtherRows(i) in runs; a pixel
-    // joins the run of its left neighbour when sameRun(left, i).
-    // (engine/SourceRuns.h)
+    // joins the run of its left neighbour when sameRun(left, i). With
+    // fewRuns (runs mostly long) the pixels are read once and the rows' lists
+    // put together after; otherwise counted, then listed at the counted
+    // places, which copies less. (engine/SourceRuns.h)
     template <class Reaches, class SameRun>
-    bool ListSourceRuns(Reaches reachesOtherRows, SameRun sameRun, RunMonitor& monitor);
+    bool ListSourceRuns(Reaches reachesOtherRows, SameRun sameRun, bool fewRuns, RunMonitor& monitor);
     void WindowsOfRow(int y, double* low, double* high, double* centreDepth, int& windowLow, int& windowHigh) const;
     void BoundBlocks(const double* low, const double* high, const double* centreDepth, int lanes,
                      std::vector<BlockBounds>& bounds) const;

@@ -230,7 +230,7 @@ bool CBlurEngine::RunFirstPass(RunMonitor& monitor) {
         [depths, ids](std::size_t left, std::size_t i) {
             return ids[i] != kNoSpreadTable && ids[i] == ids[left] && depths[i] == depths[left];
         },
-        monitor);
+        true, monitor);
     if (!listed) return false;
     std::vector<std::uint8_t> leftOpen(static_cast<std::size_t>(height_), 0);
     const bool done = ForEachRow(height_, [&](int y) {
