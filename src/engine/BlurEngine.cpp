@@ -163,6 +163,7 @@ bool CBlurEngine::LinkKernels(RunMonitor& monitor) {
     // in blocks of one register: a source's set-up serves every row, and the
     // narrower blocks waste fewer lanes past short spans.
     gatherGroup_ = greyKernels_ ? ChooseGatherGroup(gatherMaxLanes) : nullptr;
+    alphaOfWeight_ = gatherGroup_ != nullptr && AlphaFollowsWeight();
     // Ids in key order; those of spreads that are thirds (all but a few)
     // also by their numerator.
     std::map<double, std::uint32_t> ids;

@@ -136,6 +136,7 @@ private:
     void ClaimKernels(int y);
     bool LinkKernels(RunMonitor& monitor);
     void BuildKernelLanes();
+    bool AlphaFollowsWeight() const;
     bool RunGatherPass(RunMonitor& monitor);
     void StartGatherRow(int y, int slot, int lanes, GatherRowJob& job, int& firstSourceRow, int& lastSourceRow);
     void SetSourceRow(GatherRowJob& job, int v) const;
@@ -199,6 +200,7 @@ private:
     std::vector<std::vector<double>> kernelLaneValues_;
     std::vector<KernelLanes> kernelLanes_;   // per kernel, as the gather reads it
     bool greyKernels_ = false;               // every kernel has four equal channels
+    bool alphaOfWeight_ = false;             // see GatherRowJob::alphaOfWeight
     // Per row, the pixels that reach beyond their own row, left to right, in
     // runs of neighbours: row y's are sourceRuns_[runStart_[y] .. runStart_[y + 1]).
     LargeArray<ColumnRun> sourceRuns_;

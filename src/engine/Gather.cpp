@@ -95,6 +95,7 @@ void CBlurEngine::GatherRowGroup(int y, int groups) {
         for (int r = g * kGroupRows; r < (g + 1) * kGroupRows; ++r) {
             int first, last;
             StartGatherRow(y + r, r, lanes, rows[r], first, last);
+            rows[r].alphaOfWeight = alphaOfWeight_;
             jobs[r] = &rows[r];
             firstOf[g] = std::min(firstOf[g], first);
             lastOf[g] = std::max(lastOf[g], last);
@@ -166,7 +167,7 @@ void CBlurEngine::WriteGatheredRow(int y, const GatherRowJob& job) {
             out[0] = colourBytes_->Byte(red[x] / weight);
             out[1] = colourBytes_->Byte(green[x] / weight);
             out[2] = colourBytes_->Byte(blue[x] / weight);
-            out[3] = ChannelToByte(ClampChannel((alpha[x] / weight) / 255.0));
+            out[3] = job.alphaOfWeight ? 255 : ChannelToByte(ClampChannel((alpha[x] / weight) / 255.0));
         }
         return;
     }
@@ -176,6 +177,8 @@ void CBlurEngine::WriteGatheredRow(int y, const GatherRowJob& job) {
             const double weight = job.weights[c][x];
             if (weight == 0.0) {
                 keepOwn(c);
+            } else if (c == 3 && job.alphaOfWeight) {
+                out[c] = 255;
             } else if (linear || c == 3) {
                 out[c] = ChannelToByte(ClampChannel((sum / weight) / 255.0));
             } else {

@@ -165,6 +165,11 @@ struct GatherRowJob : RowJob {
     const double* alphaExposure = nullptr;
     const KernelLanes* kernelLanes = nullptr;  // per kernel id
     bool grey = false;  // the kernels have one channel: the four weights are one
+    // Every source's alpha exposure is 255 and the kernels hold no value that
+    // 255 times it would round far from: the alpha mean is then 255 within
+    // far less than a byte's step wherever the weight is not 0, so its sum is
+    // not kept (grey lens in groups of rows only).
+    bool alphaOfWeight = false;
     // Padded per-target arrays, element x.
     const double* centreSpread = nullptr;
     double* sums[4] = {};

@@ -29,4 +29,17 @@ TEST(LaneWidth, EveryWidthTheProcessorRunsGivesTheOraclesBytes) {
     }
 }
 
+// With every alpha 255 and a grey lens the grouped rows keep no alpha sum
+// (its mean is 255 wherever a weight is): still the oracle's bytes, with the
+// mean in exposure space and the linear one.
+TEST(LaneWidth, OpaqueColourGivesTheOraclesBytes) {
+    BlurInput scene = MakeScene(61, 47, 5);
+    for (std::size_t i = 3; i < scene.colour.size(); i += 4) scene.colour[i] = 255;
+    scene.options.blurSize = 9.0;
+    for (const double strong : {1.035, 1.0}) {
+        scene.options.strong = strong;
+        EXPECT_EQ(BlurWithLanes(scene, LanesFor(0), 2), OracleBlur(scene)) << "strong " << strong;
+    }
+}
+
 }  // namespace
