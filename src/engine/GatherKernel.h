@@ -279,7 +279,8 @@ void GatherSourceRows(GatherRowJob* const* jobs) {
     ListGatherSources<L, R, H>(jobs, found, counts, visits);
     std::uint64_t refused = 0;
     for (int h = 0; h < H; ++h)
-        if (counts[h] > 0) refused += SweepGatherSources<L, R, kGrey, kAlphaOfWeight>(jobs + h * R, found[h], counts[h]);
+        if (counts[h] > 0)
+            refused += SweepGatherSources<L, R, kGrey, kAlphaOfWeight>(jobs + h * R, found[h], counts[h]);
     jobs[0]->visits += visits;
     jobs[0]->contributions += visits - refused;
 }

@@ -127,18 +127,19 @@ void CBlurEngine::BuildKernelLanes() {
 }
 
 // Whether a grey lens's gather may leave out the alpha sum: every source's
-// alpha byte is 255 (exposure 255), and every kernel value is 0 or a normal
-// number well above the smallest, positive and finite. Then each product
-// 255 k rounds by at most 2^-53 of itself and the alpha sum, a sum of such
-// products in the order of the weight sum, lies within n 2^-52 of 255 times
-// the weight (n the window's size, far below 2^40): its mean over 255 is 1
-// within far less than the 1/256 that would move the byte below 255.
+// alpha byte is 255 (exposure 255), and every kernel value is 0 or lies
+// between 2^-1000 and 2^900 (no product or sum of them leaves the normal
+// numbers). Then each product 255 k rounds by at most 2^-53 of itself and the
+// alpha sum, a sum of such products in the order of the weight sum, lies
+// within n 2^-52 of 255 times the weight (n the window's size, far below
+// 2^40): its mean over 255 is 1 within far less than the 1/256 that would
+// move the byte below 255.
 bool CBlurEngine::AlphaFollowsWeight() const {
     if (!greyKernels_) return false;
-    constexpr double kLeastKernelValue = 0x1p-1000;
+    constexpr double kLeastKernelValue = 0x1p-1000, kMostKernelValue = 0x1p900;
     for (const auto& entry : kernels_)
         for (const FroatPixel& p : entry.second->pixelData)
-            if (!(p.r == 0.0 || (p.r >= kLeastKernelValue && p.r <= 1e300))) return false;
+            if (!(p.r == 0.0 || (p.r >= kLeastKernelValue && p.r <= kMostKernelValue))) return false;
     if (colour_.pixelBytes != 4) return true;
     for (int y = 0; y < height_; ++y) {
         const unsigned char* alpha = ColourRow(y) + 3;

@@ -96,7 +96,8 @@ TEST(RunningSums, RowSpreadsInLanesMatchOneTargetAtATime) {
             errors[x] = x % 3 == 0 ? 0.0 : std::ldexp(sums[x], -static_cast<int>(10 + random() % 44));
         }
         int openCount = 0;
-        const int done = inLanes(sums.data(), errors.data(), counts.data(), width, spreads.data(), open.data(), openCount);
+        const int done =
+            inLanes(sums.data(), errors.data(), counts.data(), width, spreads.data(), open.data(), openCount);
         EXPECT_EQ(done, width - width % lanes);
         std::vector<int> expectedOpen;
         for (int x = 0; x < done; ++x) {

@@ -51,7 +51,8 @@ TEST(DepthFromView, ValuesAreTakenUnclampedAndReversedAsOneMinus) {
     const UnfilledArray<double> reversed = DepthFromView(view, true);
     EXPECT_EQ(std::vector<double>(reversed.begin(), reversed.end()), (std::vector<double>{0.75, -2.0, 2.5, 0.0}));
     const std::vector<float> floats = {0.5f, 2.0f};
-    const UnfilledArray<double> fromFloat = DepthFromView(dof::ImageView(floats.data(), 2, 1, 1, dof::SampleType::kFloat32), false);
+    const UnfilledArray<double> fromFloat =
+        DepthFromView(dof::ImageView(floats.data(), 2, 1, 1, dof::SampleType::kFloat32), false);
     EXPECT_EQ(fromFloat[0], 0.5);
     EXPECT_EQ(fromFloat[1], 2.0);
 }
