@@ -109,10 +109,8 @@ void CBlurEngine::Setup() {
     blurs_.resize(count);
     rowMaxBlur_.assign(static_cast<std::size_t>(height_), 0.0);
     const int pieces = PiecesOf(height_);
-    std::vector<double> largestOf(static_cast<std::size_t>(pieces), 0.0);
     std::vector<std::uint8_t> nonPositiveIn(static_cast<std::size_t>(pieces), 0);
     ParallelFor(pieces, threads_, [&](int piece) {
-        double largest = 0.0;
         bool nonPositive = false;
         // Neighbouring pixels mostly share a depth: reuse the last blur for it.
         double lastDepth = 0.0, lastBlur = BlurOfDepth(0.0);
@@ -131,17 +129,12 @@ void CBlurEngine::Setup() {
                 if (v <= 0.0) nonPositive = true;
             }
             rowMaxBlur_[static_cast<std::size_t>(y)] = rowMax;
-            largest = std::max(largest, rowMax);
         }
-        largestOf[static_cast<std::size_t>(piece)] = largest;
         nonPositiveIn[static_cast<std::size_t>(piece)] = nonPositive ? 1 : 0;
     });
     largestBlur_ = 0.0;
-    hasNonPositiveBlur_ = false;
-    for (int piece = 0; piece < pieces; ++piece) {
-        largestBlur_ = std::max(largestBlur_, largestOf[static_cast<std::size_t>(piece)]);
-        if (nonPositiveIn[static_cast<std::size_t>(piece)]) hasNonPositiveBlur_ = true;
-    }
+    for (const double rowMax : rowMaxBlur_) largestBlur_ = std::max(largestBlur_, rowMax);
+    hasNonPositiveBlur_ = std::find(nonPositiveIn.begin(), nonPositiveIn.end(), 1) != nonPositiveIn.end();
     kernelSize_ = KernelDimension(largestBlur_);
     FillDistanceTable();
     FillExposureTables();
@@ -167,14 +160,13 @@ bool CBlurEngine::LinkKernels(RunMonitor& monitor) {
     // Ids in key order; those of spreads that are thirds (all but a few)
     // also by their numerator.
     std::map<double, std::uint32_t> ids;
-    constexpr std::size_t kMostThirds = 1000000;
     constexpr std::uint32_t kNoId = 0xffffffffu;
     std::vector<std::uint32_t> idOfThirds;
     for (const auto& entry : kernels_) {
         const auto id = static_cast<std::uint32_t>(ids.size());
         ids.emplace(entry.first, id);
         std::size_t n = 0;
-        if (!ThirdsOf(entry.first, kMostThirds, n)) continue;
+        if (!ThirdsOf(entry.first, kNumberedThirds, n)) continue;
         if (n >= idOfThirds.size()) idOfThirds.resize(n + 1, kNoId);
         idOfThirds[n] = id;
     }

@@ -30,7 +30,7 @@ void CBlurEngine::ClaimKernels(int y) {
         if (spread == lastSpread) continue;
         lastSpread = spread;
         std::size_t j = 0;
-        const bool numbered = ThirdsOf(spread, 1000000, j);
+        const bool numbered = ThirdsOf(spread, kNumberedThirds, j);
         if (numbered) {
             if (j < known.size() && known[j]) continue;
             if (j >= known.size()) known.resize(j + 1, 0);

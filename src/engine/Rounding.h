@@ -18,6 +18,10 @@ inline double KernelDimensionOf(double v) {
 // every blur before it gets here).
 inline int KernelDimension(double v) { return static_cast<int>(KernelDimensionOf(v)); }
 
+// Spreads of fewer thirds than this are kept in tables by their numerator
+// (kernel claims and ids); the rest are looked up by value.
+constexpr std::size_t kNumberedThirds = 1000000;
+
 // Whether v is n / 3.0 for a whole n with 0 <= n < limit, and that n: what
 // RoundUpThird gives is. (Without a library call: the nearest whole number
 // to 3v, found by truncation, is the only candidate.)
