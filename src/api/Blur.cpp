@@ -102,10 +102,11 @@ namespace {
 dof::Result<dof::Image> RunChecked(const dof::ImageView& colour, const dof::ImageView& depth,
                                    const dof::ImageView& lens, const dof::ExactParams& params,
                                    const dof::RunOptions& options, int maxLanes, std::unique_ptr<CBlurEngine>* keep,
-                                   std::shared_ptr<KernelCache> kernels) {
+                                   std::shared_ptr<KernelCache> kernels, WorkCount count) {
     PreparedBlur prepared;
     if (dof::Error error = PrepareExact(colour, depth, lens, params, options, maxLanes, prepared, std::move(kernels)))
         return error;
+    prepared.engine->CountWork(count == WorkCount::kCount);
     dof::Image result(colour.Width(), colour.Height(), 4, dof::SampleType::kUInt8);
     ProgressMonitor monitor(options);
     const bool done =
@@ -122,8 +123,9 @@ double EffectiveMemoryLimit(double limit) { return limit > 0.0 ? limit : MemoryB
 dof::Result<dof::Image> RunExact(const dof::ImageView& colour, const dof::ImageView& depth,
                                  const dof::ImageView& lens, const dof::ExactParams& params,
                                  const dof::RunOptions& options, int maxLanes, std::unique_ptr<CBlurEngine>* keep,
-                                 std::shared_ptr<KernelCache> kernels) {
-    return Guarded([&] { return RunChecked(colour, depth, lens, params, options, maxLanes, keep, std::move(kernels)); });
+                                 std::shared_ptr<KernelCache> kernels, WorkCount count) {
+    return Guarded(
+        [&] { return RunChecked(colour, depth, lens, params, options, maxLanes, keep, std::move(kernels), count); });
 }
 
 namespace dof {

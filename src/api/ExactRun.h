@@ -25,13 +25,18 @@ dof::Error PrepareExact(const dof::ImageView& colour, const dof::ImageView& dept
                         const dof::ExactParams& params, const dof::RunOptions& options, int maxLanes,
                         PreparedBlur& prepared, std::shared_ptr<KernelCache> kernels = nullptr);
 
+// Whether a run counts the gather's visits and contributions (see
+// CBlurEngine::CountWork): the tests and the benchmark ask for them.
+enum class WorkCount { kSkip, kCount };
+
 // Blur(colour, depth, lens, params, options) with an engine of maxLanes,
 // handed to keep (when given) once it has run.
 dof::Result<dof::Image> RunExact(const dof::ImageView& colour, const dof::ImageView& depth,
                                  const dof::ImageView& lens, const dof::ExactParams& params,
                                  const dof::RunOptions& options, int maxLanes = 0,
                                  std::unique_ptr<CBlurEngine>* keep = nullptr,
-                                 std::shared_ptr<KernelCache> kernels = nullptr);
+                                 std::shared_ptr<KernelCache> kernels = nullptr,
+                                 WorkCount count = WorkCount::kSkip);
 
 // Where a memory limit is 0: the machine's budget.
 double EffectiveMemoryLimit(double limit);

@@ -43,6 +43,7 @@ void CBlurEngine::StartGatherRow(int y, int slot, int lanes, GatherRowJob& job, 
     job.centreSpread = &centreSpread[kRowPad];
     job.colourExposure = exposureTable_;
     job.alphaExposure = alphaExposureTable_;
+    job.countWork = countWork_;
     job.sourcePixelBytes = colour_.pixelBytes;
     job.grey = greyKernels_;
     for (int c = 0; c < 4; ++c) {

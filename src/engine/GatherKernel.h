@@ -11,11 +11,11 @@
 // rows h * R .. h * R + R - 1 of jobs (target rows y + h * R + r, each set up
 // for that source row: jobs[i]->dy == jobs[0]->dy - i), with their targets in
 // those rows (in runs of one), and counts[h]; adds the targets they visit to
-// visits. One pass over the row's candidates serves all H groups of rows:
-// the candidates' tests, kernels and exposures are found once.
+// visits where kCount. One pass over the row's candidates serves all H
+// groups of rows: the candidates' tests, kernels and exposures are found once.
 // (A function of its own with the test of a candidate inlined in it: either
 // way round the listing took 20 to 40 % longer.)
-template <class L, int R, int H>
+template <class L, int R, int H, bool kCount>
 __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, GatherSource* const* found, int* counts,
                                                  std::uint64_t& visits) {
     const GatherRowJob& first = *jobs[0];
@@ -99,7 +99,7 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
                 s.reach[r] = static_cast<double>(rowSpan);
                 s.rowX0[r] = u - rowSpan > 0 ? u - rowSpan : 0;
                 s.rowX1[r] = u + rowSpan < w - 1 ? u + rowSpan : w - 1;
-                if (rowSpan >= 0) visited += static_cast<std::uint64_t>(s.rowX1[r] - s.rowX0[r] + 1);
+                if (kCount && rowSpan >= 0) visited += static_cast<std::uint64_t>(s.rowX1[r] - s.rowX0[r] + 1);
             }
             const int x0 = u - span > 0 ? u - span : 0;
             const int x1 = u + span < w - 1 ? u + span : w - 1;
@@ -118,11 +118,11 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
 
 // Adds the count sources of found (listed for rows jobs[0 .. R - 1]) to
 // those rows' sums, block by block; returns the visited targets that the
-// tests turned away. kGrey: the kernels have one channel (see KernelLanes),
+// tests turned away where kCount (0 elsewhere). kGrey: the kernels have one channel (see KernelLanes),
 // so the four weight sums receive the same values in the same order and one
 // of them stands for all four. kAlphaOfWeight: the alpha sum is not kept
 // (see GatherRowJob::alphaOfWeight).
-template <class L, int R, bool kGrey, bool kAlphaOfWeight>
+template <class L, int R, bool kGrey, bool kAlphaOfWeight, bool kCount>
 std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* found, int count) {
     typedef typename L::V V;
     typedef typename L::M M;
@@ -140,7 +140,10 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
         V sr[R], sg[R], sb[R], sa[R];  // sums
         V wr[R], wg[R], wb[R], wa[R];  // weights (wr alone for a grey lens)
     };
-    auto load = [&](Block& block, int x) {
+    // Every part of the sweep is inlined by force: with both forms (counted
+    // or not) in one file the compiler left some parts out of line, and the
+    // sweeps of both passes took 15 to 40 % longer.
+    auto load = [&](Block& block, int x) __attribute__((always_inline)) {
         for (int r = 0; r < R; ++r) {
             const GatherRowJob& job = *jobs[r];
             block.row[r].Load(job, x, lanes);
@@ -155,7 +158,7 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
             }
         }
     };
-    auto store = [&](const Block& block, int x) {
+    auto store = [&](const Block& block, int x) __attribute__((always_inline)) {
         for (int r = 0; r < R; ++r) {
             const GatherRowJob& job = *jobs[r];
             L::Store(job.sums[0] + x, block.sr[r]), L::Store(job.sums[1] + x, block.sg[r]);
@@ -171,7 +174,8 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
     // Adds kernel values (zero in lanes that take nothing) times the source's
     // exposure to row r. A lane that adds +0.0 keeps its sum: the sums are
     // never -0.0.
-    auto accumulate = [](const GatherSource& s, Block& block, int r, V kr, V kg, V kb, V ka) {
+    auto accumulate = [](const GatherSource& s, Block& block, int r, V kr, V kg, V kb, V ka)
+        __attribute__((always_inline)) {
         block.sr[r] = L::Add(block.sr[r], L::Mul(kr, L::Splat(s.exposure[0])));
         block.sg[r] = L::Add(block.sg[r], L::Mul(kg, L::Splat(s.exposure[1])));
         block.sb[r] = L::Add(block.sb[r], L::Mul(kb, L::Splat(s.exposure[2])));
@@ -184,7 +188,8 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
         }
     };
     // Row r of the block, every lane taking the kernel values it reads.
-    auto addWhole = [&](const GatherSource& s, Block& block, int r, const double* kernel) {
+    auto addWhole = [&](const GatherSource& s, Block& block, int r, const double* kernel)
+        __attribute__((always_inline)) {
         const V kr = L::Load(kernel);
         if (kGrey) {
             accumulate(s, block, r, kr, kr, kr, kr);
@@ -194,7 +199,8 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
         }
     };
     // Row r of the block with a test per lane.
-    auto addTested = [&](const GatherSource& s, int x, Block& block, int r, const double* kernel) {
+    auto addTested = [&](const GatherSource& s, int x, Block& block, int r, const double* kernel)
+        __attribute__((always_inline)) {
         if (s.reach[r] < 0.0) return;
         const TargetBlock<L>& target = block.row[r];
         // A target of this source in this row, within the target's window.
@@ -211,7 +217,7 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
             take = L::Both(span, L::Both(inWindow, visible));
         }
         // Otherwise lanes past the span that take the source read kernel values of 0.
-        refused += static_cast<std::uint64_t>(__builtin_popcount(L::Bits(span) & ~L::Bits(take)));
+        if (kCount) refused += static_cast<std::uint64_t>(__builtin_popcount(L::Bits(span) & ~L::Bits(take)));
         // Masked lanes add +0.0.
         const V kr = L::Select(take, L::Load(kernel));
         if (kGrey) {
@@ -225,7 +231,7 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
     constexpr std::uintptr_t kPrefetchBlocks = 2;
     // The kernel rows of one row offset lie channels * stride apart.
     const std::uintptr_t channels = kGrey ? 1 : 4;
-    auto add = [&](const GatherSource& s, int x, Block& block) {
+    auto add = [&](const GatherSource& s, int x, Block& block) __attribute__((always_inline)) {
         const std::uintptr_t kernelFirst = s.kernelAtZero + static_cast<std::uintptr_t>(x) * sizeof(double);
         const std::uintptr_t rowBytes = channels * s.stride * sizeof(double);
         // Each neighbour reads its own kernel row one block further at each
@@ -255,8 +261,9 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
     };
     Block current;
     SweepBlocks<L>(
-        found, count, jobs[0]->scratch, [&](int x) { load(current, x); },
-        [&](const GatherSource& s, int x) { add(s, x, current); }, [&](int x) { store(current, x); },
+        found, count, jobs[0]->scratch, [&](int x) __attribute__((always_inline)) { load(current, x); },
+        [&](const GatherSource& s, int x) __attribute__((always_inline)) { add(s, x, current); },
+        [&](int x) __attribute__((always_inline)) { store(current, x); },
         [&](const GatherSource& s, int x) {
             Block late;
             load(late, x);
@@ -268,21 +275,32 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
 
 // H groups of R neighbouring target rows (jobs[h * R + r] is target row
 // y + h * R + r) against one source row. jobs[h * R] holds the room for
-// group h's sources; jobs[0] holds the source row's arrays and takes the
-// counts of visits and contributions.
-template <class L, int R, bool kGrey, int H, bool kAlphaOfWeight = false>
+// group h's sources; jobs[0] holds the source row's arrays and, where
+// kCount, takes the counts of visits and contributions.
+template <class L, int R, bool kGrey, int H, bool kAlphaOfWeight, bool kCount>
 void GatherSourceRows(GatherRowJob* const* jobs) {
     GatherSource* found[H];
     for (int h = 0; h < H; ++h) found[h] = jobs[h * R]->sources;
     int counts[H];
     std::uint64_t visits = 0;
-    ListGatherSources<L, R, H>(jobs, found, counts, visits);
+    ListGatherSources<L, R, H, kCount>(jobs, found, counts, visits);
     std::uint64_t refused = 0;
     for (int h = 0; h < H; ++h)
         if (counts[h] > 0)
-            refused += SweepGatherSources<L, R, kGrey, kAlphaOfWeight>(jobs + h * R, found[h], counts[h]);
-    jobs[0]->visits += visits;
-    jobs[0]->contributions += visits - refused;
+            refused += SweepGatherSources<L, R, kGrey, kAlphaOfWeight, kCount>(jobs + h * R, found[h], counts[h]);
+    if (kCount) {
+        jobs[0]->visits += visits;
+        jobs[0]->contributions += visits - refused;
+    }
+}
+
+// GatherSourceRows with the work counted where jobs[0] asks for it.
+template <class L, int R, bool kGrey, int H, bool kAlphaOfWeight>
+void GatherSourceRowsCounted(GatherRowJob* const* jobs) {
+    if (jobs[0]->countWork)
+        GatherSourceRows<L, R, kGrey, H, kAlphaOfWeight, true>(jobs);
+    else
+        GatherSourceRows<L, R, kGrey, H, kAlphaOfWeight, false>(jobs);
 }
 
 // One target row.
@@ -290,9 +308,9 @@ template <class L>
 void GatherSourceRow(GatherRowJob& job) {
     GatherRowJob* const jobs[1] = {&job};
     if (job.grey)
-        GatherSourceRows<L, 1, true, 1>(jobs);
+        GatherSourceRowsCounted<L, 1, true, 1, false>(jobs);
     else
-        GatherSourceRows<L, 1, false, 1>(jobs);
+        GatherSourceRowsCounted<L, 1, false, 1, false>(jobs);
 }
 
 // groups (1 or kListedGroups) groups of kGroupRows target rows of a grey lens.
@@ -300,11 +318,11 @@ template <class L>
 void GatherSourceRowGroup(GatherRowJob* const* jobs, int groups) {
     const bool alphaOfWeight = jobs[0]->alphaOfWeight;
     if (groups == kListedGroups && alphaOfWeight)
-        GatherSourceRows<L, kGroupRows, true, kListedGroups, true>(jobs);
+        GatherSourceRowsCounted<L, kGroupRows, true, kListedGroups, true>(jobs);
     else if (groups == kListedGroups)
-        GatherSourceRows<L, kGroupRows, true, kListedGroups>(jobs);
+        GatherSourceRowsCounted<L, kGroupRows, true, kListedGroups, false>(jobs);
     else if (alphaOfWeight)
-        GatherSourceRows<L, kGroupRows, true, 1, true>(jobs);
+        GatherSourceRowsCounted<L, kGroupRows, true, 1, true>(jobs);
     else
-        GatherSourceRows<L, kGroupRows, true, 1>(jobs);
+        GatherSourceRowsCounted<L, kGroupRows, true, 1, false>(jobs);
 }

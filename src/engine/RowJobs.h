@@ -175,6 +175,8 @@ struct GatherRowJob : RowJob {
     double* sums[4] = {};
     double* weights[4] = {};
     GatherSource* sources = nullptr;  // room for width
+    // The visits and contributions, counted where countWork holds.
+    bool countWork = false;
     std::uint64_t visits = 0;
     std::uint64_t contributions = 0;
 };

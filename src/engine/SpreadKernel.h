@@ -174,7 +174,8 @@ void SpreadSourceRow(const SpreadRowJob& job) {
     const V ones = L::Splat(1.0);
     // One run of tabulated sources on a block: only the sources that reach
     // the block are taken, one after another.
-    auto addTabulated = [&](const SpreadSource& s, int x, const TargetBlock<L>& block, V& sum, V& n) {
+    auto addTabulated = [&](const SpreadSource& s, int x, const TargetBlock<L>& block, V& sum, V& n)
+        __attribute__((always_inline)) {
         int first, last;
         RunSourcesOnBlock(s, x, L::kCount, first, last);
         // J is symmetric in dx: J(u - x) = J(x - u).

@@ -80,19 +80,20 @@ void SweepRunningSums(const SpreadRowJob& job, const SpreadSource* found, int co
     const V zeros = L::Splat(0.0);
     SumsBlock<L> block;
     V sum, n, error;
-    auto load = [&](int x) {
+    // Inlined by force, as the gather's sweep (see SweepGatherSources).
+    auto load = [&](int x) __attribute__((always_inline)) {
         sum = L::Load(sums + x);
         n = L::Load(counts + x);
         error = L::Load(errors + x);
     };
-    auto store = [&](int x) {
+    auto store = [&](int x) __attribute__((always_inline)) {
         L::Store(sums + x, sum);
         L::Store(counts + x, n);
         L::Store(errors + x, error);
     };
     // A run of tabulated sources on the block: the J of target t's sources
     // are the running sums' elements from t - u - last to t - u - first.
-    auto addRun = [&](const SpreadSource& s, int x) {
+    auto addRun = [&](const SpreadSource& s, int x) __attribute__((always_inline)) {
         int first, last;
         RunSourcesOnBlock(s, x, L::kCount, first, last);
         const double* const j = s.j + (x - s.u);

@@ -21,7 +21,7 @@ struct TargetBlock {
     // misses the source row.
     double cover, nearest;
 
-    void Load(const RowJob& job, int x, V lanes) {
+    __attribute__((always_inline)) void Load(const RowJob& job, int x, V lanes) {
         xv = L::Add(L::Splat(static_cast<double>(x)), lanes);
         low = L::Load(job.low + x);
         high = L::Load(job.high + x);

@@ -33,7 +33,8 @@ EngineRun RunEngine(const BlurInput& input, int threads, int maxLanes,
     options.progress = std::move(progress);
     EngineRun run;
     dof::Result<dof::Image> result =
-        RunExact(views.colour, views.depth, views.lens, ParamsOf(input), options, maxLanes, &run.engine);
+        RunExact(views.colour, views.depth, views.lens, ParamsOf(input), options, maxLanes, &run.engine, nullptr,
+                 WorkCount::kCount);
     if (!result) throw std::runtime_error("the blur failed: " + result.error().message);
     const dof::Image& image = result.value();
     run.bytes.assign(image.Data(), image.Data() + image.ByteCount());

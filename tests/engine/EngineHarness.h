@@ -23,7 +23,8 @@ struct EngineRun {
     std::vector<unsigned char> bytes;
     const CBlurEngine* operator->() const { return engine.get(); }
 };
-// threads worker threads and at most maxLanes lanes (0: the widest);
+// threads worker threads and at most maxLanes lanes (0: the widest), the
+// gather's work counted (GetStats);
 // progress, when given, receives the run's reports.
 EngineRun RunEngine(const BlurInput& input, int threads, int maxLanes = 0,
                     std::function<void(const dof::Progress&)> progress = nullptr);
