@@ -4,8 +4,14 @@
 // holds the same columns of each row of a group, so that one set-up of a
 // source serves R rows of targets. Each row's sums are formed alike,
 // whatever R and the number of groups.
+#include <cstring>
+
 #include "engine/SweepBlocks.h"
 #include "engine/TargetBlock.h"
+
+// The shift that divides by L's lanes (a power of two).
+template <class L>
+constexpr int kLog2Lanes = L::kCount == 2 ? 1 : L::kCount == 4 ? 2 : L::kCount == 8 ? 3 : 4;
 
 // Lists into found[h] the sources of jobs[0]'s source row that reach any of
 // rows h * R .. h * R + R - 1 of jobs (target rows y + h * R + r, each set up
@@ -49,16 +55,20 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
     // Counted here, not through the reference, which the stores below may alias.
     std::uint64_t visited = 0;
 
-    // Neighbouring sources mostly share a kernel, and so its rows and spans.
+    // Neighbouring sources mostly share a kernel, and so its rows and spans:
+    // for each group, the first kernel row, the rows' spans as reach, and the
+    // offsets from u of the ends of the union span and of each row's span, in
+    // the order of GatherSource's whole numbers after u (see RecordEnds).
     std::uint32_t lastId = 0xffffffffu;
-    int lastFront = -1, lastSpan[H][R], lastUnion[H], lastAny = -1;
-    const double* lastRow[H];
+    int lastFront = -1, lastAny = -1;
+    std::uintptr_t lastRow[H];
+    double lastReach[H][kGroupRows];
+    RecordEnds lastOffsets[H];
     std::size_t lastStride = 0;
-    for (int h = 0; h < H; ++h) {
-        lastUnion[h] = -1;
-        lastRow[h] = nullptr;
-        for (int r = 0; r < R; ++r) lastSpan[h][r] = -1;
-    }
+    const RecordEnds lowest = {0, 0, 0, 0, 0, 0, 0, 0};
+    const RecordEnds highest = {w - 1, w - 1, w - 1, w - 1, w - 1, w - 1, w - 1, w - 1};
+    // Block of the union span's ends; whole numbers elsewhere.
+    const RecordEnds toBlocks = {0, kLog2Lanes<L>, kLog2Lanes<L>, 0, 0, 0, 0, 0};
     auto list = [&](int u) __attribute__((always_inline)) {
         if (!(spreadRow[u] > minimum)) return;
         const std::uint32_t id = kernelIdRow[u];
@@ -69,13 +79,16 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
             lastFront = front;
             lastAny = -1;
             for (int h = 0; h < H; ++h) {
-                lastUnion[h] = -1;
+                int widest = -1, span[kGroupRows] = {};
                 for (int r = 0; r < R; ++r) {
-                    lastSpan[h][r] = ady[h][r] > kernel.reach ? -1 : kernel.span[ady[h][r]];
-                    lastUnion[h] = lastSpan[h][r] > lastUnion[h] ? lastSpan[h][r] : lastUnion[h];
+                    span[r] = ady[h][r] > kernel.reach ? -1 : kernel.span[ady[h][r]];
+                    lastReach[h][r] = static_cast<double>(span[r]);
+                    widest = span[r] > widest ? span[r] : widest;
                 }
-                if (lastUnion[h] >= 0) lastRow[h] = KernelLaneRow(kernel, front, dy - h * R, 0);
-                lastAny = lastUnion[h] > lastAny ? lastUnion[h] : lastAny;
+                lastOffsets[h] = RecordEnds{0, -widest, widest, -span[0], -span[1], span[0], span[1], widest};
+                lastRow[h] =
+                    widest < 0 ? 0 : reinterpret_cast<std::uintptr_t>(KernelLaneRow(kernel, front, dy - h * R, 0));
+                lastAny = widest > lastAny ? widest : lastAny;
             }
             lastStride = static_cast<std::size_t>(kernel.stride);
         }
@@ -84,27 +97,24 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
         const double e0 = colourExposure[b[0]], e1 = colourExposure[b[1]], e2 = colourExposure[b[2]];
         const double e3 = alphaExposure[sourcePixelBytes == 4 ? b[3] : 255];
         const double depth = depthRow[u];
+        const RecordEnds at = {u, u, u, u, u, u, u, u};
         for (int h = 0; h < H; ++h) {
-            const int span = lastUnion[h];
-            if (span < 0) continue;
+            if (lastOffsets[h][7] < 0) continue;  // reaches no row of the group
             GatherSource& s = out[h][count[h]++];
-            s.kernelAtZero =
-                reinterpret_cast<std::uintptr_t>(lastRow[h]) - static_cast<std::uintptr_t>(u) * sizeof(double);
+            s.kernelAtZero = lastRow[h] - static_cast<std::uintptr_t>(u) * sizeof(double);
             s.stride = lastStride;
             s.exposure[0] = e0, s.exposure[1] = e1, s.exposure[2] = e2, s.exposure[3] = e3;
             s.depth = depth;
-            s.u = u;
-            for (int r = 0; r < R; ++r) {
-                const int rowSpan = lastSpan[h][r];
-                s.reach[r] = static_cast<double>(rowSpan);
-                s.rowX0[r] = u - rowSpan > 0 ? u - rowSpan : 0;
-                s.rowX1[r] = u + rowSpan < w - 1 ? u + rowSpan : w - 1;
-                if (kCount && rowSpan >= 0) visited += static_cast<std::uint64_t>(s.rowX1[r] - s.rowX0[r] + 1);
-            }
-            const int x0 = u - span > 0 ? u - span : 0;
-            const int x1 = u + span < w - 1 ? u + span : w - 1;
-            s.firstBlock = static_cast<int>(static_cast<unsigned>(x0) / L::kCount);
-            s.lastBlock = static_cast<int>(static_cast<unsigned>(x1) / L::kCount);
+            for (int r = 0; r < R; ++r) s.reach[r] = lastReach[h][r];
+            RecordEnds ends = at + lastOffsets[h];
+            ends = ends < lowest ? lowest : ends;
+            ends = ends > highest ? highest : ends;
+            ends = ends >> toBlocks;
+            ends[0] = u;
+            std::memcpy(&s.u, &ends, sizeof ends);
+            if (kCount)
+                for (int r = 0; r < R; ++r)
+                    if (lastReach[h][r] >= 0.0) visited += static_cast<std::uint64_t>(s.rowX1[r] - s.rowX0[r] + 1);
         }
     };
     if (runs != nullptr) {

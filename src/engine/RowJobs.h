@@ -146,10 +146,17 @@ struct GatherSource {
     double exposure[4];
     double depth;
     double reach[kGroupRows];  // span per target row: targets |x - u| <= span; -1: none
+    // Whole numbers, written at once from u on (see RecordEnds).
     int u;
     int firstBlock, lastBlock;  // the blocks of its first and last targets in any row
     int rowX0[kGroupRows], rowX1[kGroupRows];  // the targets of each row
+    int unused;  // the eighth lane of RecordEnds
 };
+// A source's whole numbers from u to the end, in lanes (the listing finds
+// them with a few operations on all of them at once).
+typedef int RecordEnds __attribute__((vector_size(8 * sizeof(int))));
+static_assert(kGroupRows == 2 && sizeof(RecordEnds) == sizeof(GatherSource) - offsetof(GatherSource, u),
+              "GatherSource ends in its whole numbers");
 
 // The gather for one target row against one source row.
 struct GatherRowJob : RowJob {
