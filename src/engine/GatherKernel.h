@@ -67,7 +67,7 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
     std::size_t lastStride = 0;
     const RecordEnds lowest = {0, 0, 0, 0, 0, 0, 0, 0};
     const RecordEnds highest = {w - 1, w - 1, w - 1, w - 1, w - 1, w - 1, w - 1, w - 1};
-    // Block of the union span's ends; whole numbers elsewhere.
+    // The union span's ends (lanes 1 and 2) become blocks; the rest stay columns.
     const RecordEnds toBlocks = {0, kLog2Lanes<L>, kLog2Lanes<L>, 0, 0, 0, 0, 0};
     auto list = [&](int u) __attribute__((always_inline)) {
         if (!(spreadRow[u] > minimum)) return;
@@ -85,6 +85,8 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
                     lastReach[h][r] = static_cast<double>(span[r]);
                     widest = span[r] > widest ? span[r] : widest;
                 }
+                // u, the union span's ends, each row's ends, and the union span
+                // itself (lane 7: whether the group is reached; unused in the record).
                 lastOffsets[h] = RecordEnds{0, -widest, widest, -span[0], -span[1], span[0], span[1], widest};
                 lastRow[h] =
                     widest < 0 ? 0 : reinterpret_cast<std::uintptr_t>(KernelLaneRow(kernel, front, dy - h * R, 0));
@@ -110,7 +112,6 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
             ends = ends < lowest ? lowest : ends;
             ends = ends > highest ? highest : ends;
             ends = ends >> toBlocks;
-            ends[0] = u;
             std::memcpy(&s.u, &ends, sizeof ends);
             if (kCount)
                 for (int r = 0; r < R; ++r)
