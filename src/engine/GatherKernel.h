@@ -129,9 +129,9 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
 
 // Adds the count sources of found (listed for rows jobs[0 .. R - 1]) to
 // those rows' sums, block by block; returns the visited targets that the
-// tests turned away where kCount (0 elsewhere). kGrey: the kernels have one channel (see KernelLanes),
-// so the four weight sums receive the same values in the same order and one
-// of them stands for all four. kAlphaOfWeight: the alpha sum is not kept
+// tests turned away where kCount (0 elsewhere). kGrey: the kernels have one
+// channel (see KernelLanes), so the four weight sums receive the same values
+// in the same order and one of them stands for all four. kAlphaOfWeight: the alpha sum is not kept
 // (see GatherRowJob::alphaOfWeight).
 template <class L, int R, bool kGrey, bool kAlphaOfWeight, bool kCount>
 std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* found, int count) {

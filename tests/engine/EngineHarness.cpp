@@ -26,15 +26,14 @@ dof::ExactParams ParamsOf(const BlurInput& input) {
 }
 
 EngineRun RunEngine(const BlurInput& input, int threads, int maxLanes,
-                    std::function<void(const dof::Progress&)> progress) {
+                    std::function<void(const dof::Progress&)> progress, WorkCount count) {
     const InputViews views = ViewsOf(input);
     dof::RunOptions options;
     options.threads = threads;
     options.progress = std::move(progress);
     EngineRun run;
     dof::Result<dof::Image> result =
-        RunExact(views.colour, views.depth, views.lens, ParamsOf(input), options, maxLanes, &run.engine, nullptr,
-                 WorkCount::kCount);
+        RunExact(views.colour, views.depth, views.lens, ParamsOf(input), options, maxLanes, &run.engine, nullptr, count);
     if (!result) throw std::runtime_error("the blur failed: " + result.error().message);
     const dof::Image& image = result.value();
     run.bytes.assign(image.Data(), image.Data() + image.ByteCount());

@@ -4,6 +4,7 @@
 
 #include <dof/Blur.h>
 
+#include "api/ExactRun.h"
 #include "engine/BlurEngine.h"
 #include "oracle/BlurInput.h"
 
@@ -24,10 +25,11 @@ struct EngineRun {
     const CBlurEngine* operator->() const { return engine.get(); }
 };
 // threads worker threads and at most maxLanes lanes (0: the widest), the
-// gather's work counted (GetStats);
+// gather's work counted (GetStats) unless count says otherwise;
 // progress, when given, receives the run's reports.
 EngineRun RunEngine(const BlurInput& input, int threads, int maxLanes = 0,
-                    std::function<void(const dof::Progress&)> progress = nullptr);
+                    std::function<void(const dof::Progress&)> progress = nullptr,
+                    WorkCount count = WorkCount::kCount);
 
 // The output bytes of the public call dof::Blur.
 std::vector<unsigned char> EngineBlur(const BlurInput& input, int threads);
