@@ -237,6 +237,7 @@ bool CBlurEngine::Run(EngineInputs inputs, unsigned char* output, std::ptrdiff_t
     stats_.firstPassMs = MsSince(phase);
     for (const auto& entry : kernels_) stats_.kernelBytes += entry.second->pixelData.size() * sizeof(FroatPixel);
     for (const auto& values : kernelLaneValues_) stats_.kernelBytes += values.size() * sizeof(double);
+    for (const auto& groups : kernelGroupReach_) stats_.kernelBytes += groups.size() * sizeof(GroupReach);
 
     phase = std::chrono::steady_clock::now();
     if (!RunGatherPass(monitor)) return false;

@@ -201,6 +201,7 @@ private:
     std::vector<double> rowMaxSpread_;       // per row, the largest spread
     std::vector<double> symmetricTable_;     // doubled distances for offsets -K/2..K/2 in both axes
     std::vector<std::vector<int>> kernelSpans_;  // per kernel: largest covered |dx| per |dy|
+    std::vector<std::vector<GroupReach>> kernelGroupReach_;  // per kernel (see KernelLanes::groups)
     std::vector<std::vector<double>> kernelLaneValues_;
     std::vector<KernelLanes> kernelLanes_;   // per kernel, as the gather reads it
     bool greyKernels_ = false;               // every kernel has four equal channels

@@ -65,6 +65,7 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
     double lastReach[H][kGroupRows];
     RecordEnds lastOffsets[H];
     std::size_t lastStride = 0;
+    static const GroupReach kUnreached = {{0, 1, -1, 1, 1, -1, -1, -1}, {-1.0, -1.0}};
     const RecordEnds lowest = {0, 0, 0, 0, 0, 0, 0, 0};
     const RecordEnds highest = {w - 1, w - 1, w - 1, w - 1, w - 1, w - 1, w - 1, w - 1};
     // The union span's ends (lanes 1 and 2) become blocks; the rest stay columns.
@@ -79,6 +80,17 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
             lastFront = front;
             lastAny = -1;
             for (int h = 0; h < H; ++h) {
+                if (R == kGroupRows) {
+                    // Looked up (see KernelLanes::groups); the loop below works it out.
+                    const int gdy = dy - h * R;
+                    const bool reached = -kernel.reach <= gdy && gdy < kernel.reach + R;
+                    const GroupReach& g = reached ? kernel.groups[gdy + kernel.reach] : kUnreached;
+                    std::memcpy(&lastOffsets[h], g.offsets, sizeof lastOffsets[h]);
+                    for (int r = 0; r < R; ++r) lastReach[h][r] = g.span[r];
+                    lastRow[h] = reached ? reinterpret_cast<std::uintptr_t>(KernelLaneRow(kernel, front, gdy, 0)) : 0;
+                    lastAny = g.offsets[7] > lastAny ? g.offsets[7] : lastAny;
+                    continue;
+                }
                 int widest = -1, span[kGroupRows] = {};
                 for (int r = 0; r < R; ++r) {
                     span[r] = ady[h][r] > kernel.reach ? -1 : kernel.span[ady[h][r]];

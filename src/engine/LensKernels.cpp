@@ -71,9 +71,11 @@ void CBlurEngine::BuildKernelLanes() {
     }
     const int channelCount = greyKernels_ ? 1 : 4;
     kernelSpans_.clear();
+    kernelGroupReach_.clear();
     kernelLaneValues_.clear();
     kernelLanes_.clear();
     kernelSpans_.reserve(kernels_.size());
+    kernelGroupReach_.reserve(kernels_.size());
     kernelLaneValues_.reserve(kernels_.size());
     for (const auto& entry : kernels_) {
         const double spread = entry.first;
@@ -118,8 +120,23 @@ void CBlurEngine::BuildKernelLanes() {
                 }
             }
         }
+        std::vector<GroupReach> groups(static_cast<std::size_t>(std::max(2 * reach + kGroupRows, 0)));
+        for (int gdy = -reach; gdy < reach + kGroupRows; ++gdy) {
+            GroupReach& g = groups[static_cast<std::size_t>(gdy + reach)];
+            int rowSpan[kGroupRows], widest = -1;
+            for (int r = 0; r < kGroupRows; ++r) {
+                const int ady = std::abs(gdy - r);
+                rowSpan[r] = ady > reach ? -1 : span[static_cast<std::size_t>(ady)];
+                g.span[r] = static_cast<double>(rowSpan[r]);
+                widest = std::max(widest, rowSpan[r]);
+            }
+            const int offsets[8] = {0, -widest, widest, -rowSpan[0], -rowSpan[1], rowSpan[0], rowSpan[1], widest};
+            std::copy(offsets, offsets + 8, g.offsets);
+        }
         kernelSpans_.push_back(std::move(span));
         lanes.span = kernelSpans_.back().data();
+        kernelGroupReach_.push_back(std::move(groups));
+        lanes.groups = kernelGroupReach_.back().data();
         kernelLaneValues_.push_back(std::move(values));
         lanes.values = kernelLaneValues_.back().data();
         kernelLanes_.push_back(lanes);
