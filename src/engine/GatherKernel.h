@@ -65,7 +65,8 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
     double lastReach[H][kGroupRows];
     RecordEnds lastOffsets[H];
     std::size_t lastStride = 0;
-    static const GroupReach kUnreached = {{0, 1, -1, 1, 1, -1, -1, -1}, {-1.0, -1.0}};
+    static constexpr int kNoRow[kGroupRows] = {-1, -1};
+    static constexpr GroupReach kUnreached = ReachOfRows(kNoRow, kGroupRows);
     const RecordEnds lowest = {0, 0, 0, 0, 0, 0, 0, 0};
     const RecordEnds highest = {w - 1, w - 1, w - 1, w - 1, w - 1, w - 1, w - 1, w - 1};
     // The union span's ends (lanes 1 and 2) become blocks; the rest stay columns.
@@ -80,28 +81,22 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
             lastFront = front;
             lastAny = -1;
             for (int h = 0; h < H; ++h) {
+                const int gdy = dy - h * R;
+                GroupReach own;
+                const GroupReach* g = &own;
                 if (R == kGroupRows) {
-                    // Looked up (see KernelLanes::groups); the loop below works it out.
-                    const int gdy = dy - h * R;
+                    // Looked up (see KernelLanes::groups).
                     const bool reached = -kernel.reach <= gdy && gdy < kernel.reach + R;
-                    const GroupReach& g = reached ? kernel.groups[gdy + kernel.reach] : kUnreached;
-                    std::memcpy(&lastOffsets[h], g.offsets, sizeof lastOffsets[h]);
-                    for (int r = 0; r < R; ++r) lastReach[h][r] = g.span[r];
-                    lastRow[h] = reached ? reinterpret_cast<std::uintptr_t>(KernelLaneRow(kernel, front, gdy, 0)) : 0;
-                    lastAny = g.offsets[7] > lastAny ? g.offsets[7] : lastAny;
-                    continue;
+                    g = reached ? &kernel.groups[gdy + kernel.reach] : &kUnreached;
+                } else {
+                    int span[kGroupRows] = {};
+                    for (int r = 0; r < R; ++r) span[r] = ady[h][r] > kernel.reach ? -1 : kernel.span[ady[h][r]];
+                    own = ReachOfRows(span, R);
                 }
-                int widest = -1, span[kGroupRows] = {};
-                for (int r = 0; r < R; ++r) {
-                    span[r] = ady[h][r] > kernel.reach ? -1 : kernel.span[ady[h][r]];
-                    lastReach[h][r] = static_cast<double>(span[r]);
-                    widest = span[r] > widest ? span[r] : widest;
-                }
-                // u, the union span's ends, each row's ends, and the union span
-                // itself (lane 7: whether the group is reached; unused in the record).
-                lastOffsets[h] = RecordEnds{0, -widest, widest, -span[0], -span[1], span[0], span[1], widest};
-                lastRow[h] =
-                    widest < 0 ? 0 : reinterpret_cast<std::uintptr_t>(KernelLaneRow(kernel, front, dy - h * R, 0));
+                std::memcpy(&lastOffsets[h], g->offsets, sizeof lastOffsets[h]);
+                for (int r = 0; r < R; ++r) lastReach[h][r] = g->span[r];
+                const int widest = g->offsets[7];
+                lastRow[h] = widest < 0 ? 0 : reinterpret_cast<std::uintptr_t>(KernelLaneRow(kernel, front, gdy, 0));
                 lastAny = widest > lastAny ? widest : lastAny;
             }
             lastStride = static_cast<std::size_t>(kernel.stride);

@@ -122,16 +122,12 @@ void CBlurEngine::BuildKernelLanes() {
         }
         std::vector<GroupReach> groups(static_cast<std::size_t>(std::max(2 * reach + kGroupRows, 0)));
         for (int gdy = -reach; gdy < reach + kGroupRows; ++gdy) {
-            GroupReach& g = groups[static_cast<std::size_t>(gdy + reach)];
-            int rowSpan[kGroupRows], widest = -1;
+            int rowSpan[kGroupRows];
             for (int r = 0; r < kGroupRows; ++r) {
                 const int ady = std::abs(gdy - r);
                 rowSpan[r] = ady > reach ? -1 : span[static_cast<std::size_t>(ady)];
-                g.span[r] = static_cast<double>(rowSpan[r]);
-                widest = std::max(widest, rowSpan[r]);
             }
-            const int offsets[8] = {0, -widest, widest, -rowSpan[0], -rowSpan[1], rowSpan[0], rowSpan[1], widest};
-            std::copy(offsets, offsets + 8, g.offsets);
+            groups[static_cast<std::size_t>(gdy + reach)] = ReachOfRows(rowSpan, kGroupRows);
         }
         kernelSpans_.push_back(std::move(span));
         lanes.span = kernelSpans_.back().data();

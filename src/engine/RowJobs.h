@@ -13,16 +13,22 @@ constexpr int kListedGroups = 2;
 // The most target rows set up at once, each in a slot of its own.
 constexpr int kTargetRowSlots = kGroupRows * kListedGroups;
 
-// What a kernel reaches in a group of kGroupRows target rows whose first row
-// lies gdy rows above the source row (row r at gdy - r): each row's span (-1:
+// What a kernel reaches in a group of target rows: each row's span (-1:
 // none), and as offsets from u, in the order of GatherSource's whole numbers
-// after u: the ends of the spans' union, each row's ends, and the union's
-// span (-1 where no row is reached). The listing looks them up where it
-// changes kernel (15 % of its time went into working them out).
+// after u: u itself, the ends of the spans' union, each row's ends, and the
+// union's span (-1 where no row is reached; not a field of the record).
 struct GroupReach {
     int offsets[8];
     double span[kGroupRows];
 };
+// The reach of the first rows spans of span (the others 0).
+constexpr GroupReach ReachOfRows(const int (&span)[kGroupRows], int rows) {
+    int widest = -1;
+    for (int r = 0; r < rows; ++r) widest = span[r] > widest ? span[r] : widest;
+    GroupReach g = {{0, -widest, widest, -span[0], -span[1], span[0], span[1], widest}, {}};
+    for (int r = 0; r < kGroupRows; ++r) g.span[r] = static_cast<double>(span[r]);
+    return g;
+}
 
 // One kernel as the gather reads it: for each row offset dy within reach
 // and each orientation (0: behind the focus, read as stored; 1: in front,
@@ -39,8 +45,11 @@ struct KernelLanes {
     int stride = 0;       // doubles per channel row
     int channels = 4;     // 4, or 1 for a grey lens
     const int* span = nullptr;  // per |dy| up to reach + kZeroRows: the largest covered |dx|, or -1
-    // Per gdy from -reach to reach + kGroupRows - 1, element gdy + reach (none
-    // when reach < 0); other groups are not reached.
+    // The reach in kGroupRows target rows whose first lies gdy rows above the
+    // source row (row r at gdy - r), per gdy from -reach to reach +
+    // kGroupRows - 1, element gdy + reach (none when reach < 0; other groups
+    // are not reached): the listing reads it where it changes kernel, which
+    // a third of its sources do (working it out there took a tenth of its time).
     const GroupReach* groups = nullptr;
     static constexpr int kZeroRows = kGroupRows - 1;
 };
