@@ -21,7 +21,7 @@ struct GroupReach {
     int offsets[8];
     double span[kGroupRows];
 };
-// The reach of the first rows spans of span (the others 0).
+// The reach of rows whose spans are span[0 .. rows - 1] (the rest of span 0).
 constexpr GroupReach ReachOfRows(const int (&span)[kGroupRows], int rows) {
     int widest = -1;
     for (int r = 0; r < rows; ++r) widest = span[r] > widest ? span[r] : widest;
