@@ -138,8 +138,8 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
 // those rows' sums, block by block; returns the visited targets that the
 // tests turned away where kCount (0 elsewhere). kGrey: the kernels have one
 // channel (see KernelLanes), so the four weight sums receive the same values
-// in the same order and one of them stands for all four. kAlphaOfWeight: the alpha sum is not kept
-// (see GatherRowJob::alphaOfWeight).
+// in the same order and one of them stands for all four. kAlphaOfWeight: the
+// alpha sum is not kept (see GatherRowJob::alphaOfWeight).
 template <class L, int R, bool kGrey, bool kAlphaOfWeight, bool kCount>
 std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* found, int count) {
     typedef typename L::V V;
