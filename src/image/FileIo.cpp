@@ -11,7 +11,6 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/LargeArray.h"
 
 namespace {
 
@@ -77,7 +76,6 @@ ReadResult ReadWholeFile(const std::string& path, std::unique_ptr<unsigned char[
     if (check && !check(head.data(), head.size(), expected)) return ReadResult::kRefused;
 
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[expected > 0 ? expected : 1]);
-    AdviseHugePages(buffer.get(), expected);
     if (!head.empty()) std::memcpy(buffer.get(), head.data(), head.size());
     const std::size_t rest = expected - head.size();
     if (ReadFully(file.get(), buffer.get() + head.size(), rest) != rest) {

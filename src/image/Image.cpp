@@ -4,8 +4,6 @@
 
 #include <dof/Image.h>
 
-#include "platform/LargeArray.h"
-
 namespace dof {
 
 namespace {
@@ -24,7 +22,7 @@ Image::Image(int width, int height, int channels, SampleType type) {
     if (width < 0 || height < 0 || channels < 1 || channels > 4) return;
     const std::size_t bytes = PictureBytes(width, height, channels, type);
     if (bytes > 0) {
-        pixels_ = static_cast<unsigned char*>(AllocateLarge(bytes));
+        pixels_ = new unsigned char[bytes];
         std::memset(pixels_, 0, bytes);
     }
     width_ = width;
@@ -69,7 +67,7 @@ Image& Image::operator=(Image&& other) noexcept {
 Image::~Image() { Release(); }
 
 void Image::Release() noexcept {
-    if (pixels_) FreeLarge(pixels_, ByteCount());
+    delete[] pixels_;
     pixels_ = nullptr;
     width_ = height_ = channels_ = 0;
 }
