@@ -155,6 +155,7 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
     struct Block {
         TargetBlock<L> row[R];
         V spread[R];
+        const double* distance[R];  // the row's doubled distances, element x - u at -u
         V sr[R], sg[R], sb[R], sa[R];  // sums
         V wr[R], wg[R], wb[R], wa[R];  // weights (wr alone for a grey lens)
     };
@@ -166,6 +167,7 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
             const GatherRowJob& job = *jobs[r];
             block.row[r].Load(job, x, lanes);
             block.spread[r] = L::Load(centreSpread[r] + x);
+            block.distance[r] = distance[r] + x;
             block.sr[r] = L::Load(job.sums[0] + x), block.sg[r] = L::Load(job.sums[1] + x);
             block.sb[r] = L::Load(job.sums[2] + x);
             if (!kAlphaOfWeight) block.sa[r] = L::Load(job.sums[3] + x);
@@ -217,16 +219,18 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
         }
     };
     // Row r of the block with a test per lane.
-    auto addTested = [&](const GatherSource& s, int x, Block& block, int r, const double* kernel)
+    auto addTested = [&](const GatherSource& s, Block& block, int r, const double* kernel)
         __attribute__((always_inline)) {
-        if (s.reach[r] < 0.0) return;
+        // In a row the source does not reach, its kernel row holds 0: only
+        // the counts need to pass over it.
+        if (kCount && s.reach[r] < 0.0) return;
         const TargetBlock<L>& target = block.row[r];
         // A target of this source in this row, within the target's window.
         const M span = L::Both(L::LessEqual(L::Splat(static_cast<double>(s.rowX0[r])), target.xv),
                                L::LessEqual(target.xv, L::Splat(static_cast<double>(s.rowX1[r]))));
         // Not behind the target, or inside the target's own spread.
         const M visible = L::Either(L::LessEqual(L::Splat(s.depth), target.depth),
-                                    L::Less(L::Load(distance[r] + (x - s.u)), block.spread[r]));
+                                    L::Less(L::Load(block.distance[r] - s.u), block.spread[r]));
         M take = visible;
         if (!target.WindowsHold(s.reach[r])) {
             const V dxv = L::Sub(L::Splat(static_cast<double>(s.u)), target.xv);
@@ -274,7 +278,7 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
             if (block.row[r].TakesWhole(s.reach[r], s.depth))
                 addWhole(s, block, r, kernel);
             else
-                addTested(s, x, block, r, kernel);
+                addTested(s, block, r, kernel);
         }
     };
     Block current;
