@@ -4,6 +4,8 @@
 
 #include <dof/Image.h>
 
+#include "platform/LargeArray.h"
+
 namespace dof {
 
 namespace {
@@ -22,7 +24,7 @@ Image::Image(int width, int height, int channels, SampleType type) {
     if (width < 0 || height < 0 || channels < 1 || channels > 4) return;
     const std::size_t bytes = PictureBytes(width, height, channels, type);
     if (bytes > 0) {
-        pixels_ = new unsigned char[bytes];
+        pixels_ = static_cast<unsigned char*>(AllocateLarge(bytes));
         std::memset(pixels_, 0, bytes);
     }
     width_ = width;
@@ -67,7 +69,7 @@ Image& Image::operator=(Image&& other) noexcept {
 Image::~Image() { Release(); }
 
 void Image::Release() noexcept {
-    delete[] pixels_;
+    if (pixels_) FreeLarge(pixels_, ByteCount());
     pixels_ = nullptr;
     width_ = height_ = channels_ = 0;
 }

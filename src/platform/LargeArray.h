@@ -1,23 +1,49 @@
 #pragma once
-// Storage for the big per-pixel arrays of a run. They live on the heap in
-// the system's own pages: huge pages are not asked for. Where the system has
+// Storage for the big per-pixel arrays of a run. Blocks of a megabyte or
+// more are mapped on their own, so that freeing one gives its memory back at
+// once (and a process forked later does not share it); smaller blocks come
+// from operator new, as do all blocks in sanitizer builds, which keep their
+// checks on every array. Huge pages are not asked for: where the system has
 // to find fresh memory (a virtual machine's host giving memory back), a huge
 // page costs far more to touch first than the 4 KiB pages it stands for, and
 // no pass runs faster in huge pages (see the README's *Fresh memory*).
-#include <memory>
+#include <cstddef>
+#include <new>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
-template <class T>
-using LargeArray = std::vector<T>;
+void* AllocateLarge(std::size_t bytes);
+// Whether big blocks are mapped on their own here (not in sanitizer builds).
+bool LargeBlocksAreMapped();
+void FreeLarge(void* block, std::size_t bytes);
 
-// The same storage, but resize(n) leaves the new elements as they come: for
-// arrays that a loop over every element writes before any is read, so that
-// the pages are first touched in that loop, on its threads, and not by a
-// fill before it.
 template <class T>
-struct UnfilledAllocator : std::allocator<T> {
+struct LargeAllocator {
+    typedef T value_type;
+    LargeAllocator() = default;
+    template <class U>
+    LargeAllocator(const LargeAllocator<U>&) noexcept {}
+    T* allocate(std::size_t count) {
+        if (count > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+        return static_cast<T*>(AllocateLarge(count * sizeof(T)));
+    }
+    void deallocate(T* block, std::size_t count) noexcept { FreeLarge(block, count * sizeof(T)); }
+    template <class U>
+    bool operator==(const LargeAllocator<U>&) const noexcept { return true; }
+    template <class U>
+    bool operator!=(const LargeAllocator<U>&) const noexcept { return false; }
+};
+
+template <class T>
+using LargeArray = std::vector<T, LargeAllocator<T>>;
+
+// The same storage, but resize(n) leaves the new elements as they come (zero
+// where the block was mapped on its own, anything otherwise): for arrays that
+// a loop over every element writes before any is read, so that the pages are
+// first touched in that loop, on its threads, and not by a fill before it.
+template <class T>
+struct UnfilledAllocator : LargeAllocator<T> {
     template <class U>
     struct rebind {
         typedef UnfilledAllocator<U> other;
