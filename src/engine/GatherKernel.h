@@ -155,7 +155,7 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
     struct Block {
         TargetBlock<L> row[R];
         V spread[R];
-        const double* distance[R];  // the row's doubled distances, element x - u at -u
+        const double* distance[R];  // each row's doubled distances, that of offset x - u at -u
         V sr[R], sg[R], sb[R], sa[R];  // sums
         V wr[R], wg[R], wb[R], wa[R];  // weights (wr alone for a grey lens)
     };

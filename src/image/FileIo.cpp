@@ -11,7 +11,6 @@
 #include <cstring>
 #include <vector>
 
-
 namespace {
 
 // Reads up to count bytes; fewer only at the end of the file or on an error.
