@@ -90,7 +90,7 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
                     g = reached ? &kernel.groups[gdy + kernel.reach] : &kUnreached;
                 } else {
                     int span[kGroupRows] = {};
-                    for (int r = 0; r < R; ++r) span[r] = ady[h][r] > kernel.reach ? -1 : kernel.span[ady[h][r]];
+                    for (int r = 0; r < R; ++r) span[r] = KernelRowSpan(kernel, ady[h][r]);
                     own = ReachOfRows(span, R);
                 }
                 std::memcpy(&lastOffsets[h], g->offsets, sizeof lastOffsets[h]);

@@ -120,17 +120,14 @@ void CBlurEngine::BuildKernelLanes() {
                 }
             }
         }
+        kernelSpans_.push_back(std::move(span));
+        lanes.span = kernelSpans_.back().data();
         std::vector<GroupReach> groups(static_cast<std::size_t>(std::max(2 * reach + kGroupRows, 0)));
         for (int gdy = -reach; gdy < reach + kGroupRows; ++gdy) {
             int rowSpan[kGroupRows];
-            for (int r = 0; r < kGroupRows; ++r) {
-                const int ady = std::abs(gdy - r);
-                rowSpan[r] = ady > reach ? -1 : span[static_cast<std::size_t>(ady)];
-            }
+            for (int r = 0; r < kGroupRows; ++r) rowSpan[r] = KernelRowSpan(lanes, std::abs(gdy - r));
             groups[static_cast<std::size_t>(gdy + reach)] = ReachOfRows(rowSpan, kGroupRows);
         }
-        kernelSpans_.push_back(std::move(span));
-        lanes.span = kernelSpans_.back().data();
         kernelGroupReach_.push_back(std::move(groups));
         lanes.groups = kernelGroupReach_.back().data();
         kernelLaneValues_.push_back(std::move(values));

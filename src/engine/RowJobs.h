@@ -54,6 +54,9 @@ struct KernelLanes {
     static constexpr int kZeroRows = kGroupRows - 1;
 };
 
+// The largest covered |dx| of a kernel's rows at |dy| = ady, or -1.
+static inline int KernelRowSpan(const KernelLanes& k, int ady) { return ady > k.reach ? -1 : k.span[ady]; }
+
 // Element e = 0 of the row of one channel, orientation and dy (|dy| <= reach + kZeroRows).
 static inline const double* KernelLaneRow(const KernelLanes& k, int orientation, int dy, int channel) {
     const int z = KernelLanes::kZeroRows;
