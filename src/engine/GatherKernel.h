@@ -21,7 +21,7 @@ constexpr int kLog2Lanes = L::kCount == 2 ? 1 : L::kCount == 4 ? 2 : L::kCount =
 // groups of rows: the candidates' tests, kernels and exposures are found once.
 // (A function of its own with the test of a candidate inlined in it: either
 // way round the listing took 20 to 40 % longer.)
-template <class L, int R, int H, bool kCount>
+template <class L, int R, int H, bool kAlphaOfWeight, bool kCount>
 __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, GatherSource* const* found, int* counts,
                                                  std::uint64_t& visits) {
     const GatherRowJob& first = *jobs[0];
@@ -49,9 +49,9 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
     const double* const colourExposure = first.colourExposure;
     const double* const alphaExposure = first.alphaExposure;
     const KernelLanes* const kernelLanes = first.kernelLanes;
+    // Each group's next record.
     GatherSource* out[H];
-    int count[H];
-    for (int h = 0; h < H; ++h) out[h] = found[h], count[h] = 0;
+    for (int h = 0; h < H; ++h) out[h] = found[h];
     // Counted here, not through the reference, which the stores below may alias.
     std::uint64_t visited = 0;
 
@@ -62,6 +62,7 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
     std::uint32_t lastId = 0xffffffffu;
     int lastFront = -1, lastAny = -1;
     std::uintptr_t lastRow[H];
+    int lastWidest[H];
     double lastReach[H][kGroupRows];
     RecordEnds lastOffsets[H];
     std::size_t lastStride = 0;
@@ -96,6 +97,7 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
                 std::memcpy(&lastOffsets[h], g->offsets, sizeof lastOffsets[h]);
                 for (int r = 0; r < R; ++r) lastReach[h][r] = g->span[r];
                 const int widest = g->offsets[7];
+                lastWidest[h] = widest;
                 lastRow[h] = widest < 0 ? 0 : reinterpret_cast<std::uintptr_t>(KernelLaneRow(kernel, front, gdy, 0));
                 lastAny = widest > lastAny ? widest : lastAny;
             }
@@ -104,12 +106,13 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
         if (lastAny < 0) return;
         const unsigned char* b = sourceByteRow + sourcePixelBytes * u;
         const double e0 = colourExposure[b[0]], e1 = colourExposure[b[1]], e2 = colourExposure[b[2]];
-        const double e3 = alphaExposure[sourcePixelBytes == 4 ? b[3] : 255];
+        // Not read where the alpha sum is not kept.
+        const double e3 = kAlphaOfWeight ? 0.0 : alphaExposure[sourcePixelBytes == 4 ? b[3] : 255];
         const double depth = depthRow[u];
         const RecordEnds at = {u, u, u, u, u, u, u, u};
         for (int h = 0; h < H; ++h) {
-            if (lastOffsets[h][7] < 0) continue;  // reaches no row of the group
-            GatherSource& s = out[h][count[h]++];
+            if (lastWidest[h] < 0) continue;  // reaches no row of the group
+            GatherSource& s = *out[h]++;
             s.kernelAtZero = lastRow[h] - static_cast<std::uintptr_t>(u) * sizeof(double);
             s.stride = lastStride;
             s.exposure[0] = e0, s.exposure[1] = e1, s.exposure[2] = e2, s.exposure[3] = e3;
@@ -126,11 +129,12 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
         }
     };
     if (runs != nullptr) {
-        for (int k = 0; k < first.runCount; ++k) list(runs[k].start);
+        const int runCount = first.runCount;
+        for (int k = 0; k < runCount; ++k) list(runs[k].start);
     } else {
         for (int u = 0; u < w; ++u) list(u);
     }
-    for (int h = 0; h < H; ++h) counts[h] = count[h];
+    for (int h = 0; h < H; ++h) counts[h] = static_cast<int>(out[h] - found[h]);
     visits += visited;
 }
 
@@ -305,7 +309,7 @@ void GatherSourceRows(GatherRowJob* const* jobs) {
     for (int h = 0; h < H; ++h) found[h] = jobs[h * R]->sources;
     int counts[H];
     std::uint64_t visits = 0;
-    ListGatherSources<L, R, H, kCount>(jobs, found, counts, visits);
+    ListGatherSources<L, R, H, kAlphaOfWeight, kCount>(jobs, found, counts, visits);
     std::uint64_t refused = 0;
     for (int h = 0; h < H; ++h)
         if (counts[h] > 0)
