@@ -26,8 +26,11 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
     const std::size_t tableRowLength = job.tableRowLength;
     const std::size_t tableRowCentre = job.tableRowCentre;
     const int candidates = runs ? job.runCount : w;
+    const double* const distance = job.distance;
+    const bool anyNonPositiveBlur = job.anyNonPositiveBlur;
 
-    int count = 0;
+    // The next record.
+    SpreadSource* out = found;
     // Neighbouring sources mostly share a J table, and so its row and span.
     std::uint16_t lastId = kNoSpreadTable;
     int lastSpan = -1;
@@ -61,7 +64,7 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
             const double room = halfB * halfB - static_cast<double>(dy) * dy;
             r = (room > 0.0 ? static_cast<int>(__builtin_sqrt(room)) : 0) + 1;
             if (r > half) r = half;
-        } else if (b <= 0.0 && job.anyNonPositiveBlur) {
+        } else if (b <= 0.0 && anyNonPositiveBlur) {
             // A blur below zero (only with a negative blur size) can give
             // J >= 1 anywhere in the window.
             r = half;
@@ -70,10 +73,10 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
         }
         const double dn = depthRow[u];
         const int x1 = u + n - 1 + r < w - 1 ? u + n - 1 + r : w - 1;
-        if (j != nullptr && count > 0) {
+        if (j != nullptr && out != found) {
             // The next sources of a run: their blur has the same J row, and
             // their depth is the same.
-            SpreadSource& run = found[count - 1];
+            SpreadSource& run = out[-1];
             if (run.j == j && run.u + run.count == u && run.depth == dn) {
                 run.count += n;
                 run.x1 = x1;
@@ -81,9 +84,9 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
                 continue;
             }
         }
-        SpreadSource& s = found[count++];
+        SpreadSource& s = *out++;
         s.j = j;
-        s.distance = job.distance;
+        s.distance = distance;
         s.depth = dn;
         s.blur = b;
         s.dy = dy;
@@ -96,7 +99,7 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
         s.span = r;
         s.error = j != nullptr ? lastError : 0.0;
     }
-    return count;
+    return static_cast<int>(out - found);
 }
 
 // The per-target arrays of a job's target row, copied out of it: a store to
