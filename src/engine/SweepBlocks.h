@@ -25,10 +25,12 @@ __attribute__((always_inline)) inline void SweepBlocks(const S* sources, int cou
     // Takes up the sources whose targets start by the block, in order,
     // adding those that start earlier to their closed blocks late; keep(s)
     // takes each.
-    int next = 0;
+    // Pointers rather than indices: the block's loops then need fewer registers.
+    const S* const end = sources + count;
+    const S* next = sources;
     auto takeUp = [&](int block, auto keep) {
-        while (next < count && sources[next].firstBlock <= block) {
-            const S& s = sources[next];
+        while (next != end && next->firstBlock <= block) {
+            const S& s = *next;
             for (int b = s.firstBlock; b < block && b <= s.lastBlock; ++b) late(s, b * L::kCount);
             keep(s);
             ++next;
@@ -36,23 +38,22 @@ __attribute__((always_inline)) inline void SweepBlocks(const S* sources, int cou
     };
     // Where they lie: sources first .. next - 1.
     constexpr int kFewEnded = 16;
-    int first = 0;
+    const S* first = sources;
     int block = sources[0].firstBlock;
     for (;;) {
         if (first == next) {
-            if (next == count) return;
-            if (sources[next].firstBlock > block) block = sources[next].firstBlock;
+            if (next == end) return;
+            if (next->firstBlock > block) block = next->firstBlock;
         }
         takeUp(block, [](const S&) {});
-        while (first < next && sources[first].lastBlock < block) ++first;
+        while (first != next && first->lastBlock < block) ++first;
         if (first == next) continue;
         const int x = block * L::kCount;
         open(x);
         int ended = 0;
-        for (int k = first; k < next; ++k) {
-            const S& s = sources[k];
-            if (s.lastBlock >= block)
-                visit(s, x);
+        for (const S* s = first; s != next; ++s) {
+            if (s->lastBlock >= block)
+                visit(*s, x);
             else
                 ++ended;
         }
@@ -64,10 +65,10 @@ __attribute__((always_inline)) inline void SweepBlocks(const S* sources, int cou
     const void** active = scratch.active;
     const void** survivors = scratch.survivors;
     int activeCount = 0;
-    for (int k = first; k < next; ++k)
-        if (sources[k].lastBlock >= block) active[activeCount++] = &sources[k];
-    while (next < count || activeCount > 0) {
-        if (activeCount == 0 && sources[next].firstBlock > block) block = sources[next].firstBlock;
+    for (const S* s = first; s != next; ++s)
+        if (s->lastBlock >= block) active[activeCount++] = s;
+    while (next != end || activeCount > 0) {
+        if (activeCount == 0 && next->firstBlock > block) block = next->firstBlock;
         takeUp(block, [&](const S& s) {
             if (s.lastBlock >= block) active[activeCount++] = &s;
         });
