@@ -128,7 +128,9 @@ void SweepRunningSums(const SpreadRowJob& job, const SpreadSource* found, int co
         int kept = 0;
         for (int k = 0; k < activeCount; ++k) {
             const SpreadSource& s = *active[k];
-            if (block.Holds(s)) {
+            // Marked as the likely way: otherwise the compiler kept the block's
+            // values in memory for the calls below (the sweep 10 % slower).
+            if (__builtin_expect(block.Holds(s), 1)) {
                 addRun(s, x);
             } else {
                 store(x);
