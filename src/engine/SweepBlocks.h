@@ -22,12 +22,12 @@
 template <class L, class S, class Open, class Visit, class Close, class Late>
 __attribute__((always_inline)) inline void SweepBlocks(const S* sources, int count, const BlockScratch& scratch,
                                                        Open open, Visit visit, Close close, Late late) {
-    // Takes up the sources whose targets start by the block, in order,
-    // adding those that start earlier to their closed blocks late; keep(s)
-    // takes each.
     // Pointers rather than indices: the block's loops then need fewer registers.
     const S* const end = sources + count;
     const S* next = sources;
+    // Takes up the sources whose targets start by the block, in order,
+    // adding those that start earlier to their closed blocks late; keep(s)
+    // takes each.
     auto takeUp = [&](int block, auto keep) {
         while (next != end && next->firstBlock <= block) {
             const S& s = *next;
