@@ -62,6 +62,8 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
     std::uint32_t lastId = 0xffffffffu;
     int lastFront = -1, lastAny = -1;
     std::uintptr_t lastRow[H];
+    // Each group's widest span (the offsets' eighth lane), kept apart: taken
+    // out of the vector at every candidate it cost the listing instructions.
     int lastWidest[H];
     double lastReach[H][kGroupRows];
     RecordEnds lastOffsets[H];
