@@ -61,6 +61,8 @@ void CBlurEngine::SetSourceRow(GatherRowJob& job, int v) const {
     job.kernelIdRow = &kernelIds_[sourceRow];
     job.inFrontRow = &inFront_[sourceRow];
     job.sourceByteRow = ColourRow(v);
+    // A spread s reaches targets at doubled distances up to s - 1.
+    job.widestSpan = (rowMaxSpread_[static_cast<std::size_t>(v)] - 1.0) / 2.0;
 }
 
 void CBlurEngine::GatherRow(int y) {

@@ -5,6 +5,7 @@
 // source serves R rows of targets. Each row's sums are formed alike,
 // whatever R and the number of groups.
 #include <cstring>
+#include <limits>
 
 #include "engine/SweepBlocks.h"
 #include "engine/TargetBlock.h"
@@ -147,7 +148,7 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
 // in the same order and one of them stands for all four. kAlphaOfWeight: the
 // alpha sum is not kept (see GatherRowJob::alphaOfWeight).
 template <class L, int R, bool kGrey, bool kAlphaOfWeight, bool kCount>
-std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* found, int count) {
+std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* found, int count, double widestSpan) {
     typedef typename L::V V;
     typedef typename L::M M;
     const double* distance[R];
@@ -160,6 +161,12 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
     // The targets of one block in each row and the sums of their windows so far.
     struct Block {
         TargetBlock<L> row[R];
+        // Where every row's windows hold the widest span that any source of
+        // the source row may have, the depth at or below which a source needs
+        // no test in any row; -inf elsewhere, where each row is tested alone.
+        // (One comparison a visit instead of two a row: the comparisons share
+        // the processor's ports with the sums' arithmetic.)
+        double nearestOfAll;
         V spread[R];
         const double* distance[R];  // each row's doubled distances, that of offset x - u at -u
         V sr[R], sg[R], sb[R], sa[R];  // sums
@@ -169,6 +176,7 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
     // or not) in one file the compiler left some parts out of line, and the
     // sweeps of both passes took 15 to 40 % longer.
     auto load = [&](Block& block, int x) __attribute__((always_inline)) {
+        double nearestOfAll = std::numeric_limits<double>::infinity();
         for (int r = 0; r < R; ++r) {
             const GatherRowJob& job = *jobs[r];
             block.row[r].Load(job, x, lanes);
@@ -182,7 +190,13 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
                 block.wg[r] = L::Load(job.weights[1] + x), block.wb[r] = L::Load(job.weights[2] + x);
                 block.wa[r] = L::Load(job.weights[3] + x);
             }
+            const TargetBlock<L>& t = block.row[r];
+            if (!(widestSpan <= t.cover))
+                nearestOfAll = -std::numeric_limits<double>::infinity();
+            else if (t.nearest < nearestOfAll)
+                nearestOfAll = t.nearest;
         }
+        block.nearestOfAll = nearestOfAll;
     };
     auto store = [&](const Block& block, int x) __attribute__((always_inline)) {
         for (int r = 0; r < R; ++r) {
@@ -271,10 +285,9 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
             for (std::uintptr_t c = 0; c < channels; ++c)
                 __builtin_prefetch(reinterpret_cast<const void*>(ahead - r * rowBytes + c * s.stride * sizeof(double)));
         // Every target of the block in every row passes the tests: those past
-        // the span, or in a row the source does not reach, read kernel values of 0.
-        bool whole = true;
-        for (int r = 0; r < R; ++r) whole = whole && block.row[r].TakesWhole(s.reach[r], s.depth);
-        if (whole) {
+        // the span, or in a row the source does not reach, read kernel values
+        // of 0. Elsewhere each row on its own.
+        if (s.depth <= block.nearestOfAll) {
             for (int r = 0; r < R; ++r)
                 addWhole(s, block, r, reinterpret_cast<const double*>(kernelFirst - r * rowBytes));
             return;
@@ -315,7 +328,8 @@ void GatherSourceRows(GatherRowJob* const* jobs) {
     std::uint64_t refused = 0;
     for (int h = 0; h < H; ++h)
         if (counts[h] > 0)
-            refused += SweepGatherSources<L, R, kGrey, kAlphaOfWeight, kCount>(jobs + h * R, found[h], counts[h]);
+            refused += SweepGatherSources<L, R, kGrey, kAlphaOfWeight, kCount>(jobs + h * R, found[h], counts[h],
+                                                                              jobs[0]->widestSpan);
     if (kCount) {
         jobs[0]->visits += visits;
         jobs[0]->contributions += visits - refused;

@@ -197,6 +197,9 @@ struct GatherRowJob : RowJob {
     const double* colourExposure = nullptr;
     const double* alphaExposure = nullptr;
     const KernelLanes* kernelLanes = nullptr;  // per kernel id
+    // At least the span of any source of the source row in any target row
+    // (set with the source row).
+    double widestSpan = 0.0;
     bool grey = false;  // the kernels have one channel: the four weights are one
     // Every source's alpha exposure is 255 and the kernels hold no value that
     // 255 times it would round far from: the alpha mean is then 255 within
