@@ -40,13 +40,16 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
         const int u = runs ? runs[k].start : k;
         // Only sources with a J table come in runs of more than one.
         const int n = runs ? runs[k].count : 1;
-        const double b = blurRow[u];
         const std::uint16_t id = tableIds[u];
         int r;
         const double* j = nullptr;
-        if (b > minimum && id != kNoSpreadTable) {
-            // Tabulated: exactly the offsets |dx| <= r have J >= 1, and J is 0
-            // past them, so lanes beyond the span add nothing.
+        // Read only where J is computed: the blur rows are the listing's
+        // largest reads.
+        double b = 0.0;
+        if (id != kNoSpreadTable) {
+            // Tabulated (a positive blur): exactly the offsets |dx| <= r have
+            // J >= 1, and J is 0 past them, so lanes beyond the span add
+            // nothing. A blur not above the doubled row distance has r = -1.
             if (id != lastId) {
                 const std::size_t tableRow = static_cast<std::size_t>(id) * static_cast<std::size_t>(half + 1) +
                                              static_cast<std::size_t>(ady);
@@ -58,7 +61,7 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
             r = lastSpan;
             if (r < 0) continue;
             j = lastJ;
-        } else if (b > minimum) {
+        } else if ((b = blurRow[u]) > minimum) {
             // J >= 1 needs w < B: a disc of diameter B, with a pixel to spare.
             const double halfB = b * 0.5;
             const double room = halfB * halfB - static_cast<double>(dy) * dy;
