@@ -36,7 +36,15 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
     int lastSpan = -1;
     const double* lastJ = nullptr;
     double lastError = 0.0;
+    // The candidates' depths and table ids lie in rows around the target
+    // row, read sparsely: asked for some candidates ahead (the listing had
+    // waited on those reads; 8 ahead was too few, 64 too many).
+    constexpr int kAhead = 24;
     for (int k = 0; k < candidates; ++k) {
+        if (runs != nullptr && k + kAhead < candidates) {
+            __builtin_prefetch(depthRow + runs[k + kAhead].start);
+            __builtin_prefetch(tableIds + runs[k + kAhead].start);
+        }
         const int u = runs ? runs[k].start : k;
         // Only sources with a J table come in runs of more than one.
         const int n = runs ? runs[k].count : 1;
