@@ -71,4 +71,19 @@ TEST(SpreadTablesTest, NumbersBlursByFirstAppearanceUpToTheBudget) {
     EXPECT_EQ(Ids(blurs, 3 * perTable, 2), three);
 }
 
+// The first pass's listing reads no blur of a tabulated source: it relies on
+// a row whose doubled distance is at least the blur reaching nothing.
+TEST(SpreadTablesTest, ABlurNotAboveTheRowDistanceReachesNoOffset) {
+    const double blurs[] = {1e-300, 0.5, 1.0, 2.0, std::nextafter(2.0, 3.0), 4.0, 5.999999999999999, 6.0, 8.0, 9.0};
+    UnfilledArray<double> pixels(sizeof blurs / sizeof blurs[0]);
+    for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = blurs[i];
+    SpreadTables tables;
+    tables.Build(pixels, kHalf, DistanceRow, std::size_t{1} << 30, 1);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        for (int ady = 0; ady <= kHalf; ++ady) {
+            if (blurs[i] > 2.0 * ady) continue;
+            EXPECT_EQ(tables.Width(tables.ids[i], ady), -1) << blurs[i] << " at " << ady;
+        }
+}
+
 }  // namespace
