@@ -49,25 +49,37 @@ struct Neighbour {
     double exposure[3];
 };
 
-// One block of 8 targets in each of two rows: every neighbour adds its
-// kernel values, and their products with its three exposures, to the rows'
-// sums kept in registers (as the engine's whole-block path).
-__attribute__((noinline)) void AddToBlock(const Neighbour* n, int count, double* sums) {
-    __m512d r0 = _mm512_loadu_pd(sums), g0 = _mm512_loadu_pd(sums + 8), b0 = _mm512_loadu_pd(sums + 16);
-    __m512d w0 = _mm512_loadu_pd(sums + 24), r1 = _mm512_loadu_pd(sums + 32), g1 = _mm512_loadu_pd(sums + 40);
-    __m512d b1 = _mm512_loadu_pd(sums + 48), w1 = _mm512_loadu_pd(sums + 56);
-    for (int k = 0; k < count; ++k) {
-        const __m512d k0 = _mm512_loadu_pd(n[k].kernel), k1 = _mm512_loadu_pd(n[k].kernel + kRowStep);
-        const __m512d er = _mm512_set1_pd(n[k].exposure[0]), eg = _mm512_set1_pd(n[k].exposure[1]);
-        const __m512d eb = _mm512_set1_pd(n[k].exposure[2]);
+// The sums of a block of 8 targets in each of two rows, in registers: a
+// neighbour adds its kernel values, and their products with its three
+// exposures (as the engine's whole-block path).
+struct TwoRowSums {
+    __m512d r0, g0, b0, w0, r1, g1, b1, w1;
+
+    __attribute__((always_inline)) explicit TwoRowSums(const double* sums)
+        : r0(_mm512_loadu_pd(sums)), g0(_mm512_loadu_pd(sums + 8)), b0(_mm512_loadu_pd(sums + 16)),
+          w0(_mm512_loadu_pd(sums + 24)), r1(_mm512_loadu_pd(sums + 32)), g1(_mm512_loadu_pd(sums + 40)),
+          b1(_mm512_loadu_pd(sums + 48)), w1(_mm512_loadu_pd(sums + 56)) {}
+    __attribute__((always_inline)) void Add(const double* row0, const double* row1, const double* exposure) {
+        const __m512d k0 = _mm512_loadu_pd(row0), k1 = _mm512_loadu_pd(row1);
+        const __m512d er = _mm512_set1_pd(exposure[0]), eg = _mm512_set1_pd(exposure[1]);
+        const __m512d eb = _mm512_set1_pd(exposure[2]);
         r0 = _mm512_add_pd(r0, _mm512_mul_pd(k0, er)), g0 = _mm512_add_pd(g0, _mm512_mul_pd(k0, eg));
         b0 = _mm512_add_pd(b0, _mm512_mul_pd(k0, eb)), w0 = _mm512_add_pd(w0, k0);
         r1 = _mm512_add_pd(r1, _mm512_mul_pd(k1, er)), g1 = _mm512_add_pd(g1, _mm512_mul_pd(k1, eg));
         b1 = _mm512_add_pd(b1, _mm512_mul_pd(k1, eb)), w1 = _mm512_add_pd(w1, k1);
     }
-    _mm512_storeu_pd(sums, r0), _mm512_storeu_pd(sums + 8, g0), _mm512_storeu_pd(sums + 16, b0);
-    _mm512_storeu_pd(sums + 24, w0), _mm512_storeu_pd(sums + 32, r1), _mm512_storeu_pd(sums + 40, g1);
-    _mm512_storeu_pd(sums + 48, b1), _mm512_storeu_pd(sums + 56, w1);
+    __attribute__((always_inline)) void Store(double* sums) const {
+        _mm512_storeu_pd(sums, r0), _mm512_storeu_pd(sums + 8, g0), _mm512_storeu_pd(sums + 16, b0);
+        _mm512_storeu_pd(sums + 24, w0), _mm512_storeu_pd(sums + 32, r1), _mm512_storeu_pd(sums + 40, g1);
+        _mm512_storeu_pd(sums + 48, b1), _mm512_storeu_pd(sums + 56, w1);
+    }
+};
+
+// One block of two rows, every neighbour taken.
+__attribute__((noinline)) void AddToBlock(const Neighbour* n, int count, double* sums) {
+    TwoRowSums block(sums);
+    for (int k = 0; k < count; ++k) block.Add(n[k].kernel, n[k].kernel + kRowStep, n[k].exposure);
+    block.Store(sums);
 }
 
 // Blocks of perBlock neighbours each, over kernels that stay in the L1
@@ -124,9 +136,7 @@ double SweepLoop(long sweeps, std::size_t kernelBytes) {
         for (int block = 0; block < kBlocks; ++block) {
             while (open != end && open->firstBlock <= block) ++open;
             while (first != open && first->lastBlock < block) ++first;
-            __m512d r0 = _mm512_loadu_pd(sums), g0 = _mm512_loadu_pd(sums + 8), b0 = _mm512_loadu_pd(sums + 16);
-            __m512d w0 = _mm512_loadu_pd(sums + 24), r1 = _mm512_loadu_pd(sums + 32), g1 = _mm512_loadu_pd(sums + 40);
-            __m512d b1 = _mm512_loadu_pd(sums + 48), w1 = _mm512_loadu_pd(sums + 56);
+            TwoRowSums sumsOfBlock(sums);
             const std::uintptr_t x = static_cast<std::uintptr_t>(block) * 8 * sizeof(double);
             for (const GatherSource* s = first; s != open; ++s) {
                 if (s->lastBlock < block) continue;
@@ -135,18 +145,10 @@ double SweepLoop(long sweeps, std::size_t kernelBytes) {
                 __builtin_prefetch(reinterpret_cast<const void*>(k + 128 - rowBytes));
                 if (!(s->depth <= 2.0)) continue;
                 ++visits;
-                const __m512d k0 = _mm512_loadu_pd(reinterpret_cast<const double*>(k));
-                const __m512d k1 = _mm512_loadu_pd(reinterpret_cast<const double*>(k - rowBytes));
-                const __m512d er = _mm512_set1_pd(s->exposure[0]), eg = _mm512_set1_pd(s->exposure[1]);
-                const __m512d eb = _mm512_set1_pd(s->exposure[2]);
-                r0 = _mm512_add_pd(r0, _mm512_mul_pd(k0, er)), g0 = _mm512_add_pd(g0, _mm512_mul_pd(k0, eg));
-                b0 = _mm512_add_pd(b0, _mm512_mul_pd(k0, eb)), w0 = _mm512_add_pd(w0, k0);
-                r1 = _mm512_add_pd(r1, _mm512_mul_pd(k1, er)), g1 = _mm512_add_pd(g1, _mm512_mul_pd(k1, eg));
-                b1 = _mm512_add_pd(b1, _mm512_mul_pd(k1, eb)), w1 = _mm512_add_pd(w1, k1);
+                sumsOfBlock.Add(reinterpret_cast<const double*>(k), reinterpret_cast<const double*>(k - rowBytes),
+                                s->exposure);
             }
-            _mm512_storeu_pd(sums, r0), _mm512_storeu_pd(sums + 8, g0), _mm512_storeu_pd(sums + 16, b0);
-            _mm512_storeu_pd(sums + 24, w0), _mm512_storeu_pd(sums + 32, r1), _mm512_storeu_pd(sums + 40, g1);
-            _mm512_storeu_pd(sums + 48, b1), _mm512_storeu_pd(sums + 56, w1);
+            sumsOfBlock.Store(sums);
             // Kept: every sum is stored and loaded again, as the engine's are.
             __asm__ volatile("" : : "r"(sums) : "memory");
         }

@@ -110,8 +110,8 @@ struct RowJob {
 
 // A source of the first pass that reaches the target row: its targets
 // x0 .. x1 and its J row (element x - u), or null when J is computed per
-// target (a blur without a table, or a blur <= 0), its row offset and that
-// offset's doubled distances (element dx).
+// target (a blur without a table, or a blur <= 0) from its blur (0 with a
+// J row), its row offset and that offset's doubled distances (element dx).
 struct SpreadSource {
     const double* j;
     const double* distance;

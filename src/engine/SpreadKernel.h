@@ -51,8 +51,8 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
         const std::uint16_t id = tableIds[u];
         int r;
         const double* j = nullptr;
-        // Read only where J is computed: the blur rows are the listing's
-        // largest reads.
+        // The blur is read only where J is computed (the listing waited on
+        // those reads); a tabulated source's span says all it needs.
         double b = 0.0;
         if (id != kNoSpreadTable) {
             // Tabulated (a positive blur): exactly the offsets |dx| <= r have
