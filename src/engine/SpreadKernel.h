@@ -53,7 +53,7 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
         const double* j = nullptr;
         // The blur is read only where J is computed (the listing waited on
         // those reads); a tabulated source's span says all it needs.
-        double b = 0.0;
+        const double b = id != kNoSpreadTable ? 0.0 : blurRow[u];
         if (id != kNoSpreadTable) {
             // Tabulated (a positive blur): exactly the offsets |dx| <= r have
             // J >= 1, and J is 0 past them, so lanes beyond the span add
@@ -69,7 +69,7 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
             r = lastSpan;
             if (r < 0) continue;
             j = lastJ;
-        } else if ((b = blurRow[u]) > minimum) {
+        } else if (b > minimum) {
             // J >= 1 needs w < B: a disc of diameter B, with a pixel to spare.
             const double halfB = b * 0.5;
             const double room = halfB * halfB - static_cast<double>(dy) * dy;
