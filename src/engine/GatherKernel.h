@@ -154,6 +154,15 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
     const double* distance[R];
     const double* centreSpread[R];
     for (int r = 0; r < R; ++r) distance[r] = jobs[r]->distance, centreSpread[r] = jobs[r]->centreSpread;
+    // Each row's arrays, read once (see TargetBlock::Row).
+    typedef typename TargetBlock<L>::Row TargetRow;
+    TargetRow targetRow[R];
+    double* sums[R][4];
+    double* weights[R][4];
+    for (int r = 0; r < R; ++r) {
+        targetRow[r] = TargetRow(*jobs[r]);
+        for (int c = 0; c < 4; ++c) sums[r][c] = jobs[r]->sums[c], weights[r][c] = jobs[r]->weights[c];
+    }
 
     const V lanes = L::Indices();
     // Visited targets that the tests turned away; the rest contribute.
@@ -178,17 +187,16 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
     auto load = [&](Block& block, int x) __attribute__((always_inline)) {
         double nearestOfAll = std::numeric_limits<double>::infinity();
         for (int r = 0; r < R; ++r) {
-            const GatherRowJob& job = *jobs[r];
-            block.row[r].Load(job, x, lanes);
+            block.row[r].Load(targetRow[r], x, lanes);
             block.spread[r] = L::Load(centreSpread[r] + x);
             block.distance[r] = distance[r] + x;
-            block.sr[r] = L::Load(job.sums[0] + x), block.sg[r] = L::Load(job.sums[1] + x);
-            block.sb[r] = L::Load(job.sums[2] + x);
-            if (!kAlphaOfWeight) block.sa[r] = L::Load(job.sums[3] + x);
-            block.wr[r] = L::Load(job.weights[0] + x);
+            block.sr[r] = L::Load(sums[r][0] + x), block.sg[r] = L::Load(sums[r][1] + x);
+            block.sb[r] = L::Load(sums[r][2] + x);
+            if (!kAlphaOfWeight) block.sa[r] = L::Load(sums[r][3] + x);
+            block.wr[r] = L::Load(weights[r][0] + x);
             if (!kGrey) {
-                block.wg[r] = L::Load(job.weights[1] + x), block.wb[r] = L::Load(job.weights[2] + x);
-                block.wa[r] = L::Load(job.weights[3] + x);
+                block.wg[r] = L::Load(weights[r][1] + x), block.wb[r] = L::Load(weights[r][2] + x);
+                block.wa[r] = L::Load(weights[r][3] + x);
             }
             const TargetBlock<L>& t = block.row[r];
             if (!(widestSpan <= t.cover))
@@ -200,14 +208,13 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
     };
     auto store = [&](const Block& block, int x) __attribute__((always_inline)) {
         for (int r = 0; r < R; ++r) {
-            const GatherRowJob& job = *jobs[r];
-            L::Store(job.sums[0] + x, block.sr[r]), L::Store(job.sums[1] + x, block.sg[r]);
-            L::Store(job.sums[2] + x, block.sb[r]);
-            if (!kAlphaOfWeight) L::Store(job.sums[3] + x, block.sa[r]);
-            L::Store(job.weights[0] + x, block.wr[r]);
+            L::Store(sums[r][0] + x, block.sr[r]), L::Store(sums[r][1] + x, block.sg[r]);
+            L::Store(sums[r][2] + x, block.sb[r]);
+            if (!kAlphaOfWeight) L::Store(sums[r][3] + x, block.sa[r]);
+            L::Store(weights[r][0] + x, block.wr[r]);
             if (!kGrey) {
-                L::Store(job.weights[1] + x, block.wg[r]), L::Store(job.weights[2] + x, block.wb[r]);
-                L::Store(job.weights[3] + x, block.wa[r]);
+                L::Store(weights[r][1] + x, block.wg[r]), L::Store(weights[r][2] + x, block.wb[r]);
+                L::Store(weights[r][3] + x, block.wa[r]);
             }
         }
     };

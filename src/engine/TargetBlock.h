@@ -21,24 +21,38 @@ struct TargetBlock {
     // misses the source row.
     double cover, nearest;
 
-    __attribute__((always_inline)) void Load(const RowJob& job, int x, V lanes) {
+    // A target row's arrays against one source row, read once for all its
+    // blocks: found through the job at each block, they were a chain of
+    // loads that every block started by waiting on.
+    struct Row {
+        const double* low;
+        const double* high;
+        const double* depth;
+        const BlockBounds* bounds;  // null where they were found for other blocks
+        double dy;
+        Row() = default;
+        explicit Row(const RowJob& job)
+            : low(job.low), high(job.high), depth(job.centreDepth),
+              bounds(job.blockLanes == L::kCount ? job.bounds : nullptr), dy(static_cast<double>(job.dy)) {}
+    };
+
+    __attribute__((always_inline)) void Load(const Row& row, int x, V lanes) {
         xv = L::Add(L::Splat(static_cast<double>(x)), lanes);
-        low = L::Load(job.low + x);
-        high = L::Load(job.high + x);
-        depth = L::Load(job.centreDepth + x);
-        const double dy = static_cast<double>(job.dy);
-        const V dyv = L::Splat(dy);
+        low = L::Load(row.low + x);
+        high = L::Load(row.high + x);
+        depth = L::Load(row.depth + x);
+        const V dyv = L::Splat(row.dy);
         rowIn = L::Both(L::LessEqual(low, dyv), L::LessEqual(dyv, high));
         cover = -1.0;
         nearest = 0.0;
-        // The bounds were found for blocks of this width (see BlockBounds).
-        if (job.blockLanes != L::kCount) return;
-        const BlockBounds& b = job.bounds[x / L::kCount];
-        if (b.lowMax <= dy && dy <= b.highMin) {
+        if (row.bounds == nullptr) return;
+        const BlockBounds& b = row.bounds[x / L::kCount];
+        if (b.lowMax <= row.dy && row.dy <= b.highMin) {
             cover = -b.lowMax < b.highMin ? -b.lowMax : b.highMin;
             nearest = b.nearest;
         }
     }
+    __attribute__((always_inline)) void Load(const RowJob& job, int x, V lanes) { Load(Row(job), x, lanes); }
 
     // Whether a source of span r and depth d needs no test per lane.
     bool TakesWhole(double r, double d) const { return r <= cover && d <= nearest; }
