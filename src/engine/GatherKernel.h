@@ -14,6 +14,13 @@
 template <class L>
 constexpr int kLog2Lanes = L::kCount == 2 ? 1 : L::kCount == 4 ? 2 : L::kCount == 8 ? 3 : 4;
 
+// The reach of a kernel that reaches no row of a group.
+constexpr GroupReach UnreachedGroup() {
+    int none[kGroupRows] = {};
+    for (int r = 0; r < kGroupRows; ++r) none[r] = -1;
+    return ReachOfRows(none, kGroupRows);
+}
+
 // Lists into found[h] the sources of jobs[0]'s source row that reach any of
 // rows h * R .. h * R + R - 1 of jobs (target rows y + h * R + r, each set up
 // for that source row: jobs[i]->dy == jobs[0]->dy - i), with their targets in
@@ -69,12 +76,11 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
     double lastReach[H][kGroupRows];
     RecordEnds lastOffsets[H];
     std::size_t lastStride = 0;
-    static constexpr int kNoRow[kGroupRows] = {-1, -1};
-    static constexpr GroupReach kUnreached = ReachOfRows(kNoRow, kGroupRows);
-    const RecordEnds lowest = {0, 0, 0, 0, 0, 0, 0, 0};
-    const RecordEnds highest = {w - 1, w - 1, w - 1, w - 1, w - 1, w - 1, w - 1, w - 1};
+    static constexpr GroupReach kUnreached = UnreachedGroup();
+    const RecordEnds lowest = {};
+    const RecordEnds highest = lowest + (w - 1);
     // The union span's ends (lanes 1 and 2) become blocks; the rest stay columns.
-    const RecordEnds toBlocks = {0, kLog2Lanes<L>, kLog2Lanes<L>, 0, 0, 0, 0, 0};
+    const RecordEnds toBlocks = {0, kLog2Lanes<L>, kLog2Lanes<L>};
     auto list = [&](int u) __attribute__((always_inline)) {
         if (!(spreadRow[u] > minimum)) return;
         const std::uint32_t id = kernelIdRow[u];
@@ -99,7 +105,7 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
                 }
                 std::memcpy(&lastOffsets[h], g->offsets, sizeof lastOffsets[h]);
                 for (int r = 0; r < R; ++r) lastReach[h][r] = g->span[r];
-                const int widest = g->offsets[7];
+                const int widest = g->offsets[kWidestLane];
                 lastWidest[h] = widest;
                 lastRow[h] = widest < 0 ? 0 : reinterpret_cast<std::uintptr_t>(KernelLaneRow(kernel, front, gdy, 0));
                 lastAny = widest > lastAny ? widest : lastAny;
@@ -112,7 +118,7 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
         // Not read where the alpha sum is not kept.
         const double e3 = kAlphaOfWeight ? 0.0 : alphaExposure[sourcePixelBytes == 4 ? b[3] : 255];
         const double depth = depthRow[u];
-        const RecordEnds at = {u, u, u, u, u, u, u, u};
+        const RecordEnds at = lowest + u;
         for (int h = 0; h < H; ++h) {
             if (lastWidest[h] < 0) continue;  // reaches no row of the group
             GatherSource& s = *out[h]++;

@@ -13,20 +13,31 @@ constexpr int kListedGroups = 2;
 // The most target rows set up at once, each in a slot of its own.
 constexpr int kTargetRowSlots = kGroupRows * kListedGroups;
 
+// GatherSource's whole numbers: u, the blocks of the spans' union, each
+// row's first and last target; in lanes of one vector (see RecordEnds).
+constexpr int kEndsUsed = 3 + 2 * kGroupRows;
+constexpr int kEndsLanes = kEndsUsed <= 8 ? 8 : 16;
 // What a kernel reaches in a group of target rows: each row's span (-1:
 // none), and as offsets from u, in the order of GatherSource's whole numbers
 // after u: u itself, the ends of the spans' union, each row's ends, and the
 // union's span (-1 where no row is reached; not a field of the record).
+constexpr int kWidestLane = kEndsUsed;
 struct GroupReach {
-    int offsets[8];
+    int offsets[kEndsLanes];
     double span[kGroupRows];
 };
 // The reach of rows whose spans are span[0 .. rows - 1] (the rest of span 0).
 constexpr GroupReach ReachOfRows(const int (&span)[kGroupRows], int rows) {
     int widest = -1;
     for (int r = 0; r < rows; ++r) widest = span[r] > widest ? span[r] : widest;
-    GroupReach g = {{0, -widest, widest, -span[0], -span[1], span[0], span[1], widest}, {}};
-    for (int r = 0; r < kGroupRows; ++r) g.span[r] = static_cast<double>(span[r]);
+    GroupReach g = {};
+    g.offsets[1] = -widest, g.offsets[2] = widest;
+    for (int r = 0; r < kGroupRows; ++r) {
+        g.offsets[3 + r] = -span[r];
+        g.offsets[3 + kGroupRows + r] = span[r];
+        g.span[r] = static_cast<double>(span[r]);
+    }
+    g.offsets[kWidestLane] = widest;
     return g;
 }
 
@@ -176,12 +187,12 @@ struct GatherSource {
     int u;
     int firstBlock, lastBlock;  // the blocks of its first and last targets in any row
     int rowX0[kGroupRows], rowX1[kGroupRows];  // the targets of each row
-    int unused;  // the eighth lane of RecordEnds
+    int unused[kEndsLanes - kEndsUsed];         // RecordEnds' last lanes
 };
 // A source's whole numbers from u to the end, in lanes (the listing finds
 // them with a few operations on all of them at once).
-typedef int RecordEnds __attribute__((vector_size(8 * sizeof(int))));
-static_assert(kGroupRows == 2 && sizeof(RecordEnds) == sizeof(GatherSource) - offsetof(GatherSource, u),
+typedef int RecordEnds __attribute__((vector_size(kEndsLanes * sizeof(int))));
+static_assert(sizeof(RecordEnds) == sizeof(GatherSource) - offsetof(GatherSource, u),
               "GatherSource ends in its whole numbers");
 
 // The gather for one target row against one source row.
