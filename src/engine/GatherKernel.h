@@ -75,7 +75,7 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
     int lastWidest[H];
     double lastReach[H][kGroupRows];
     RecordEnds lastOffsets[H];
-    std::size_t lastStride = 0;
+    int lastStride = 0;
     static constexpr GroupReach kUnreached = UnreachedGroup();
     const RecordEnds lowest = {};
     const RecordEnds highest = lowest + (w - 1);
@@ -110,7 +110,7 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
                 lastRow[h] = widest < 0 ? 0 : reinterpret_cast<std::uintptr_t>(KernelLaneRow(kernel, front, gdy, 0));
                 lastAny = widest > lastAny ? widest : lastAny;
             }
-            lastStride = static_cast<std::size_t>(kernel.stride);
+            lastStride = kernel.stride;
         }
         if (lastAny < 0) return;
         const unsigned char* b = sourceByteRow + sourcePixelBytes * u;
@@ -123,7 +123,6 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
             if (lastWidest[h] < 0) continue;  // reaches no row of the group
             GatherSource& s = *out[h]++;
             s.kernelAtZero = lastRow[h] - static_cast<std::uintptr_t>(u) * sizeof(double);
-            s.stride = lastStride;
             s.exposure[0] = e0, s.exposure[1] = e1, s.exposure[2] = e2, s.exposure[3] = e3;
             s.depth = depth;
             for (int r = 0; r < R; ++r) s.reach[r] = lastReach[h][r];
@@ -132,6 +131,7 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
             ends = ends > highest ? highest : ends;
             ends = ends >> toBlocks;
             std::memcpy(&s.u, &ends, sizeof ends);
+            s.stride = lastStride;
             if (kCount)
                 for (int r = 0; r < R; ++r)
                     if (lastReach[h][r] >= 0.0) visited += static_cast<std::uint64_t>(s.rowX1[r] - s.rowX0[r] + 1);
@@ -288,7 +288,8 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
     const std::uintptr_t channels = kGrey ? 1 : 4;
     auto add = [&](const GatherSource& s, int x, Block& block) __attribute__((always_inline)) {
         const std::uintptr_t kernelFirst = s.kernelAtZero + static_cast<std::uintptr_t>(x) * sizeof(double);
-        const std::uintptr_t rowBytes = channels * s.stride * sizeof(double);
+        const std::uintptr_t stride = static_cast<std::uintptr_t>(s.stride);
+        const std::uintptr_t rowBytes = channels * stride * sizeof(double);
         // Each neighbour reads its own kernel row one block further at each
         // block; with many neighbours on rows of many kernels the processor
         // does not foresee those reads (at 4K -s 112 the kernels take 49 MB),
@@ -296,7 +297,7 @@ std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* 
         const std::uintptr_t ahead = kernelFirst + kPrefetchBlocks * L::kCount * sizeof(double);
         for (int r = 0; r < R; ++r)
             for (std::uintptr_t c = 0; c < channels; ++c)
-                __builtin_prefetch(reinterpret_cast<const void*>(ahead - r * rowBytes + c * s.stride * sizeof(double)));
+                __builtin_prefetch(reinterpret_cast<const void*>(ahead - r * rowBytes + c * stride * sizeof(double)));
         // Every target of the block in every row passes the tests: those past
         // the span, or in a row the source does not reach, read kernel values
         // of 0. Elsewhere each row on its own.

@@ -14,7 +14,9 @@ constexpr int kListedGroups = 2;
 constexpr int kTargetRowSlots = kGroupRows * kListedGroups;
 
 // GatherSource's whole numbers: u, the blocks of the spans' union, each
-// row's first and last target; in lanes of one vector (see RecordEnds).
+// row's first and last target; in lanes of one vector (see RecordEnds),
+// whose next lane holds the kernel's stride (other group sizes would need
+// padding after it).
 constexpr int kEndsUsed = 3 + 2 * kGroupRows;
 constexpr int kEndsLanes = kEndsUsed <= 8 ? 8 : 16;
 // What a kernel reaches in a group of target rows: each row's span (-1:
@@ -179,7 +181,6 @@ struct GatherSource {
     // (element -u), kept as a number: the sweep finds a block's values with
     // one addition.
     std::uintptr_t kernelAtZero;
-    std::size_t stride;
     double exposure[4];
     double depth;
     double reach[kGroupRows];  // span per target row: targets |x - u| <= span; -1: none
@@ -187,13 +188,15 @@ struct GatherSource {
     int u;
     int firstBlock, lastBlock;  // the blocks of its first and last targets in any row
     int rowX0[kGroupRows], rowX1[kGroupRows];  // the targets of each row
-    int unused[kEndsLanes - kEndsUsed];         // RecordEnds' last lanes
+    // Doubles from one channel row of its kernel to the next (in a lane of
+    // RecordEnds the listing fills otherwise: the record fits 96 bytes).
+    int stride;
 };
 // A source's whole numbers from u to the end, in lanes (the listing finds
 // them with a few operations on all of them at once).
 typedef int RecordEnds __attribute__((vector_size(kEndsLanes * sizeof(int))));
 static_assert(sizeof(RecordEnds) == sizeof(GatherSource) - offsetof(GatherSource, u),
-              "GatherSource ends in its whole numbers");
+              "GatherSource ends in its whole numbers and its stride");
 
 // The gather for one target row against one source row.
 struct GatherRowJob : RowJob {
