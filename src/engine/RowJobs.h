@@ -15,10 +15,10 @@ constexpr int kTargetRowSlots = kGroupRows * kListedGroups;
 
 // GatherSource's whole numbers: u, the blocks of the spans' union, each
 // row's first and last target; in lanes of one vector (see RecordEnds),
-// whose next lane holds the kernel's stride (other group sizes would need
-// padding after it).
+// whose next lane holds the kernel's stride (a group size that leaves more
+// lanes would need padding after it).
 constexpr int kEndsUsed = 3 + 2 * kGroupRows;
-constexpr int kEndsLanes = kEndsUsed <= 8 ? 8 : 16;
+constexpr int kEndsLanes = kEndsUsed + 1 <= 8 ? 8 : 16;
 // What a kernel reaches in a group of target rows: each row's span (-1:
 // none), and as offsets from u, in the order of GatherSource's whole numbers
 // after u: u itself, the ends of the spans' union, each row's ends, and the
