@@ -70,7 +70,7 @@ __attribute__((noinline)) void ListGatherSources(GatherRowJob* const* jobs, Gath
     std::uint32_t lastId = 0xffffffffu;
     int lastFront = -1, lastAny = -1;
     std::uintptr_t lastRow[H];
-    // Each group's widest span (the offsets' eighth lane), kept apart: taken
+    // Each group's widest span (the offsets' lane kWidestLane), kept apart: taken
     // out of the vector at every candidate it cost the listing instructions.
     int lastWidest[H];
     double lastReach[H][kGroupRows];
@@ -157,16 +157,16 @@ template <class L, int R, bool kGrey, bool kAlphaOfWeight, bool kCount>
 std::uint64_t SweepGatherSources(GatherRowJob* const* jobs, const GatherSource* found, int count, double widestSpan) {
     typedef typename L::V V;
     typedef typename L::M M;
-    const double* distance[R];
-    const double* centreSpread[R];
-    for (int r = 0; r < R; ++r) distance[r] = jobs[r]->distance, centreSpread[r] = jobs[r]->centreSpread;
     // Each row's arrays, read once (see TargetBlock::Row).
     typedef typename TargetBlock<L>::Row TargetRow;
     TargetRow targetRow[R];
+    const double* distance[R];
+    const double* centreSpread[R];
     double* sums[R][4];
     double* weights[R][4];
     for (int r = 0; r < R; ++r) {
         targetRow[r] = TargetRow(*jobs[r]);
+        distance[r] = jobs[r]->distance, centreSpread[r] = jobs[r]->centreSpread;
         for (int c = 0; c < 4; ++c) sums[r][c] = jobs[r]->sums[c], weights[r][c] = jobs[r]->weights[c];
     }
 
