@@ -100,11 +100,14 @@ public:
     // every J in window order (as it does where running sums leave a spread
     // open); tableBytes bounds the J tables (blurs beyond it are computed);
     // with running sums, the sources of a target row's source rows are
-    // listed up to sourcesAtOnce (at least a row's width) before a sweep.
+    // listed up to sourcesAtOnce (at least a row's width) before a sweep;
+    // columnBytes bounds the column sums (0: a run repeated in the rows
+    // below is taken row by row).
     struct FirstPassTuning {
         bool runningSums = true;
         std::size_t tableBytes = std::size_t{32} << 20;
         int sourcesAtOnce = 1 << 14;
+        std::size_t columnBytes = std::size_t{32} << 20;
     };
     void Tune(const FirstPassTuning& tuning) { tuning_ = tuning; }
     // Before Run: count the gather's visits and contributions (for the tests
@@ -137,6 +140,7 @@ private:
     // when running sums leave a spread open (the row is then not done).
     bool FirstPassRow(int y, bool runningSums);
     double SpreadInWindowOrder(int x, int y, int low, int high) const;
+    bool MatchRunsBelow(RunMonitor& monitor);
     void ClaimKernels(int y);
     bool LinkKernels(RunMonitor& monitor);
     void BuildKernelLanes();
@@ -210,6 +214,13 @@ private:
     // runs of neighbours: row y's are sourceRuns_[runStart_[y] .. runStart_[y + 1]).
     LargeArray<ColumnRun> sourceRuns_;
     std::vector<std::size_t> runStart_;
+    // With column sums, per run: the rows just below that repeat it; per
+    // row, the runs that do not repeat one above, with theirs:
+    // freshRuns_[freshStart_[y] .. freshStart_[y + 1]).
+    LargeArray<std::uint16_t> runBelow_;
+    LargeArray<ColumnRun> freshRuns_;
+    LargeArray<std::uint16_t> freshBelow_;
+    std::vector<std::size_t> freshStart_;
     int blockLanes_ = 2;                     // the lanes of the row kernels
     SpreadRowFunction spreadRow_ = nullptr;
     SpreadRowFunction spreadSumsRow_ = nullptr;

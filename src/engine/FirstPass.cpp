@@ -118,12 +118,25 @@ bool CBlurEngine::FirstPassRow(int y, bool runningSums) {
         job.blockEnds = blockEnds.data();
     }
 
+    // Runs repeated in the rows below come as rectangles (see MatchRunsBelow),
+    // each on one side of the target row: the first row of a side lists
+    // every run, the next ones only those that do not repeat one above.
+    const bool rectangles = runningSums && !freshStart_.empty();
+    if (rectangles) {
+        job.columnSums = spreadTables_.ColumnSums();
+        job.columnCounts = spreadTables_.ColumnCounts();
+        job.columnErrors = spreadTables_.ColumnErrors();
+        job.columnReach = spreadTables_.ColumnReach();
+        job.columnTables = static_cast<int>(spreadTables_.ColumnTables());
+    }
     thread_local std::vector<SpreadRowJob> sourceRows;
     sourceRows.clear();
     for (int v = v0; v <= v1; ++v) {
         const int dy = v - y;
-        // A positive blur not above the doubled row distance has J <= 0 there.
-        if (!(rowMaxBlur_[static_cast<std::size_t>(v)] > 2.0 * std::abs(dy)) && !hasNonPositiveBlur_) continue;
+        // A positive blur not above the doubled row distance has J <= 0 there
+        // and in the rows further off; a rectangle from above reaches nearer.
+        const bool reaches = rowMaxBlur_[static_cast<std::size_t>(v)] > 2.0 * std::abs(dy) || hasNonPositiveBlur_;
+        if (!reaches && !(rectangles && dy < 0)) continue;
         const std::size_t sourceRow = Index(0, v);
         job.blurRow = &blurs_[sourceRow];
         job.depthRow = &depths_[sourceRow];
@@ -131,6 +144,18 @@ bool CBlurEngine::FirstPassRow(int y, bool runningSums) {
         // Away from its own row a pixel counts only where its blur is above 2
         // (or below zero, which may count anywhere).
         PickSources(job, y, v, dy == 0 || hasNonPositiveBlur_);
+        job.runBelow = nullptr;
+        if (rectangles && dy != 0) {
+            const std::size_t row = static_cast<std::size_t>(v);
+            job.rowsAfter = dy < 0 ? -dy - 1 : v1 - v;
+            if (v == v0 || dy == 1) {
+                job.runBelow = runBelow_.data() + runStart_[row];
+            } else {
+                job.runs = freshRuns_.data() + freshStart_[row];
+                job.runCount = static_cast<int>(freshStart_[row + 1] - freshStart_[row]);
+                job.runBelow = freshBelow_.data() + freshStart_[row];
+            }
+        }
         sourceRows.push_back(job);
     }
     spreadRows(sourceRows.data(), static_cast<int>(sourceRows.size()));
@@ -219,7 +244,8 @@ bool CBlurEngine::RunFirstPass(RunMonitor& monitor) {
     const auto distanceRow = [this](int dy) { return DistanceRow(dy); };
     const bool runningSums = tuning_.runningSums;
     const SpreadTables::Form first = runningSums ? SpreadTables::Form::kRunningSums : SpreadTables::Form::kValues;
-    spreadTables_.Build(blurs_, kernelSize_ / 2, distanceRow, tuning_.tableBytes, threads_, first);
+    spreadTables_.Build(blurs_, kernelSize_ / 2, distanceRow, tuning_.tableBytes, threads_, first,
+                        runningSums ? tuning_.columnBytes : 0);
     // Neighbours with one J table and one depth add their J to the same
     // targets alike, so they run together.
     const double* const blurs = blurs_.data();
@@ -232,6 +258,9 @@ bool CBlurEngine::RunFirstPass(RunMonitor& monitor) {
         },
         true, monitor);
     if (!listed) return false;
+    freshStart_.clear();
+    if (spreadTables_.ColumnTables() > 0 && !hasNonPositiveBlur_ && width_ <= 65535 && !MatchRunsBelow(monitor))
+        return false;
     std::vector<std::uint8_t> leftOpen(static_cast<std::size_t>(height_), 0);
     const bool done = ForEachRow(height_, [&](int y) {
         leftOpen[static_cast<std::size_t>(y)] = !FirstPassRow(y, runningSums);
@@ -254,6 +283,10 @@ bool CBlurEngine::RunFirstPass(RunMonitor& monitor) {
     spreadTables_.Clear();
     UnfilledArray<double>().swap(blurs_);
     LargeArray<ColumnRun>().swap(sourceRuns_);
+    LargeArray<std::uint16_t>().swap(runBelow_);
+    LargeArray<ColumnRun>().swap(freshRuns_);
+    LargeArray<std::uint16_t>().swap(freshBelow_);
+    std::vector<std::size_t>().swap(freshStart_);
     monitor.PassEnded(pass);
     return true;
 }

@@ -138,6 +138,16 @@ struct SpreadSource {
     int count, span;
     // With running sums: the bound on the error of a difference of j's (0: exact).
     double error;
+    // A rectangle of sources: the same run in rows dy .. dyLast (all on one
+    // side of the target row; dyLast == dy for one row). Where c is not null,
+    // j and c are the column sums and counts (see SpreadTables) of its
+    // farthest row and jNear and cNear those of the row before its nearest,
+    // span is the nearest row's, error the columns' bound, and id its table.
+    int dyLast;
+    std::uint16_t id;
+    const double* jNear;
+    const double* c;
+    const double* cNear;
 };
 
 // The first pass for one target row against one source row.
@@ -168,6 +178,17 @@ struct SpreadRowJob : RowJob {
     int sourceRoom = 0;
     const SpreadSource** byBlock = nullptr;
     int* blockEnds = nullptr;
+    // With column sums for the first columnTables tables (see SpreadTables;
+    // per table, the bound on a difference of four): runBelow, per run of
+    // runs, the rows just below the source row with the same run; a run
+    // becomes a rectangle of up to rowsAfter rows more.
+    const double* columnSums = nullptr;
+    const double* columnCounts = nullptr;
+    const double* columnErrors = nullptr;
+    const int* columnReach = nullptr;  // per table, the largest |dy| with J >= 1
+    int columnTables = 0;
+    const std::uint16_t* runBelow = nullptr;
+    int rowsAfter = 0;
 };
 
 // A source of the gather that reaches any of R (at most kGroupRows)

@@ -28,6 +28,13 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
     const int candidates = runs ? job.runCount : w;
     const double* const distance = job.distance;
     const bool anyNonPositiveBlur = job.anyNonPositiveBlur;
+    const std::uint16_t* const runBelow = runs != nullptr ? job.runBelow : nullptr;
+    const int rowsAfter = job.rowsAfter;
+    const int columnTables = job.columnTables;
+    const double* const columnSums = job.columnSums;
+    const double* const columnCounts = job.columnCounts;
+    const double* const columnErrors = job.columnErrors;
+    const int* const columnReach = job.columnReach;
 
     // The next record.
     SpreadSource* out = found;
@@ -54,6 +61,43 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
         // The blur is read only where J is computed (the listing waited on
         // those reads); a tabulated source's span says all it needs.
         const double b = id != kNoSpreadTable ? 0.0 : blurRow[u];
+        if (runBelow != nullptr && id < columnTables) {
+            // The same run in the rows below: one rectangle of sources.
+            const int more = runBelow[k] < rowsAfter ? runBelow[k] : rowsAfter;
+            if (more > 0) {
+                // Rows past the blur's reach add nothing: the rectangle
+                // stops there, so that more windows hold it.
+                const int reach = columnReach[id];
+                const int nearest = dy < 0 ? -(dy + more) : dy;
+                const int farthest = dy < 0 ? (-dy < reach ? -dy : reach) : (dy + more < reach ? dy + more : reach);
+                if (nearest > farthest) continue;
+                const std::size_t table = static_cast<std::size_t>(id) * static_cast<std::size_t>(half + 1);
+                const int span = tableWidths[table + static_cast<std::size_t>(nearest)];
+                if (span < 0) continue;
+                const std::size_t farRow = (table + static_cast<std::size_t>(farthest)) * tableRowLength + tableRowCentre;
+                const std::size_t nearRow = (table + static_cast<std::size_t>(nearest - 1)) * tableRowLength + tableRowCentre;
+                SpreadSource& s = *out++;
+                s.j = columnSums + farRow;
+                s.jNear = columnSums + nearRow;
+                s.c = columnCounts + farRow;
+                s.cNear = columnCounts + nearRow;
+                s.distance = distance;
+                s.depth = depthRow[u];
+                s.blur = 0.0;
+                s.dy = dy < 0 ? -farthest : nearest;
+                s.dyLast = dy < 0 ? -nearest : farthest;
+                s.id = id;
+                s.u = u;
+                s.x0 = u - span > 0 ? u - span : 0;
+                s.x1 = u + n - 1 + span < w - 1 ? u + n - 1 + span : w - 1;
+                s.firstBlock = static_cast<int>(static_cast<unsigned>(s.x0) / L::kCount);
+                s.lastBlock = static_cast<int>(static_cast<unsigned>(s.x1) / L::kCount);
+                s.count = n;
+                s.span = span;
+                s.error = columnErrors[id];
+                continue;
+            }
+        }
         if (id != kNoSpreadTable) {
             // Tabulated (a positive blur): exactly the offsets |dx| <= r have
             // J >= 1, and J is 0 past them, so lanes beyond the span add
@@ -88,7 +132,7 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
             // The next sources of a run: their blur has the same J row, and
             // their depth is the same.
             SpreadSource& run = out[-1];
-            if (run.j == j && run.u + run.count == u && run.depth == dn) {
+            if (run.j == j && run.c == nullptr && run.u + run.count == u && run.depth == dn) {
                 run.count += n;
                 run.x1 = x1;
                 run.lastBlock = static_cast<int>(static_cast<unsigned>(x1) / L::kCount);
@@ -109,6 +153,8 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
         s.count = n;
         s.span = r;
         s.error = j != nullptr ? lastError : 0.0;
+        s.dyLast = dy;
+        s.c = nullptr;
     }
     return static_cast<int>(out - found);
 }

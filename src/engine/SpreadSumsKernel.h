@@ -30,7 +30,7 @@ struct SumsBlock {
     }
     // Whether a tabulated source is taken in registers, without a test per lane but for depth.
     bool Holds(const SpreadSource& s) const {
-        return s.j != nullptr && lowMax <= s.dy && s.dy <= highMin && s.span <= cover;
+        return s.j != nullptr && lowMax <= s.dy && s.dyLast <= highMin && s.span <= cover;
     }
     bool BehindNone(double d) const { return d <= nearest; }
 };
@@ -54,6 +54,24 @@ void AddRangesPerTarget(const SpreadRowJob& job, const SpreadSource& s, int x) {
         arrays.sums[t] = arrays.sums[t] + (s.j[t - s.u - a] - s.j[t - s.u - b - 1]);
         arrays.counts[t] = arrays.counts[t] + static_cast<double>(b - a + 1);
         arrays.errors[t] = arrays.errors[t] + s.error;
+    }
+}
+
+// A rectangle of sources on the targets of a block whose windows do not all
+// hold it: row by row, each from its own running sums.
+template <class L>
+void AddRectangleRows(const SpreadRowJob& job, const SpreadSource& s, int x) {
+    SpreadSource row = s;
+    row.c = nullptr;
+    for (int dy = s.dy; dy <= s.dyLast; ++dy) {
+        const std::size_t tableRow =
+            static_cast<std::size_t>(s.id) * static_cast<std::size_t>(job.half + 1) + static_cast<std::size_t>(dy < 0 ? -dy : dy);
+        row.span = job.tableWidths[tableRow];
+        if (row.span < 0) continue;
+        row.j = job.tableValues + tableRow * job.tableRowLength + job.tableRowCentre;
+        row.error = job.tableErrors[tableRow];
+        row.dy = row.dyLast = dy;
+        AddRangesPerTarget<L>(job, row, x);
     }
 }
 
@@ -97,8 +115,20 @@ void SweepRunningSums(const SpreadRowJob& job, const SpreadSource* found, int co
         int first, last;
         RunSourcesOnBlock(s, x, L::kCount, first, last);
         const double* const j = s.j + (x - s.u);
-        const V reached = SourcesWithinSpan<L>(s, first, last, block.xv);
-        const V taken = L::Sub(L::Load(j - first), L::Load(j - last - 1));
+        V reached, taken;
+        if (s.c == nullptr) {
+            reached = SourcesWithinSpan<L>(s, first, last, block.xv);
+            taken = L::Sub(L::Load(j - first), L::Load(j - last - 1));
+        } else {
+            // A rectangle: the farthest row's columns less those before the nearest.
+            const double* const jNear = s.jNear + (x - s.u);
+            const double* const c = s.c + (x - s.u);
+            const double* const cNear = s.cNear + (x - s.u);
+            taken = L::Sub(L::Sub(L::Load(j - first), L::Load(jNear - first)),
+                           L::Sub(L::Load(j - last - 1), L::Load(jNear - last - 1)));
+            reached = L::Sub(L::Sub(L::Load(c - first), L::Load(cNear - first)),
+                             L::Sub(L::Load(c - last - 1), L::Load(cNear - last - 1)));
+        }
         M bounded = L::Less(zeros, reached);
         if (block.BehindNone(s.depth)) {
             sum = L::Add(sum, taken);
@@ -136,6 +166,8 @@ void SweepRunningSums(const SpreadRowJob& job, const SpreadSource* found, int co
                 store(x);
                 if (s.j == nullptr)
                     AddComputedJ<L, true>(job, s, x);
+                else if (s.c != nullptr)
+                    AddRectangleRows<L>(job, s, x);
                 else
                     AddRangesPerTarget<L>(job, s, x);
                 load(x);

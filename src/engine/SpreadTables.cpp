@@ -9,10 +9,11 @@
 
 void SpreadTables::Build(const UnfilledArray<double>& blurs, int half,
                          const std::function<const double*(int)>& distanceRow, std::size_t budgetBytes, int threads,
-                         Form form) {
+                         Form form, std::size_t columnBytes) {
     half_ = half;
     const std::size_t rows = static_cast<std::size_t>(half + 1);
     const std::size_t perTable = rows * (RowLength() * sizeof(double) + sizeof(int) + sizeof(double));
+    columnLimit_ = columnBytes / (2 * rows * RowLength() * sizeof(double) + sizeof(double));
     std::size_t limit = budgetBytes / perTable;
     if (limit > kNoSpreadTable) limit = kNoSpreadTable;
 
@@ -72,6 +73,11 @@ void SpreadTables::Refill(Form form, const std::function<const double*(int)>& di
     values_.assign(distinct_.size() * rows * RowLength(), 0.0);
     widths_.assign(distinct_.size() * rows, -1);
     sumErrors_.assign(form == Form::kRunningSums ? distinct_.size() * rows : 0, 0.0);
+    columnTables_ = form == Form::kRunningSums ? std::min(columnLimit_, distinct_.size()) : 0;
+    columnSums_.assign(columnTables_ * rows * RowLength(), 0.0);
+    columnCounts_.assign(columnTables_ * rows * RowLength(), 0.0);
+    columnErrors_.assign(columnTables_, 0.0);
+    columnReach_.assign(columnTables_, -1);
     ParallelFor(static_cast<int>(distinct_.size()), threads, [&](int table) {
         const std::size_t id = static_cast<std::size_t>(table);
         const double b = distinct_[id];
@@ -89,7 +95,45 @@ void SpreadTables::Refill(Form form, const std::function<const double*(int)>& di
             if (form == Form::kRunningSums)
                 sumErrors_[id * rows + ady] = MakeRunningSums(row - half - kRowPad, RowLength());
         }
+        if (id < columnTables_) MakeColumns(id);
     });
+}
+
+// Column sums and counts of table id (see the class) from its running sums.
+// An entry's error is at most the sum over its rows of their entries' (the
+// difference bound of each row covers it) and of the rounding of each
+// addition (at most kUnit times the entry); a difference of four entries is
+// off by at most four of those and the rounding of its three subtractions,
+// each at most kUnit times the largest entry. Exact where every row is.
+void SpreadTables::MakeColumns(std::size_t id) {
+    constexpr double kUnit = 0x1p-53;
+    const std::size_t n = RowLength();
+    const std::size_t rows = static_cast<std::size_t>(half_ + 1);
+    const int centre = static_cast<int>(RowCentre());
+    double* const sums = &columnSums_[id * rows * n];
+    double* const counts = &columnCounts_[id * rows * n];
+    double err = 0.0, largest = 0.0;
+    bool exact = true;
+    for (std::size_t k = 1; k < rows; ++k) {
+        const double* const row = Row(static_cast<std::uint16_t>(id), static_cast<int>(k)) - centre;
+        const int width = Width(static_cast<std::uint16_t>(id), static_cast<int>(k));
+        double* const sum = sums + k * n;
+        double* const count = counts + k * n;
+        largest = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            sum[i] = sum[i - n] + row[i];
+            largest = sum[i] > largest ? sum[i] : largest;
+            // The offsets up to e with J >= 1: -width .. min(e, width).
+            const int e = static_cast<int>(i) - centre;
+            const int taken = width < 0 || e < -width ? 0 : (e < width ? e : width) + width + 1;
+            count[i] = count[i - n] + taken;
+        }
+        if (width >= 0) columnReach_[id] = static_cast<int>(k);
+        const double rowError = sumErrors_[id * rows + k];
+        exact = exact && rowError == 0.0;
+        err = err + rowError + kUnit * largest;
+    }
+    columnErrors_[id] = exact && largest < kExactBelow ? 0.0 : 2.0 * (4.0 * err + 3.0 * kUnit * largest);
 }
 
 // Turns the n values at row into their running sums, and returns a bound on
@@ -118,5 +162,10 @@ void SpreadTables::Clear() {
     std::vector<double>().swap(values_);
     std::vector<int>().swap(widths_);
     std::vector<double>().swap(sumErrors_);
+    std::vector<double>().swap(columnSums_);
+    std::vector<double>().swap(columnCounts_);
+    std::vector<double>().swap(columnErrors_);
+    std::vector<int>().swap(columnReach_);
+    columnTables_ = 0;
     std::vector<double>().swap(distinct_);
 }

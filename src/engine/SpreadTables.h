@@ -18,6 +18,14 @@
 // offsets is the difference of two elements, together with a bound on the
 // error of that difference: 0 where every J of the row is a multiple of
 // kExactStep (the sums are then exact), above 0 elsewhere.
+//
+// With running sums, the first tables (up to a budget of their own) also
+// hold column sums, for sources alike in many rows: row k of a table's
+// column sums is the sum of its running-sum rows |dy| = 1 .. k (row 0 is 0),
+// so that the J of a rectangle of offsets lying on one side of dy = 0 is a
+// difference of differences; its counts likewise count the offsets with J
+// >= 1 (whole numbers, exact). Each table has one bound on the error of
+// such a difference of four.
 class SpreadTables {
 public:
     enum class Form { kValues, kRunningSums };
@@ -27,7 +35,7 @@ public:
     // kNoSpreadTable. distanceRow(dy) gives the doubled distances of row
     // offset dy, element dx; it is called from up to threads threads at once.
     void Build(const UnfilledArray<double>& blurs, int half, const std::function<const double*(int)>& distanceRow,
-               std::size_t budgetBytes, int threads, Form form = Form::kValues);
+               std::size_t budgetBytes, int threads, Form form = Form::kValues, std::size_t columnBytes = 0);
     // The same tables (the same ids) again in another form.
     void Refill(Form form, const std::function<const double*(int)>& distanceRow, int threads);
 
@@ -36,6 +44,11 @@ public:
         return &values_[(static_cast<std::size_t>(id) * (half_ + 1) + ady) * RowLength() + RowCentre()];
     }
     int Width(std::uint16_t id, int ady) const { return widths_[static_cast<std::size_t>(id) * (half_ + 1) + ady]; }
+    // Whether table id has column sums (running sums only).
+    bool HasColumns(std::uint16_t id) const { return id < columnTables_; }
+    std::size_t ColumnTables() const { return columnTables_; }
+    // Per table with columns, the largest |dy| whose row has J >= 1 (-1: none).
+    const int* ColumnReach() const { return columnReach_.data(); }
 
     UnfilledArray<std::uint16_t> ids;  // per pixel
 
@@ -48,13 +61,23 @@ public:
     const double* SumErrors() const { return sumErrors_.data(); }
     std::size_t RowLength() const { return static_cast<std::size_t>(2 * half_ + 1 + 2 * kRowPad); }
     std::size_t RowCentre() const { return static_cast<std::size_t>(kRowPad + half_); }
+    // The column sums and counts in the same layout (tables 0 .. first
+    // without columns - 1), and per table the bound on a difference of four.
+    const double* ColumnSums() const { return columnSums_.data(); }
+    const double* ColumnCounts() const { return columnCounts_.data(); }
+    const double* ColumnErrors() const { return columnErrors_.data(); }
 
 private:
     static double MakeRunningSums(double* row, std::size_t n);
+    void MakeColumns(std::size_t id);
 
     int half_ = 0;
     std::vector<double> distinct_;  // the blur of each table
     std::vector<double> values_;
     std::vector<int> widths_;
     std::vector<double> sumErrors_;
+    std::size_t columnLimit_ = 0;  // tables the column budget allows
+    std::size_t columnTables_ = 0;
+    std::vector<double> columnSums_, columnCounts_, columnErrors_;
+    std::vector<int> columnReach_;
 };

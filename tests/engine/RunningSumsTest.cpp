@@ -40,10 +40,12 @@ struct Again {
 // Expects the spreads of running sums to be those of window order; returns
 // what the running sums took again.
 Again ExpectWindowOrderSpreads(const BlurInput& input, std::size_t tableBytes, int lanes, const std::string& what,
-                               int sourcesAtOnce = CBlurEngine::FirstPassTuning().sourcesAtOnce) {
+                               int sourcesAtOnce = CBlurEngine::FirstPassTuning().sourcesAtOnce,
+                               std::size_t columnBytes = CBlurEngine::FirstPassTuning().columnBytes) {
     CBlurEngine::FirstPassTuning sums, plain;
     sums.tableBytes = plain.tableBytes = tableBytes;
     sums.sourcesAtOnce = sourcesAtOnce;
+    sums.columnBytes = columnBytes;
     plain.runningSums = false;
     const auto fast = RunTuned(input, sums, lanes);
     const auto ordered = RunTuned(input, plain, lanes);
@@ -71,6 +73,29 @@ TEST(RunningSums, GiveTheSpreadsOfWindowOrder) {
             ExpectWindowOrderSpreads(scene, std::size_t{32} << 20, lanes, what + ", one row at once", 1);
             UseDepthValues(scene);
             ExpectWindowOrderSpreads(scene, std::size_t{32} << 20, lanes, what + ", depth values");
+        }
+    }
+}
+
+// Runs repeated row after row (plateaus of depth) are taken as rectangles
+// from column sums: in blocks whose windows hold them or row by row where
+// they do not (near the picture's edges and where the reach changes), for
+// tables with columns and without.
+TEST(RunningSums, RepeatedRunsGiveTheSpreadsOfWindowOrder) {
+    for (const int lanes : {2, 8, 16}) {
+        if (lanes > LanesFor(0)) continue;
+        for (const double blurSize : {6.0, 13.0, 30.0}) {
+            BlurInput scene = MakeScene(90, 61, 7);
+            for (int y = 0; y < scene.height; ++y)
+                for (int x = 0; x < scene.width; ++x) {
+                    const unsigned char d = static_cast<unsigned char>(20 + 45 * ((x / 9 + y / 13 + (x > 60 ? y : 0)) % 5));
+                    for (int c = 0; c < 3; ++c) scene.depthBytes[(static_cast<std::size_t>(y) * scene.width + x) * 4 + c] = d;
+                }
+            scene.options.blurSize = blurSize;
+            const std::string what = std::to_string(lanes) + " lanes, plateaus, blur size " + std::to_string(blurSize);
+            for (const std::size_t columnBytes : {std::size_t{32} << 20, std::size_t{40000}, std::size_t{0}})
+                ExpectWindowOrderSpreads(scene, std::size_t{32} << 20, lanes, what + ", columns " + std::to_string(columnBytes),
+                                         CBlurEngine::FirstPassTuning().sourcesAtOnce, columnBytes);
         }
     }
 }

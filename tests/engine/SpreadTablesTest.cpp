@@ -86,4 +86,50 @@ TEST(SpreadTablesTest, ABlurNotAboveTheRowDistanceReachesNoOffset) {
         }
 }
 
+// A rectangle of offsets on one side of dy = 0 (rows k0 + 1 .. k1, columns
+// a .. b) from the column sums: the J within the table's bound of their exact
+// sum (exactly where the bound is 0), the count exact.
+TEST(SpreadTablesTest, ColumnSumsGiveRectanglesWithinTheirBound) {
+    const double blurs[] = {2.5, 3.0, 4.0, 7.3, 9.0, 1e9};
+    UnfilledArray<double> pixels(sizeof blurs / sizeof blurs[0]);
+    for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = blurs[i];
+    SpreadTables values, sums;
+    values.Build(pixels, kHalf, DistanceRow, std::size_t{1} << 30, 1);
+    sums.Build(pixels, kHalf, DistanceRow, std::size_t{1} << 30, 1, SpreadTables::Form::kRunningSums, std::size_t{1} << 30);
+    ASSERT_EQ(sums.ColumnTables(), pixels.size());
+    const std::size_t n = sums.RowLength(), rows = kHalf + 1;
+    int exactTables = 0;
+    for (std::uint16_t id = 0; id < pixels.size(); ++id) {
+        const double bound = sums.ColumnErrors()[id];
+        exactTables += bound == 0.0 ? 1 : 0;
+        auto column = [&](const double* table, int k, int e) {
+            return table[(id * rows + static_cast<std::size_t>(k)) * n + sums.RowCentre() + static_cast<std::size_t>(e)];
+        };
+        for (int k0 = 0; k0 < kHalf; ++k0)
+            for (int k1 = k0 + 1; k1 <= kHalf; ++k1)
+                for (int a = -kHalf; a <= kHalf; ++a)
+                    for (int b = a; b <= kHalf; ++b) {
+                        long double exact = 0.0L;
+                        int count = 0;
+                        for (int k = k0 + 1; k <= k1; ++k)
+                            for (int e = a; e <= b; ++e) {
+                                exact += values.Row(id, k)[e];
+                                count += std::abs(e) <= values.Width(id, k) ? 1 : 0;
+                            }
+                        const double* const j = sums.ColumnSums();
+                        const double* const c = sums.ColumnCounts();
+                        const double rectangle =
+                            (column(j, k1, b) - column(j, k0, b)) - (column(j, k1, a - 1) - column(j, k0, a - 1));
+                        const double counted =
+                            (column(c, k1, b) - column(c, k0, b)) - (column(c, k1, a - 1) - column(c, k0, a - 1));
+                        ASSERT_LE(std::fabs(static_cast<long double>(rectangle) - exact), bound)
+                            << blurs[id] << ": rows " << k0 + 1 << ".." << k1 << ", columns " << a << ".." << b;
+                        ASSERT_EQ(counted, count) << blurs[id];
+                    }
+    }
+    // Blur 2.5 reaches no row but its own: its columns hold zeros, exactly.
+    EXPECT_GT(exactTables, 0);
+    EXPECT_LT(exactTables, static_cast<int>(pixels.size()));
+}
+
 }  // namespace
