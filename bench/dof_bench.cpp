@@ -159,10 +159,9 @@ Figures RunOnce(const std::string& dir, const Case& c, bool literal, int threads
         out.assign(image.Data(), image.Data() + image.ByteCount());
     }
     const auto writeStart = Clock::now();
-    CTGAImage file;
-    file.Encode(f.width, f.height, out.data());
+    // As the program writes it.
     const std::string path = "/tmp/dof_bench_" + std::to_string(getpid()) + ".tga";
-    WriteFileAtomically(path, file.fileBytes.data(), file.fileSize);
+    dof::WriteImage(path, dof::ImageView(out.data(), f.width, f.height, 4, dof::SampleType::kUInt8));
     std::remove(path.c_str());
     const auto end = Clock::now();
     f.writeMs = Ms(writeStart, end);

@@ -97,9 +97,6 @@ Error WriteImage(const std::string& path, const ImageView& image, const WriteOpt
         const ImageView samples = image.Type() == type ? image : converted.View();
         std::string reason;
         bool made = false;
-        const unsigned char* bytes = nullptr;
-        std::size_t size = 0;
-        CTGAImage tga;
         std::vector<unsigned char> encoded;
         switch (format) {
             case FileFormat::kPng: made = EncodePng(samples, encoded, reason); break;
@@ -107,17 +104,15 @@ Error WriteImage(const std::string& path, const ImageView& image, const WriteOpt
             case FileFormat::kOpenExr: made = EncodeExr(samples, bits == 16, encoded, reason); break;
             case FileFormat::kTga:
             case FileFormat::kRadiance:
-                made = tga.Encode(samples);
-                if (!made) reason = "a TGA file holds at most 65535x65535 pixels";
-                bytes = tga.fileBytes.data();
-                size = tga.fileSize;
-                break;
+                // Encoded as it is written, in pieces.
+                if (!CTGAImage::Encodes(samples))
+                    return {ErrorCode::kWriteFailed, path + ": a TGA file holds at most 65535x65535 pixels"};
+                if (!WriteFileAtomically(path, [&](const ByteWriter& write) { return CTGAImage::Write(samples, write); },
+                                         &reason))
+                    return {ErrorCode::kWriteFailed, path + ": " + reason};
+                return {};
         }
-        if (!encoded.empty()) {
-            bytes = encoded.data();
-            size = encoded.size();
-        }
-        if (!made || !WriteFileAtomically(path, bytes, size, &reason))
+        if (!made || !WriteFileAtomically(path, encoded.data(), encoded.size(), &reason))
             return {ErrorCode::kWriteFailed, path + ": " + reason};
         return {};
     });

@@ -171,6 +171,11 @@ int CreateTemporary(std::vector<char>& name) {
 
 bool WriteFileAtomically(const std::string& path, const unsigned char* bytes, std::size_t size,
                          std::string* reason) {
+    return WriteFileAtomically(path, [&](const ByteWriter& write) { return write(bytes, size); }, reason);
+}
+
+bool WriteFileAtomically(const std::string& path, const std::function<bool(const ByteWriter& write)>& produce,
+                         std::string* reason) {
     if (path.empty()) return Fail(reason, "the path is empty");
     if (path.back() == '/') return Fail(reason, "the path names a directory");
     std::string target;
@@ -187,8 +192,12 @@ bool WriteFileAtomically(const std::string& path, const unsigned char* bytes, st
     // A file that is replaced keeps its permissions.
     struct stat existing;
     if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) ::fchmod(fd, existing.st_mode & 07777);
-    bool ok = WriteAll(fd, bytes, size);
-    int error = ok ? 0 : errno;
+    int error = 0;
+    bool ok = produce([&](const unsigned char* bytes, std::size_t size) {
+        if (WriteAll(fd, bytes, size)) return true;
+        error = errno;
+        return false;
+    });
     if (::close(fd) != 0 && ok) {
         ok = false;
         error = errno;

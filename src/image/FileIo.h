@@ -31,3 +31,9 @@ ReadResult ReadWholeFile(const std::string& path, std::unique_ptr<unsigned char[
 // or gone. On failure, reason (when given) says why.
 bool WriteFileAtomically(const std::string& path, const unsigned char* bytes, std::size_t size,
                          std::string* reason = nullptr);
+// The same with the bytes made as they are written: produce hands them to
+// write in pieces, in order, and returns false where a write did (write
+// returns false when its piece could not be written).
+typedef std::function<bool(const unsigned char* bytes, std::size_t size)> ByteWriter;
+bool WriteFileAtomically(const std::string& path, const std::function<bool(const ByteWriter& write)>& produce,
+                         std::string* reason = nullptr);

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <functional>
 #include <memory>
 
 #include <dof/Image.h>
@@ -24,6 +25,11 @@ public:
     // The same from any 8-bit picture: grey is spread to red, green and
     // blue, and a picture without alpha gets 255. False for other samples.
     bool Encode(const dof::ImageView& picture);
+    // Whether Encode takes picture.
+    static bool Encodes(const dof::ImageView& picture);
+    // The same file handed to write in pieces, in order, without a buffer of
+    // it whole; false where Encode would be or write was.
+    static bool Write(const dof::ImageView& picture, const std::function<bool(const unsigned char*, std::size_t)>& write);
 
     // The size of the file that Encode makes for a width x height picture.
     static std::size_t EncodedSize(int width, int height);

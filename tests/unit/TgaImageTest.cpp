@@ -261,6 +261,33 @@ TEST(TgaWriter, WritesBottomUpWithHeaderAndFooterAndReadsBack) {
     EXPECT_EQ(Decoded(image), picture.rgba);
 }
 
+// The program writes the file as it encodes it: the pieces, in order, are
+// the file Encode makes whole, for every channel count; a piece that cannot
+// be written stops it.
+TEST(TgaWriter, WrittenInPiecesAsEncodedWhole) {
+    const Picture picture = Picture::Pattern(300, 500, 3, /*opaque=*/false);
+    for (const int channels : {1, 2, 3, 4}) {
+        std::vector<unsigned char> samples;
+        for (std::size_t i = 0; i < picture.rgba.size(); i += 4)
+            samples.insert(samples.end(), picture.rgba.begin() + i, picture.rgba.begin() + i + channels);
+        const dof::ImageView view(samples.data(), 300, 500, channels, dof::SampleType::kUInt8);
+        CTGAImage whole;
+        ASSERT_TRUE(whole.Encode(view));
+        Bytes pieces;
+        int count = 0;
+        ASSERT_TRUE(CTGAImage::Write(view, [&](const unsigned char* bytes, std::size_t n) {
+            pieces.insert(pieces.end(), bytes, bytes + n);
+            ++count;
+            return true;
+        }));
+        EXPECT_EQ(pieces, Bytes(whole.fileBytes.data(), whole.fileBytes.data() + whole.fileSize)) << channels;
+        EXPECT_GT(count, 3);  // header, rows in more than one piece, footer
+        int calls = 0;
+        EXPECT_FALSE(CTGAImage::Write(view, [&](const unsigned char*, std::size_t) { return ++calls < 2; }));
+        EXPECT_EQ(calls, 2);
+    }
+}
+
 TEST(TgaWriter, EmptyPictureGivesHeaderAndFooterOnly) {
     CTGAImage writer;
     ASSERT_TRUE(writer.Encode(0, 0, nullptr));
