@@ -212,7 +212,7 @@ private:
     bool alphaOfWeight_ = false;             // see GatherRowJob::alphaOfWeight
     // Per row, the pixels that reach beyond their own row, left to right, in
     // runs of neighbours: row y's are sourceRuns_[runStart_[y] .. runStart_[y + 1]).
-    LargeArray<ColumnRun> sourceRuns_;
+    UnfilledArray<ColumnRun> sourceRuns_;
     std::vector<std::size_t> runStart_;
     // With column sums, per run: the rows just below that repeat it; per
     // row, the runs that do not repeat one above, with theirs:

@@ -282,7 +282,7 @@ bool CBlurEngine::RunFirstPass(RunMonitor& monitor) {
     }
     spreadTables_.Clear();
     UnfilledArray<double>().swap(blurs_);
-    LargeArray<ColumnRun>().swap(sourceRuns_);
+    UnfilledArray<ColumnRun>().swap(sourceRuns_);
     LargeArray<std::uint16_t>().swap(runBelow_);
     LargeArray<ColumnRun>().swap(freshRuns_);
     LargeArray<std::uint16_t>().swap(freshBelow_);

@@ -24,8 +24,7 @@ Image::Image(int width, int height, int channels, SampleType type) {
     if (width < 0 || height < 0 || channels < 1 || channels > 4) return;
     const std::size_t bytes = PictureBytes(width, height, channels, type);
     if (bytes > 0) {
-        pixels_ = static_cast<unsigned char*>(AllocateLarge(bytes));
-        std::memset(pixels_, 0, bytes);
+        pixels_ = static_cast<unsigned char*>(AllocateLargeZeroed(bytes));
     }
     width_ = width;
     height_ = height;

@@ -1,5 +1,7 @@
 #include "platform/LargeArray.h"
 
+#include <cstring>
+
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define DOF_PLAIN_ALLOCATION 1
 #elif defined(__has_feature)
@@ -26,6 +28,12 @@ void* AllocateLarge(std::size_t bytes) {
     return block;
 }
 
+void* AllocateLargeZeroed(std::size_t bytes) {
+    void* const block = AllocateLarge(bytes);
+    if (!MappedOnItsOwn(bytes)) std::memset(block, 0, bytes);
+    return block;
+}
+
 void FreeLarge(void* block, std::size_t bytes) {
     if (block == nullptr) return;
     if (!MappedOnItsOwn(bytes)) {
@@ -37,5 +45,6 @@ void FreeLarge(void* block, std::size_t bytes) {
 #else
 bool LargeBlocksAreMapped() { return false; }
 void* AllocateLarge(std::size_t bytes) { return ::operator new(bytes); }
+void* AllocateLargeZeroed(std::size_t bytes) { return std::memset(::operator new(bytes), 0, bytes); }
 void FreeLarge(void* block, std::size_t) { ::operator delete(block); }
 #endif

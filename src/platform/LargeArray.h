@@ -14,6 +14,9 @@
 #include <vector>
 
 void* AllocateLarge(std::size_t bytes);
+// The same, all zero: a block mapped on its own is so already, and its pages
+// are left untouched until first written (on the threads that write them).
+void* AllocateLargeZeroed(std::size_t bytes);
 // Whether big blocks are mapped on their own here (not in sanitizer builds).
 bool LargeBlocksAreMapped();
 void FreeLarge(void* block, std::size_t bytes);
