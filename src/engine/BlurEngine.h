@@ -101,8 +101,8 @@ public:
     // open); tableBytes bounds the J tables (blurs beyond it are computed);
     // with running sums, the sources of a target row's source rows are
     // listed up to sourcesAtOnce (at least a row's width) before a sweep;
-    // columnBytes bounds the column sums (0: a run repeated in the rows
-    // below is taken row by row).
+    // columnBytes bounds the column sums within what the tables leave of
+    // tableBytes (0: a run repeated in the rows below is taken row by row).
     struct FirstPassTuning {
         bool runningSums = true;
         std::size_t tableBytes = std::size_t{32} << 20;

@@ -13,7 +13,6 @@ void SpreadTables::Build(const UnfilledArray<double>& blurs, int half,
     half_ = half;
     const std::size_t rows = static_cast<std::size_t>(half + 1);
     const std::size_t perTable = rows * (RowLength() * sizeof(double) + sizeof(int) + sizeof(double));
-    columnLimit_ = columnBytes / (2 * rows * RowLength() * sizeof(double) + sizeof(double));
     std::size_t limit = budgetBytes / perTable;
     if (limit > kNoSpreadTable) limit = kNoSpreadTable;
 
@@ -64,6 +63,9 @@ void SpreadTables::Build(const UnfilledArray<double>& blurs, int half,
         }
     });
 
+    // Column sums in what the tables leave of the budget, up to columnBytes.
+    const std::size_t left = budgetBytes - std::min(budgetBytes, distinct_.size() * perTable);
+    columnLimit_ = std::min(left, columnBytes) / (rows * (2 * RowLength() * sizeof(double) + sizeof(int)) + sizeof(double));
     Refill(form, distanceRow, threads);
 }
 

@@ -19,7 +19,7 @@
 // error of that difference: 0 where every J of the row is a multiple of
 // kExactStep (the sums are then exact), above 0 elsewhere.
 //
-// With running sums, the first tables (up to a budget of their own) also
+// With running sums, the first tables (in what the budget leaves) also
 // hold column sums, for sources alike in many rows: row k of a table's
 // column sums is the sum of its running-sum rows |dy| = 1 .. k (row 0 is 0),
 // so that the J of a rectangle of offsets lying on one side of dy = 0 is a
@@ -32,8 +32,10 @@ public:
 
     // Tabulates the distinct values of blurs for offsets 0..half, up to a
     // memory budget, in the given form; pixels whose blur did not fit get
-    // kNoSpreadTable. distanceRow(dy) gives the doubled distances of row
-    // offset dy, element dx; it is called from up to threads threads at once.
+    // kNoSpreadTable; with running sums, the first tables get column sums
+    // in what they leave of the budget, up to columnBytes. distanceRow(dy)
+    // gives the doubled distances of row offset dy, element dx; it is called
+    // from up to threads threads at once.
     void Build(const UnfilledArray<double>& blurs, int half, const std::function<const double*(int)>& distanceRow,
                std::size_t budgetBytes, int threads, Form form = Form::kValues, std::size_t columnBytes = 0);
     // The same tables (the same ids) again in another form.
