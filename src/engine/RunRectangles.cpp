@@ -36,7 +36,9 @@ bool CBlurEngine::MatchRunsBelow(RunMonitor& monitor) {
     for (std::size_t k = runs; k-- > 0;) {
         if (same[k] < 0) continue;
         const std::size_t below = static_cast<std::size_t>(same[k]);
-        runBelow_[k] = static_cast<std::uint16_t>(std::min(65535, runBelow_[below] + 1));
+        // A stack too tall to count starts afresh, so that every run is listed.
+        if (runBelow_[below] == 65535) continue;
+        runBelow_[k] = static_cast<std::uint16_t>(runBelow_[below] + 1);
         repeats[below] = 1;
     }
     freshStart_.assign(static_cast<std::size_t>(height_) + 1, 0);
