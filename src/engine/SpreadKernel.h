@@ -7,7 +7,8 @@
 
 // Lists into found the sources of job's source row that reach its target
 // row, left to right, neighbouring tabulated ones with one J row and depth
-// as one run; returns how many.
+// as one run, and a run that repeats in the rows below (job.runBelow) as
+// one rectangle of them; returns how many.
 template <class L>
 int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
     const int w = job.width;
