@@ -121,14 +121,16 @@ void SpreadTables::MakeColumns(std::size_t id) {
         const int width = Width(static_cast<std::uint16_t>(id), static_cast<int>(k));
         double* const sum = sums + k * n;
         double* const count = counts + k * n;
+        const double* const sumAbove = sum - n;
+        const double* const countAbove = count - n;
         largest = 0.0;
         for (std::size_t i = 0; i < n; ++i) {
-            sum[i] = sum[i - n] + row[i];
+            sum[i] = sumAbove[i] + row[i];
             largest = sum[i] > largest ? sum[i] : largest;
             // The offsets up to e with J >= 1: -width .. min(e, width).
             const int e = static_cast<int>(i) - centre;
             const int taken = width < 0 || e < -width ? 0 : (e < width ? e : width) + width + 1;
-            count[i] = count[i - n] + taken;
+            count[i] = countAbove[i] + taken;
         }
         if (width >= 0) columnReach_[id] = static_cast<int>(k);
         const double rowError = sumErrors_[id * rows + k];
