@@ -177,9 +177,9 @@ static inline TargetArrays ArraysOf(const SpreadRowJob& job) {
 }
 
 // One source on the targets x .. x + L::kCount - 1 of its span, one at a
-// time, in memory: for J computed per target. With kMarkRounded each target
-// takes a bound above 0 whenever its J is not a multiple of kExactStep.
-template <class L, bool kMarkRounded>
+// time, in memory: for J computed per target (the running sums' sweep does
+// the same in lanes).
+template <class L>
 void AddComputedJ(const SpreadRowJob& job, const SpreadSource& s, int x) {
     const int dy = s.dy;
     const TargetArrays a = ArraysOf(job);
@@ -193,7 +193,6 @@ void AddComputedJ(const SpreadRowJob& job, const SpreadSource& s, int x) {
         if (jx >= 1.0) {
             a.sums[t] = a.sums[t] + jx;
             a.counts[t] = a.counts[t] + 1.0;
-            if (kMarkRounded && !IsExactStep(jx)) a.errors[t] = a.errors[t] + 0x1p-53 * jx;
         }
     }
 }
@@ -284,7 +283,7 @@ void SpreadSourceRow(const SpreadRowJob& job) {
             }
             L::Store(sums + x, sum);
             L::Store(counts + x, n);
-            AddComputedJ<L, false>(job, s, x);
+            AddComputedJ<L>(job, s, x);
             sum = L::Load(sums + x);
             n = L::Load(counts + x);
         },
@@ -294,7 +293,7 @@ void SpreadSourceRow(const SpreadRowJob& job) {
         },
         [&](const SpreadSource& s, int x) {
             if (s.j == nullptr) {
-                AddComputedJ<L, false>(job, s, x);
+                AddComputedJ<L>(job, s, x);
                 return;
             }
             TargetBlock<L> late;

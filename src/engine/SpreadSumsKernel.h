@@ -96,6 +96,7 @@ void SweepRunningSums(const SpreadRowJob& job, const SpreadSource* found, int co
 
     const V lanes = L::Indices();
     const V zeros = L::Splat(0.0);
+    const V ones = L::Splat(1.0);
     SumsBlock<L> block;
     V sum, n, error;
     // Inlined by force, as the gather's sweep (see SweepGatherSources).
@@ -142,6 +143,33 @@ void SweepRunningSums(const SpreadRowJob& job, const SpreadSource* found, int co
         error = L::Add(error, L::Select(bounded, L::Splat(s.error)));
     };
 
+    // A source without a J table on the block, each target testing its window,
+    // depth and J >= 1 in its lane; J as AttenuatedBlur works it out, and a
+    // bound above 0 wherever it is not a multiple of kExactStep.
+    const double* const lows = job.low;
+    const double* const highs = job.high;
+    auto addComputed = [&](const SpreadSource& s, int x) __attribute__((always_inline)) {
+        const V low = L::Load(lows + x), high = L::Load(highs + x);
+        const V dy = L::Splat(static_cast<double>(s.dy));
+        const V dx = L::Sub(L::Splat(static_cast<double>(s.u)), block.xv);
+        const M inSpan = L::Both(L::LessEqual(L::Splat(static_cast<double>(s.x0)), block.xv),
+                                 L::LessEqual(block.xv, L::Splat(static_cast<double>(s.x1))));
+        const M inWindow = L::Both(L::Both(L::LessEqual(low, dy), L::LessEqual(dy, high)),
+                                   L::Both(L::LessEqual(low, dx), L::LessEqual(dx, high)));
+        const M notBehind = L::LessEqual(L::Splat(s.depth), block.depth);
+        // The doubled distances are alike for dx and -dx: element t - u is u - t's.
+        const V w = L::Load(s.distance + (x - s.u));
+        const V b = L::Splat(s.blur);
+        const V m = L::Sub(ones, L::Div(L::Sub(b, w), b));
+        const V j = L::Mul(b, L::Sub(ones, L::Mul(m, m)));
+        const M take = L::Both(L::Both(inSpan, inWindow), L::Both(notBehind, L::LessEqual(ones, j)));
+        sum = L::Add(sum, L::Select(take, j));
+        n = L::Add(n, L::Select(take, ones));
+        // j / kExactStep, exactly: a power of two.
+        const M rounded = L::Both(take, L::NotWhole(L::Mul(j, L::Splat(1.0 / kExactStep))));
+        error = L::Add(error, L::Select(rounded, L::Mul(L::Splat(0x1p-53), j)));
+    };
+
     const SpreadSource** active = reinterpret_cast<const SpreadSource**>(job.scratch.active);
     const SpreadSource** survivors = reinterpret_cast<const SpreadSource**>(job.scratch.survivors);
     int activeCount = 0, next = 0;
@@ -162,11 +190,11 @@ void SweepRunningSums(const SpreadRowJob& job, const SpreadSource* found, int co
             // values in memory for the calls below (the sweep 10 % slower).
             if (__builtin_expect(block.Holds(s), 1)) {
                 addRun(s, x);
+            } else if (s.j == nullptr) {
+                addComputed(s, x);
             } else {
                 store(x);
-                if (s.j == nullptr)
-                    AddComputedJ<L, true>(job, s, x);
-                else if (s.c != nullptr)
+                if (s.c != nullptr)
                     AddRectangleRows<L>(job, s, x);
                 else
                     AddRangesPerTarget<L>(job, s, x);

@@ -30,6 +30,13 @@ struct LanesSse2 {
     // v where the mask holds, +0.0 elsewhere.
     static V Select(M mask, V v) { return _mm_and_pd(mask, v); }
     static unsigned Bits(M mask) { return static_cast<unsigned>(_mm_movemask_pd(mask)); }
+    static V Div(V a, V b) { return _mm_div_pd(a, b); }
+    // Lanes that are not whole numbers (NaN among them); SSE2 cannot round.
+    static M NotWhole(V v) {
+        double x[2];
+        _mm_storeu_pd(x, v);
+        return _mm_castsi128_pd(_mm_set_epi64x(x[1] == __builtin_floor(x[1]) ? 0 : -1, x[0] == __builtin_floor(x[0]) ? 0 : -1));
+    }
 };
 
 #if defined(__AVX2__)
@@ -59,6 +66,7 @@ struct LanesAvx2 {
     // a where the mask holds, b elsewhere; the lanes of a but not of b.
     static V Where(M mask, V a, V b) { return _mm256_blendv_pd(b, a, mask); }
     static M AndNot(M a, M b) { return _mm256_andnot_pd(b, a); }
+    static M NotWhole(V v) { return _mm256_cmp_pd(v, _mm256_round_pd(v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC), _CMP_NEQ_UQ); }
 };
 #endif
 
@@ -88,6 +96,9 @@ struct LanesAvx512 {
     static M Equal(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ); }
     static V Where(M mask, V a, V b) { return _mm512_mask_blend_pd(mask, b, a); }
     static M AndNot(M a, M b) { return static_cast<M>(a & ~b); }
+    static M NotWhole(V v) {
+        return _mm512_cmp_pd_mask(v, _mm512_maskz_roundscale_pd(0xff, v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC), _CMP_NEQ_UQ);
+    }
 };
 #endif
 
@@ -118,6 +129,8 @@ struct LanePair {
     static M Either(M a, M b) { return {L::Either(a.lo, b.lo), L::Either(a.hi, b.hi)}; }
     static V Select(M mask, V v) { return {L::Select(mask.lo, v.lo), L::Select(mask.hi, v.hi)}; }
     static unsigned Bits(M mask) { return L::Bits(mask.lo) | L::Bits(mask.hi) << L::kCount; }
+    static V Div(V a, V b) { return {L::Div(a.lo, b.lo), L::Div(a.hi, b.hi)}; }
+    static M NotWhole(V v) { return {L::NotWhole(v.lo), L::NotWhole(v.hi)}; }
 };
 
 // The widest lanes this processor runs: 2, 4 or 8.
