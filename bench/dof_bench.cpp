@@ -199,6 +199,34 @@ void WriteScaledPortrait(const std::string& scenes, const std::string& dir) {
     }
 }
 
+// The portrait's depth as 16-bit values into dir/portrait16/depth.png, each
+// byte b widened to 257 b plus a fraction of a step from a hash of the
+// pixel: as from a renderer's depth, nearly every pixel has a blur of its own.
+void WriteFineDepth(const std::string& scenes, const std::string& dir) {
+    mkdir(dir.c_str(), 0755);
+    const dof::Result<dof::Image> coarse = dof::ReadImage(scenes + "/portrait/depth.tga");
+    if (!coarse) {
+        std::fprintf(stderr, "cannot read the portrait's depth.tga\n");
+        std::exit(1);
+    }
+    const dof::Image& bytes = coarse.value();
+    dof::Image fine(bytes.Width(), bytes.Height(), 1, dof::SampleType::kUInt16);
+    for (int y = 0; y < bytes.Height(); ++y)
+        for (int x = 0; x < bytes.Width(); ++x) {
+            std::uint32_t hash = static_cast<std::uint32_t>(x) * 73856093u ^ static_cast<std::uint32_t>(y) * 19349663u;
+            hash = (hash ^ (hash >> 13)) * 0x5bd1e995u;
+            const unsigned b = bytes.Row(y)[x * bytes.PixelBytes()];
+            const std::uint16_t v = static_cast<std::uint16_t>(std::min(65535u, 257u * b + (hash >> 24)));
+            std::memcpy(fine.Row(y) + 2 * x, &v, sizeof v);
+        }
+    dof::WriteOptions sixteen;
+    sixteen.bitDepth = 16;
+    if (dof::WriteImage(dir + "/depth.png", fine, sixteen)) {
+        std::fprintf(stderr, "cannot write %s/depth.png\n", dir.c_str());
+        std::exit(1);
+    }
+}
+
 // Runs RunOnce in a child process; its console lines are discarded.
 Figures Measure(const std::string& dir, const Case& c, bool literal, int threads,
                 WorkCount count = WorkCount::kSkip) {
@@ -323,7 +351,7 @@ int main(int argc, char** argv) {
         auto next = [&]() -> const char* { return i + 1 < argc ? argv[++i] : ""; };
         if (a == "--scenes") dir = next();
         else if (a == "--list") {
-            std::printf("cases: \"portrait -s 24\", \"portrait -s 16 def\", \"portrait -s 48\", \"portrait -s 56\", \"4k -s 56\", \"4k -s 112\", read\n");
+            std::printf("cases: \"portrait -s 24\", \"portrait -s 16 def\", \"portrait -s 48\", \"portrait -s 56\", \"4k -s 56\", \"4k -s 112\", \"16-bit depth -s 56\", read\n");
             return 0;
         }
         else if (a == "--runs") runs = std::max(1, std::atoi(next()));
@@ -345,16 +373,22 @@ int main(int argc, char** argv) {
         {"portrait -s 56", "portrait/color.tga", "portrait/depth.tga", "lens/hexagon.tga", 56, 2.4, 0.9, 22, false},
         {"4k -s 56", "portrait4k/color.tga", "portrait4k/depth.tga", "lens/hexagon.tga", 56, 2.4, 0.9, 22, false},
         {"4k -s 112", "portrait4k/color.tga", "portrait4k/depth.tga", "lens/hexagon.tga", 112, 2.4, 0.9, 22, false},
+        {"16-bit depth -s 56", "portrait/color.tga", "portrait16/depth.png", "lens/hexagon.tga", 56, 2.4, 0.9, 22, false},
     };
     // The scaled scene lives beside copies of the lenses, in a folder of this run.
     const std::string scenes = dir;
-    bool anyLarge = false;
-    for (const Case& c : cases)
-        if ((only.empty() || only == c.name) && std::strncmp(c.colour, "portrait4k/", 11) == 0) anyLarge = true;
-    if (anyLarge) {
+    bool anyLarge = false, anyFine = false;
+    for (const Case& c : cases) {
+        if (!only.empty() && only != c.name) continue;
+        anyLarge = anyLarge || std::strncmp(c.colour, "portrait4k/", 11) == 0;
+        anyFine = anyFine || std::strncmp(c.depth, "portrait16/", 11) == 0;
+    }
+    const bool anyMade = anyLarge || anyFine;
+    if (anyMade) {
         dir = "/tmp/dof_bench_scenes_" + std::to_string(getpid());
         mkdir(dir.c_str(), 0755);
-        WriteScaledPortrait(scenes, dir + "/portrait4k");
+        if (anyLarge) WriteScaledPortrait(scenes, dir + "/portrait4k");
+        if (anyFine) WriteFineDepth(scenes, dir + "/portrait16");
         // The links name their targets whole: a relative name would be taken
         // from the folder of the link.
         char* whole = realpath(scenes.c_str(), nullptr);
@@ -395,8 +429,9 @@ int main(int argc, char** argv) {
                     c.name, firstPass, gather);
     }
     std::printf("\n");
-    if (anyLarge) {
-        for (const char* name : {"portrait4k/color.tga", "portrait4k/depth.tga", "portrait4k", "portrait", "lens", ""}) {
+    if (anyMade) {
+        for (const char* name : {"portrait4k/color.tga", "portrait4k/depth.tga", "portrait4k", "portrait16/depth.png",
+                                 "portrait16", "portrait", "lens", ""}) {
             const std::string path = dir + "/" + name;
             std::remove(path.c_str());
         }
