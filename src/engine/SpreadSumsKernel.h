@@ -129,6 +129,10 @@ void SweepRunningSums(const SpreadRowJob& job, const SpreadSource* found, int co
                            L::Sub(L::Load(j - last - 1), L::Load(jNear - last - 1)));
             reached = L::Sub(L::Sub(L::Load(c - first), L::Load(cNear - first)),
                              L::Sub(L::Load(c - last - 1), L::Load(cNear - last - 1)));
+            // Where no J counts the rectangle adds 0, but the difference may
+            // round to a little either side of it (the rows before its nearest
+            // differ between the two columns): it adds nothing there.
+            taken = L::Select(L::Less(zeros, reached), taken);
         }
         M bounded = L::Less(zeros, reached);
         if (block.BehindNone(s.depth)) {
