@@ -245,7 +245,7 @@ bool CBlurEngine::RunFirstPass(RunMonitor& monitor) {
     const bool runningSums = tuning_.runningSums;
     const SpreadTables::Form first = runningSums ? SpreadTables::Form::kRunningSums : SpreadTables::Form::kValues;
     spreadTables_.Build(blurs_, kernelSize_ / 2, distanceRow, tuning_.tableBytes, threads_, first,
-                        runningSums ? tuning_.columnBytes : 0);
+                        runningSums ? tuning_.columnBytes : 0, tuning_.fewestPixels);
     // Neighbours with one J table and one depth add their J to the same
     // targets alike, so they run together.
     const double* const blurs = blurs_.data();

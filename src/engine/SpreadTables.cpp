@@ -2,14 +2,13 @@
 
 #include <algorithm>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "platform/ByteThresholds.h"
 #include "platform/ParallelFor.h"
 
 void SpreadTables::Build(const UnfilledArray<double>& blurs, int half,
                          const std::function<const double*(int)>& distanceRow, std::size_t budgetBytes, int threads,
-                         Form form, std::size_t columnBytes) {
+                         Form form, std::size_t columnBytes, std::size_t fewestPixels) {
     half_ = half;
     const std::size_t rows = static_cast<std::size_t>(half + 1);
     const std::size_t perTable = rows * (RowLength() * sizeof(double) + sizeof(int) + sizeof(double));
@@ -18,7 +17,8 @@ void SpreadTables::Build(const UnfilledArray<double>& blurs, int half,
 
     // Distinct positive blur values by their bits, numbered in the order in
     // which they first appear: each chunk of pixels lists its own in order
-    // at once, and the lists are then numbered chunk after chunk.
+    // at once (and counts their pixels), and the lists are then numbered
+    // chunk after chunk, but for values of fewer than fewestPixels pixels.
     constexpr std::size_t kChunk = std::size_t{1} << 16;
     const int chunks = static_cast<int>((blurs.size() + kChunk - 1) / kChunk);
     // work(chunk, begin, end) for every chunk of pixels begin .. end - 1, on all threads.
@@ -29,22 +29,31 @@ void SpreadTables::Build(const UnfilledArray<double>& blurs, int half,
         });
     };
     std::vector<std::vector<std::uint64_t>> firstSeen(static_cast<std::size_t>(chunks));
+    std::vector<std::unordered_map<std::uint64_t, std::size_t>> pixelsOf(static_cast<std::size_t>(chunks));
     forEachChunk([&](int chunk, std::size_t begin, std::size_t end) {
-        std::unordered_set<std::uint64_t> seen;
-        // Neighbouring pixels mostly repeat one value.
-        std::uint64_t lastBits = 0;
-        for (std::size_t i = begin; i < end; ++i) {
-            const std::uint64_t bits = Bits(blurs[i]);
-            if (i > begin && bits == lastBits) continue;
-            lastBits = bits;
-            if (blurs[i] > 0.0 && seen.insert(bits).second) firstSeen[static_cast<std::size_t>(chunk)].push_back(bits);
+        std::unordered_map<std::uint64_t, std::size_t>& pixels = pixelsOf[static_cast<std::size_t>(chunk)];
+        // Neighbouring pixels mostly repeat one value: counted a run at a time.
+        std::size_t runStart = begin;
+        for (std::size_t i = begin; i <= end; ++i) {
+            if (i > runStart && i < end && Bits(blurs[i]) == Bits(blurs[runStart])) continue;
+            if (i > runStart && blurs[runStart] > 0.0) {
+                const auto added = pixels.emplace(Bits(blurs[runStart]), 0);
+                if (added.second) firstSeen[static_cast<std::size_t>(chunk)].push_back(added.first->first);
+                added.first->second += i - runStart;
+            }
+            runStart = i;
         }
     });
+    std::unordered_map<std::uint64_t, std::size_t> totals;
+    if (fewestPixels > 1)
+        for (const auto& pixels : pixelsOf)
+            for (const auto& entry : pixels) totals[entry.first] += entry.second;
     std::unordered_map<std::uint64_t, std::uint16_t> known;
     distinct_.clear();
     for (const std::vector<std::uint64_t>& list : firstSeen)
         for (const std::uint64_t bits : list) {
             if (distinct_.size() >= limit) break;
+            if (fewestPixels > 1 && totals[bits] < fewestPixels) continue;
             if (!known.emplace(bits, static_cast<std::uint16_t>(distinct_.size())).second) continue;
             distinct_.push_back(FromBits<double>(bits));
         }

@@ -32,12 +32,14 @@ public:
 
     // Tabulates the distinct values of blurs for offsets 0..half, up to a
     // memory budget, in the given form; pixels whose blur did not fit get
-    // kNoSpreadTable; with running sums, the first tables get column sums
-    // in what they leave of the budget, up to columnBytes. distanceRow(dy)
+    // kNoSpreadTable, as do values of fewer than fewestPixels pixels; with
+    // running sums, the first tables get column sums in what they leave of
+    // the budget, up to columnBytes. distanceRow(dy)
     // gives the doubled distances of row offset dy, element dx; it is called
     // from up to threads threads at once.
     void Build(const UnfilledArray<double>& blurs, int half, const std::function<const double*(int)>& distanceRow,
-               std::size_t budgetBytes, int threads, Form form = Form::kValues, std::size_t columnBytes = 0);
+               std::size_t budgetBytes, int threads, Form form = Form::kValues, std::size_t columnBytes = 0,
+               std::size_t fewestPixels = 1);
     // The same tables (the same ids) again in another form.
     void Refill(Form form, const std::function<const double*(int)>& distanceRow, int threads);
 

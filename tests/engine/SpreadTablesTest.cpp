@@ -69,6 +69,17 @@ TEST(SpreadTablesTest, NumbersBlursByFirstAppearanceUpToTheBudget) {
     EXPECT_EQ(three[2 * chunk + 1], kNoSpreadTable);
     EXPECT_EQ(three.back(), kNoSpreadTable);
     EXPECT_EQ(Ids(blurs, 3 * perTable, 2), three);
+
+    // Values of too few pixels get none, whatever the chunks: 9.5 (two
+    // pixels, in two chunks) and 11.25 (one); the rest keep their order.
+    SpreadTables few;
+    few.Build(blurs, kHalf, DistanceRow, std::size_t{1} << 30, 3, SpreadTables::Form::kValues, 0, 3);
+    EXPECT_EQ(few.ids[chunk - 1], kNoSpreadTable);
+    EXPECT_EQ(few.ids[chunk + 5], kNoSpreadTable);
+    EXPECT_EQ(few.ids.back(), kNoSpreadTable);
+    EXPECT_EQ(few.ids[0], 0);
+    EXPECT_EQ(few.ids[chunk], 1);
+    EXPECT_EQ(few.ids[5 * chunk], 5);
 }
 
 // The first pass's listing reads no blur of a tabulated source: it relies on
