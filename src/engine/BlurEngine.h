@@ -104,15 +104,13 @@ public:
     // columnBytes bounds the column sums within what the tables leave of
     // tableBytes (0: a run repeated in the rows below is taken row by row);
     // a blur of fewer than fewestPixels pixels gets no table (its J are
-    // worked out where met: a depth from a renderer gives nearly every pixel
-    // a blur of its own, and tables of those, read by one pixel each, cost
-    // more in memory traffic than the arithmetic they save).
+    // worked out where met), which mixes both kinds of neighbours.
     struct FirstPassTuning {
         bool runningSums = true;
         std::size_t tableBytes = std::size_t{32} << 20;
         int sourcesAtOnce = 1 << 14;
         std::size_t columnBytes = std::size_t{32} << 20;
-        std::size_t fewestPixels = 64;
+        std::size_t fewestPixels = 1;
     };
     void Tune(const FirstPassTuning& tuning) { tuning_ = tuning; }
     // Before Run: count the gather's visits and contributions (for the tests
