@@ -5,6 +5,16 @@
 #include "engine/SweepBlocks.h"
 #include "engine/TargetBlock.h"
 
+// The row |dy| = ady of table id among the J tables' rows (half + 1 a
+// table), and where its element 0 lies among their values. Static, as the
+// rest of each unit's copies.
+static inline std::size_t TableRowOf(std::uint16_t id, int ady, int half) {
+    return static_cast<std::size_t>(id) * static_cast<std::size_t>(half + 1) + static_cast<std::size_t>(ady);
+}
+static inline std::size_t TableRowStart(std::size_t tableRow, std::size_t rowLength, std::size_t rowCentre) {
+    return tableRow * rowLength + rowCentre;
+}
+
 // Lists into found the sources of job's source row that reach its target
 // row, left to right, neighbouring tabulated ones with one J row and depth
 // as one run, and a run that repeats in the rows below (job.runBelow) as
@@ -72,11 +82,10 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
                 const int nearest = dy < 0 ? -(dy + more) : dy;
                 const int farthest = dy < 0 ? (-dy < reach ? -dy : reach) : (dy + more < reach ? dy + more : reach);
                 if (nearest > farthest) continue;
-                const std::size_t table = static_cast<std::size_t>(id) * static_cast<std::size_t>(half + 1);
-                const int span = tableWidths[table + static_cast<std::size_t>(nearest)];
+                const int span = tableWidths[TableRowOf(id, nearest, half)];
                 if (span < 0) continue;
-                const std::size_t farRow = (table + static_cast<std::size_t>(farthest)) * tableRowLength + tableRowCentre;
-                const std::size_t nearRow = (table + static_cast<std::size_t>(nearest - 1)) * tableRowLength + tableRowCentre;
+                const std::size_t farRow = TableRowStart(TableRowOf(id, farthest, half), tableRowLength, tableRowCentre);
+                const std::size_t nearRow = TableRowStart(TableRowOf(id, nearest - 1, half), tableRowLength, tableRowCentre);
                 SpreadSource& s = *out++;
                 s.j = columnSums + farRow;
                 s.jNear = columnSums + nearRow;
@@ -104,11 +113,10 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
             // J >= 1, and J is 0 past them, so lanes beyond the span add
             // nothing. A blur not above the doubled row distance has r = -1.
             if (id != lastId) {
-                const std::size_t tableRow = static_cast<std::size_t>(id) * static_cast<std::size_t>(half + 1) +
-                                             static_cast<std::size_t>(ady);
+                const std::size_t tableRow = TableRowOf(id, ady, half);
                 lastId = id;
                 lastSpan = tableWidths[tableRow];
-                lastJ = tableValues + tableRow * tableRowLength + tableRowCentre;
+                lastJ = tableValues + TableRowStart(tableRow, tableRowLength, tableRowCentre);
                 lastError = tableErrors != nullptr ? tableErrors[tableRow] : 0.0;
             }
             r = lastSpan;

@@ -64,11 +64,10 @@ void AddRectangleRows(const SpreadRowJob& job, const SpreadSource& s, int x) {
     SpreadSource row = s;
     row.c = nullptr;
     for (int dy = s.dy; dy <= s.dyLast; ++dy) {
-        const std::size_t tableRow =
-            static_cast<std::size_t>(s.id) * static_cast<std::size_t>(job.half + 1) + static_cast<std::size_t>(dy < 0 ? -dy : dy);
+        const std::size_t tableRow = TableRowOf(s.id, dy < 0 ? -dy : dy, job.half);
         row.span = job.tableWidths[tableRow];
         if (row.span < 0) continue;
-        row.j = job.tableValues + tableRow * job.tableRowLength + job.tableRowCentre;
+        row.j = job.tableValues + TableRowStart(tableRow, job.tableRowLength, job.tableRowCentre);
         row.error = job.tableErrors[tableRow];
         row.dy = row.dyLast = dy;
         AddRangesPerTarget<L>(job, row, x);
