@@ -58,6 +58,22 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
     // row, read sparsely: asked for some candidates ahead (the listing had
     // waited on those reads; 8 ahead was too few, 64 too many).
     constexpr int kAhead = 24;
+    // The last target of sources u .. u + n - 1 reaching r either side; a new
+    // record of them at depth d, which the caller completes.
+    auto lastTarget = [w](int u, int n, int r) { return u + n - 1 + r < w - 1 ? u + n - 1 + r : w - 1; };
+    auto record = [&](int u, int n, int r, double d) -> SpreadSource& {
+        SpreadSource& s = *out++;
+        s.distance = distance;
+        s.depth = d;
+        s.u = u;
+        s.x0 = u - r > 0 ? u - r : 0;
+        s.x1 = lastTarget(u, n, r);
+        s.firstBlock = static_cast<int>(static_cast<unsigned>(s.x0) / L::kCount);
+        s.lastBlock = static_cast<int>(static_cast<unsigned>(s.x1) / L::kCount);
+        s.count = n;
+        s.span = r;
+        return s;
+    };
     for (int k = 0; k < candidates; ++k) {
         if (runs != nullptr && k + kAhead < candidates) {
             __builtin_prefetch(depthRow + runs[k + kAhead].start);
@@ -86,24 +102,15 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
                 if (span < 0) continue;
                 const std::size_t farRow = TableRowStart(TableRowOf(id, farthest, half), tableRowLength, tableRowCentre);
                 const std::size_t nearRow = TableRowStart(TableRowOf(id, nearest - 1, half), tableRowLength, tableRowCentre);
-                SpreadSource& s = *out++;
+                SpreadSource& s = record(u, n, span, depthRow[u]);
                 s.j = columnSums + farRow;
                 s.jNear = columnSums + nearRow;
                 s.c = columnCounts + farRow;
                 s.cNear = columnCounts + nearRow;
-                s.distance = distance;
-                s.depth = depthRow[u];
                 s.blur = 0.0;
                 s.dy = dy < 0 ? -farthest : nearest;
                 s.dyLast = dy < 0 ? -nearest : farthest;
                 s.id = id;
-                s.u = u;
-                s.x0 = u - span > 0 ? u - span : 0;
-                s.x1 = u + n - 1 + span < w - 1 ? u + n - 1 + span : w - 1;
-                s.firstBlock = static_cast<int>(static_cast<unsigned>(s.x0) / L::kCount);
-                s.lastBlock = static_cast<int>(static_cast<unsigned>(s.x1) / L::kCount);
-                s.count = n;
-                s.span = span;
                 s.error = columnErrors[id];
                 continue;
             }
@@ -136,31 +143,21 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
             continue;
         }
         const double dn = depthRow[u];
-        const int x1 = u + n - 1 + r < w - 1 ? u + n - 1 + r : w - 1;
         if (j != nullptr && out != found) {
             // The next sources of a run: their blur has the same J row, and
             // their depth is the same.
             SpreadSource& run = out[-1];
             if (run.j == j && run.c == nullptr && run.u + run.count == u && run.depth == dn) {
                 run.count += n;
-                run.x1 = x1;
-                run.lastBlock = static_cast<int>(static_cast<unsigned>(x1) / L::kCount);
+                run.x1 = lastTarget(u, n, r);
+                run.lastBlock = static_cast<int>(static_cast<unsigned>(run.x1) / L::kCount);
                 continue;
             }
         }
-        SpreadSource& s = *out++;
+        SpreadSource& s = record(u, n, r, dn);
         s.j = j;
-        s.distance = distance;
-        s.depth = dn;
         s.blur = b;
         s.dy = dy;
-        s.u = u;
-        s.x0 = u - r > 0 ? u - r : 0;
-        s.x1 = x1;
-        s.firstBlock = static_cast<int>(static_cast<unsigned>(s.x0) / L::kCount);
-        s.lastBlock = static_cast<int>(static_cast<unsigned>(s.x1) / L::kCount);
-        s.count = n;
-        s.span = r;
         s.error = j != nullptr ? lastError : 0.0;
         s.dyLast = dy;
         s.c = nullptr;
