@@ -85,6 +85,7 @@ dof::Error PrepareExact(const dof::ImageView& colour, const dof::ImageView& dept
 
     // The largest blur sets the window, the distance table and the kernels.
     prepared.largestBlur = prepared.engine->LargestBlur(prepared.inputs.depths);
+    prepared.inputs.largestBlur = prepared.largestBlur;
     const double pixels = static_cast<double>(w) * static_cast<double>(h);
     prepared.neededBytes = PixelBufferBytes(w, h) + BlurTableBytes(prepared.largestBlur, pixels);
     const double limit = EffectiveMemoryLimit(options.memoryLimit);

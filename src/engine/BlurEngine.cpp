@@ -22,13 +22,6 @@ double CBlurEngine::BlurOfDepth(double d) const {
     return BlurFromDepth(d, params_.blurSize, params_.focus, params_.zNear, params_.zFar, maxBlur_);
 }
 
-namespace {
-// Rows taken together by one work item of the loops over every pixel.
-constexpr int kRowsAPiece = 32;
-
-int PiecesOf(int rows) { return (rows + kRowsAPiece - 1) / kRowsAPiece; }
-}  // namespace
-
 double CBlurEngine::LargestBlur(const UnfilledArray<double>& depths) const {
     // Called before Run, so in pieces of pixels rather than rows.
     const std::size_t count = depths.size();
@@ -102,39 +95,11 @@ void CBlurEngine::FillExposureTables() {
     colourBytes_ = std::make_unique<ExposureBytes>(params_.strong);
 }
 
-// Every pixel's blur, the largest of each row and of the picture, and the
-// window they imply.
-void CBlurEngine::Setup() {
-    const std::size_t count = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
-    blurs_.resize(count);
-    rowMaxBlur_.assign(static_cast<std::size_t>(height_), 0.0);
-    const int pieces = PiecesOf(height_);
-    std::vector<std::uint8_t> nonPositiveIn(static_cast<std::size_t>(pieces), 0);
-    ParallelFor(pieces, threads_, [&](int piece) {
-        bool nonPositive = false;
-        // Neighbouring pixels mostly share a depth: reuse the last blur for it.
-        double lastDepth = 0.0, lastBlur = BlurOfDepth(0.0);
-        for (int y = piece * kRowsAPiece; y < std::min(height_, (piece + 1) * kRowsAPiece); ++y) {
-            double rowMax = 0.0;
-            const double* const depths = &depths_[Index(0, y)];
-            double* const blurs = &blurs_[Index(0, y)];
-            for (int x = 0; x < width_; ++x) {
-                if (!(depths[x] == lastDepth)) {
-                    lastDepth = depths[x];
-                    lastBlur = BlurOfDepth(lastDepth);
-                }
-                const double v = lastBlur;
-                blurs[x] = v;
-                if (v > rowMax) rowMax = v;
-                if (v <= 0.0) nonPositive = true;
-            }
-            rowMaxBlur_[static_cast<std::size_t>(y)] = rowMax;
-        }
-        nonPositiveIn[static_cast<std::size_t>(piece)] = nonPositive ? 1 : 0;
-    });
-    largestBlur_ = 0.0;
-    for (const double rowMax : rowMaxBlur_) largestBlur_ = std::max(largestBlur_, rowMax);
-    hasNonPositiveBlur_ = std::find(nonPositiveIn.begin(), nonPositiveIn.end(), 1) != nonPositiveIn.end();
+// The largest blur (measured before the run where the caller did so) and the
+// window it implies. Every pixel's own blur is worked out with its reach
+// (see ComputeReaches), in one pass over the depths.
+void CBlurEngine::Setup(double largestBlur) {
+    largestBlur_ = largestBlur >= 0.0 ? largestBlur : LargestBlur(depths_);
     kernelSize_ = KernelDimension(largestBlur_);
     FillDistanceTable();
     FillExposureTables();
@@ -227,7 +192,7 @@ bool CBlurEngine::Run(EngineInputs inputs, unsigned char* output, std::ptrdiff_t
     firstPassPixelsAgain_ = 0;
 
     auto phase = std::chrono::steady_clock::now();
-    Setup();
+    Setup(inputs.largestBlur);
     stats_.setupMs = MsSince(phase);
     monitor.SetUp(largestBlur_);
     if (monitor.Stopped()) return false;

@@ -38,6 +38,7 @@ struct EngineInputs {
     ColourBytes colour;
     UnfilledArray<double> depths;           // reversed already where asked
     std::shared_ptr<KernelCache> kernels;   // of the 256 x 256 lens; may be shared with other runs
+    double largestBlur = -1.0;              // LargestBlur(depths) where known, else below 0
 };
 
 // The depth-of-field blur of one picture: construct it with the parameters,
@@ -134,7 +135,7 @@ private:
     // monitor stopped it. A pass reports its progress; other steps only ask.
     bool ForEachRow(int rows, const std::function<void(int)>& work, RunMonitor& monitor, const dof::Stage* pass = nullptr);
 
-    void Setup();
+    void Setup(double largestBlur);
     void FillExposureTables();
     void FillDistanceTable();
     bool ComputeReaches(RunMonitor& monitor);

@@ -11,10 +11,11 @@
 #include "engine/SourceRuns.h"
 #include "engine/SpreadTables.h"
 
-// Reach of every pixel: the largest blur in the K x K window around it (at
-// least 1), rounded up to thirds. Rounding up to thirds keeps the order of
-// values, so the maximum is taken of the rounded numerators: a running
-// maximum along the rows and then along the columns.
+// Every pixel's blur, the largest of each row, and the reach of every pixel:
+// the largest blur in the K x K window around it (at least 1), rounded up to
+// thirds. Rounding up to thirds keeps the order of values, so the maximum is
+// taken of the rounded numerators: a running maximum along the rows and then,
+// in place, along the columns.
 bool CBlurEngine::ComputeReaches(RunMonitor& monitor) {
     const int w = width_;
     const int h = height_;
@@ -22,49 +23,69 @@ bool CBlurEngine::ComputeReaches(RunMonitor& monitor) {
     const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
     // ceil(3 max(m, 1)); a blur that is not a number never wins, like 1.
     constexpr std::int32_t kLeast = 3;
-    UnfilledArray<std::int32_t> rowMax(count);
+    blurs_.resize(count);
+    rowMaxBlur_.assign(static_cast<std::size_t>(h), 0.0);
     reachThirds_.resize(count);
     // Rows in bands, side by side as lanes (element x of row r at x * kBand +
     // r), so that the running maxima along them take the lanes at once.
     constexpr int kBand = 16;
-    const bool rowsDone = ForEachRow((h + kBand - 1) / kBand, [&](int band) {
+    const int bands = (h + kBand - 1) / kBand;
+    std::vector<std::uint8_t> nonPositiveIn(static_cast<std::size_t>(bands), 0);
+    const bool rowsDone = ForEachRow(bands, [&](int band) {
         thread_local std::vector<std::int32_t> thirds, maxima, prefix, suffix;
         const std::size_t lanes = static_cast<std::size_t>(kBand);
         thirds.resize(static_cast<std::size_t>(w) * lanes);
         maxima.resize(static_cast<std::size_t>(w) * lanes);
         const int y0 = band * kBand;
         const int rows = std::min(kBand, h - y0);
+        bool nonPositive = false;
+        // Neighbouring pixels mostly share a depth: reuse the last blur and
+        // its thirds.
+        double lastDepth = 0.0, lastBlur = BlurOfDepth(0.0);
+        auto thirdsOf = [](double b) { return b > 1.0 ? static_cast<std::int32_t>(std::ceil(3.0 * b)) : kLeast; };
+        std::int32_t lastThirds = thirdsOf(lastBlur);
         for (int r = 0; r < rows; ++r) {
-            const double* const blurs = &blurs_[Index(0, y0 + r)];
+            const double* const depths = &depths_[Index(0, y0 + r)];
+            double* const blurs = &blurs_[Index(0, y0 + r)];
             std::int32_t* const lane = &thirds[static_cast<std::size_t>(r)];
-            // Neighbouring pixels mostly share a blur: reuse its thirds.
-            double lastBlur = 1.0;
-            std::int32_t lastThirds = kLeast;
+            double rowMax = 0.0;
             for (int x = 0; x < w; ++x) {
-                const double b = blurs[x];
-                if (!(b == lastBlur)) {
-                    lastBlur = b;
-                    lastThirds = b > 1.0 ? static_cast<std::int32_t>(std::ceil(3.0 * b)) : kLeast;
+                if (!(depths[x] == lastDepth)) {
+                    lastDepth = depths[x];
+                    lastBlur = BlurOfDepth(lastDepth);
+                    lastThirds = thirdsOf(lastBlur);
                 }
+                const double v = lastBlur;
+                blurs[x] = v;
+                if (v > rowMax) rowMax = v;
+                if (v <= 0.0) nonPositive = true;
                 lane[static_cast<std::size_t>(x) * lanes] = lastThirds;
             }
+            rowMaxBlur_[static_cast<std::size_t>(y0 + r)] = rowMax;
         }
+        nonPositiveIn[static_cast<std::size_t>(band)] = nonPositive ? 1 : 0;
         SlidingMax(thirds.data(), maxima.data(), w, k, k / 2, lanes, lanes, lanes, kLeast, prefix, suffix);
         for (int r = 0; r < rows; ++r) {
             const std::int32_t* const lane = &maxima[static_cast<std::size_t>(r)];
-            std::int32_t* const out = &rowMax[Index(0, y0 + r)];
+            std::int32_t* const out = &reachThirds_[Index(0, y0 + r)];
             for (int x = 0; x < w; ++x) out[x] = lane[static_cast<std::size_t>(x) * lanes];
         }
     }, monitor);
     if (!rowsDone) return false;
+    hasNonPositiveBlur_ = std::find(nonPositiveIn.begin(), nonPositiveIn.end(), 1) != nonPositiveIn.end();
+    // Columns in stripes, each copied out first so that its maxima can go
+    // back in its place.
     constexpr int kStripe = 64;
     const int stripes = (w + kStripe - 1) / kStripe;
     return ForEachRow(stripes, [&](int stripe) {
-        thread_local std::vector<std::int32_t> prefix, suffix;
+        thread_local std::vector<std::int32_t> column, prefix, suffix;
         const int x0 = stripe * kStripe;
         const std::size_t lanes = static_cast<std::size_t>(std::min(kStripe, w - x0));
-        SlidingMax(&rowMax[static_cast<std::size_t>(x0)], &reachThirds_[static_cast<std::size_t>(x0)], h, k, k / 2,
-                   static_cast<std::size_t>(w), static_cast<std::size_t>(w), lanes, kLeast, prefix, suffix);
+        column.resize(static_cast<std::size_t>(h) * lanes);
+        for (int y = 0; y < h; ++y)
+            std::copy_n(&reachThirds_[Index(x0, y)], lanes, &column[static_cast<std::size_t>(y) * lanes]);
+        SlidingMax(column.data(), &reachThirds_[static_cast<std::size_t>(x0)], h, k, k / 2, lanes,
+                   static_cast<std::size_t>(w), lanes, kLeast, prefix, suffix);
     }, monitor);
 }
 
