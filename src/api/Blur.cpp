@@ -1,9 +1,11 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <exception>
 #include <new>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "api/ExactRun.h"
 #include "api/Guarded.h"
@@ -79,12 +81,17 @@ dof::Error PrepareExact(const dof::ImageView& colour, const dof::ImageView& dept
     prepared.inputs.width = w;
     prepared.inputs.height = h;
     prepared.inputs.colour = ColourFromView(colour);
-    prepared.inputs.depths = DepthFromView(depth, params.zReverse, threads);
-    prepared.inputs.kernels = kernels ? std::move(kernels) : std::make_shared<KernelCache>(LensFromView(lens));
     prepared.engine = std::make_unique<CBlurEngine>(params, threads, maxLanes);
-
-    // The largest blur sets the window, the distance table and the kernels.
-    prepared.largestBlur = prepared.engine->LargestBlur(prepared.inputs.depths);
+    // The largest blur sets the window, the distance table and the kernels:
+    // found row by row as the depths are converted, while each row is at hand.
+    std::vector<double> rowLargest(static_cast<std::size_t>(h), 0.0);
+    const CBlurEngine& engine = *prepared.engine;
+    prepared.inputs.depths = DepthFromView(depth, params.zReverse, threads, [&](int y, const double* row) {
+        rowLargest[static_cast<std::size_t>(y)] = engine.LargestBlur(row, static_cast<std::size_t>(w));
+    });
+    prepared.inputs.kernels = kernels ? std::move(kernels) : std::make_shared<KernelCache>(LensFromView(lens));
+    prepared.largestBlur = 0.0;
+    for (const double largest : rowLargest) prepared.largestBlur = std::max(prepared.largestBlur, largest);
     prepared.inputs.largestBlur = prepared.largestBlur;
     const double pixels = static_cast<double>(w) * static_cast<double>(h);
     prepared.neededBytes = PixelBufferBytes(w, h) + BlurTableBytes(prepared.largestBlur, pixels);

@@ -22,6 +22,23 @@ double CBlurEngine::BlurOfDepth(double d) const {
     return BlurFromDepth(d, params_.blurSize, params_.focus, params_.zNear, params_.zFar, maxBlur_);
 }
 
+double CBlurEngine::LargestBlur(const double* depths, std::size_t count) const {
+    double largest = 0.0;
+    // Neighbouring pixels mostly share a depth, and so a blur.
+    double lastDepth = 0.0, lastBlur = 0.0;
+    bool known = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double d = depths[i];
+        if (!known || !(d == lastDepth)) {
+            lastDepth = d;
+            lastBlur = BlurOfDepth(d);
+            known = true;
+        }
+        largest = std::max(largest, lastBlur);
+    }
+    return largest;
+}
+
 double CBlurEngine::LargestBlur(const UnfilledArray<double>& depths) const {
     // Called before Run, so in pieces of pixels rather than rows.
     const std::size_t count = depths.size();
@@ -30,21 +47,7 @@ double CBlurEngine::LargestBlur(const UnfilledArray<double>& depths) const {
     std::vector<double> largestOf(static_cast<std::size_t>(pieces), 0.0);
     ParallelFor(pieces, threads_, [&](int piece) {
         const std::size_t begin = static_cast<std::size_t>(piece) * pieceSize;
-        const std::size_t end = std::min(count, begin + pieceSize);
-        double largest = 0.0;
-        // Neighbouring pixels mostly share a depth, and so a blur.
-        double lastDepth = 0.0, lastBlur = 0.0;
-        bool known = false;
-        for (std::size_t i = begin; i < end; ++i) {
-            const double d = depths[i];
-            if (!known || !(d == lastDepth)) {
-                lastDepth = d;
-                lastBlur = BlurOfDepth(d);
-                known = true;
-            }
-            largest = std::max(largest, lastBlur);
-        }
-        largestOf[static_cast<std::size_t>(piece)] = largest;
+        largestOf[static_cast<std::size_t>(piece)] = LargestBlur(depths.data() + begin, std::min(count - begin, pieceSize));
     });
     double largest = 0.0;
     for (const double value : largestOf) largest = std::max(largest, value);

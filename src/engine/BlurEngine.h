@@ -59,8 +59,10 @@ public:
     // The blur of a depth value: the blur size scaled by the distance's
     // relative offset from the focus, at least 1 and at most MaxBlur().
     double BlurOfDepth(double d) const;
-    // The largest blur of any of these depths (never below 0), as Run finds it.
+    // The largest blur of any of these depths (never below 0), as Run finds it;
+    // the largest of those of any parts of them is the same.
     double LargestBlur(const UnfilledArray<double>& depths) const;
+    double LargestBlur(const double* depths, std::size_t count) const;
 
     // Setup, first pass, linking and gather pass. Writes width x height
     // pixels of R, G, B, A bytes (rows outputStride bytes apart) to output.

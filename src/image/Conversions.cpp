@@ -168,7 +168,8 @@ ColourBytes ColourFromView(const dof::ImageView& view) {
     return colour;
 }
 
-UnfilledArray<double> DepthFromView(const dof::ImageView& view, bool reverse, int threads) {
+UnfilledArray<double> DepthFromView(const dof::ImageView& view, bool reverse, int threads,
+                                    const std::function<void(int y, const double* row)>& rowDone) {
     const int w = view.Width() > 0 && view.Height() > 0 ? view.Width() : 0;
     const int h = w > 0 ? view.Height() : 0;
     UnfilledArray<double> depths(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
@@ -193,6 +194,7 @@ UnfilledArray<double> DepthFromView(const dof::ImageView& view, bool reverse, in
                     out[x] = reverse ? 1.0 - v : v;
                 }
             }
+            if (rowDone) rowDone(y, out);
         }
     });
     return depths;

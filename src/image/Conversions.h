@@ -2,6 +2,7 @@
 // From pictures as callers hand them over to the engine's inputs, and from
 // result values to bytes.
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include <dof/Error.h>
@@ -39,8 +40,10 @@ void PixelToRgba8(const dof::ImageView& view, int x, int y, unsigned char rgba[4
 // The depth values of a run: the first channel; integer samples over their
 // largest value (byte / 255, or value / 65535; with reverse, (255 - byte) /
 // 255 and so on), float ones as they are (with reverse, 1 - value). Rows are
-// converted on up to threads threads.
-UnfilledArray<double> DepthFromView(const dof::ImageView& view, bool reverse, int threads = 1);
+// converted on up to threads threads; each is passed to rowDone, where given,
+// on the thread that converted it.
+UnfilledArray<double> DepthFromView(const dof::ImageView& view, bool reverse, int threads = 1,
+                                    const std::function<void(int y, const double* row)>& rowDone = {});
 
 // Float depth values that are not a number or below zero: how many, and
 // where the first one (row by row) lies.
