@@ -6,7 +6,6 @@
 
 #include "engine/DepthBlur.h"
 #include "engine/Rounding.h"
-#include "engine/SourceRuns.h"
 #include "platform/Lanes.h"
 #include "platform/ParallelFor.h"
 
@@ -141,16 +140,28 @@ bool CBlurEngine::LinkKernels(RunMonitor& monitor) {
     kernelIds_.resize(spreads_.size());
     inFront_.resize(spreads_.size());
     rowMaxSpread_.assign(static_cast<std::size_t>(height_), 0.0);
+    // The gather's lists, made as the kernels are linked: per row, the pixels
+    // whose spread covers another row (passes the reach test at |dy| = 1),
+    // each a run of one, at the row's own place (its pages are touched only
+    // as far as it is filled). Rows wider than the lists' 16-bit columns are
+    // visited whole.
+    const bool listed = width_ <= 65535;
+    sourceRuns_.resize(listed ? spreads_.size() : 0);
+    runStart_.resize(static_cast<std::size_t>(height_) + 1);
+    runEnd_.resize(static_cast<std::size_t>(height_));
     const double depthScale = params_.zFar - params_.zNear, zNear = params_.zNear, focus = params_.focus;
     const bool linked = ForEachRow(height_, [&](int y) {
         double lastSpread = -1.0;
         std::uint32_t lastId = 0;
+        bool lastReaches = false;
         double rowMax = 0.0;
         const std::size_t row = Index(0, y);
         const double* const spreads = &spreads_[row];
         const double* const depths = &depths_[row];
         std::uint32_t* const kernelIds = &kernelIds_[row];
         std::uint8_t* const inFront = &inFront_[row];
+        ColumnRun* const runs = listed ? &sourceRuns_[row] : nullptr;
+        std::size_t runCount = 0;
         for (int x = 0; x < width_; ++x) {
             const double spread = spreads[x];
             if (spread != lastSpread) {
@@ -158,19 +169,18 @@ bool CBlurEngine::LinkKernels(RunMonitor& monitor) {
                 std::size_t n = 0;
                 lastId = ThirdsOf(spread, idOfThirds.size(), n) ? idOfThirds[n] : kNoId;
                 if (lastId == kNoId) lastId = ids.at(spread);
+                lastReaches = listed && kernelLanes_[lastId].reach >= 1;
             }
             kernelIds[x] = lastId;
+            if (lastReaches) runs[runCount++] = ColumnRun{static_cast<std::uint16_t>(x), 1};
             if (spread > rowMax) rowMax = spread;
             inFront[x] = (depthScale * depths[x] + zNear <= focus) ? 1 : 0;
         }
         rowMaxSpread_[static_cast<std::size_t>(y)] = rowMax;
+        runStart_[static_cast<std::size_t>(y)] = row;
+        runEnd_[static_cast<std::size_t>(y)] = row + runCount;
     }, monitor);
-    if (!linked) return false;
-    // A spread covers another row only where it passes the reach test at |dy| = 1.
-    const KernelLanes* const lanes = kernelLanes_.data();
-    const std::uint32_t* const idOf = kernelIds_.data();
-    return ListSourceRuns([lanes, idOf](std::size_t i) { return lanes[idOf[i]].reach >= 1; },
-                          [](std::size_t, std::size_t) { return false; }, false, monitor);
+    return linked;
 }
 
 namespace {

@@ -159,12 +159,11 @@ private:
     void GatherRowGroup(int y, int groups);
     void GatherGroupAgainst(int y, int v, GatherRowJob* const* jobs, int groups);
     // Lists, per row, the pixels i with reachesOtherRows(i) in runs; a pixel
-    // joins the run of its left neighbour when sameRun(left, i). With
-    // fewRuns (runs mostly long) the pixels are read once and the rows' lists
-    // put together after; otherwise counted, then listed at the counted
-    // places, which copies less. (engine/SourceRuns.h)
+    // joins the run of its left neighbour when sameRun(left, i). The pixels
+    // are read once and the rows' lists put together after, one after the
+    // other. (engine/SourceRuns.h)
     template <class Reaches, class SameRun>
-    bool ListSourceRuns(Reaches reachesOtherRows, SameRun sameRun, bool fewRuns, RunMonitor& monitor);
+    bool ListSourceRuns(Reaches reachesOtherRows, SameRun sameRun, RunMonitor& monitor);
     void WindowsOfRow(int y, double* low, double* high, double* centreDepth, int& windowLow, int& windowHigh) const;
     void BoundBlocks(const double* low, const double* high, const double* centreDepth, int lanes,
                      std::vector<BlockBounds>& bounds) const;
@@ -217,9 +216,11 @@ private:
     bool greyKernels_ = false;               // every kernel has four equal channels
     bool alphaOfWeight_ = false;             // see GatherRowJob::alphaOfWeight
     // Per row, the pixels that reach beyond their own row, left to right, in
-    // runs of neighbours: row y's are sourceRuns_[runStart_[y] .. runStart_[y + 1]).
+    // runs of neighbours: row y's are sourceRuns_[runStart_[y] .. runEnd_[y]),
+    // where the first pass's lists also end at runStart_[y + 1].
     UnfilledArray<ColumnRun> sourceRuns_;
     std::vector<std::size_t> runStart_;
+    std::vector<std::size_t> runEnd_;
     // With column sums, per run: the rows just below that repeat it; per
     // row, the runs that do not repeat one above, with theirs:
     // freshRuns_[freshStart_[y] .. freshStart_[y + 1]).

@@ -277,7 +277,7 @@ bool CBlurEngine::RunFirstPass(RunMonitor& monitor) {
         [depths, ids](std::size_t left, std::size_t i) {
             return ids[i] != kNoSpreadTable && ids[i] == ids[left] && depths[i] == depths[left];
         },
-        true, monitor);
+        monitor);
     if (!listed) return false;
     freshStart_.clear();
     if (spreadTables_.ColumnTables() > 0 && !hasNonPositiveBlur_ && width_ <= 65535 && !MatchRunsBelow(monitor))

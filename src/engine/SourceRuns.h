@@ -5,10 +5,9 @@
 
 #include "engine/BlurEngine.h"
 
-// The predicates are templates so that the scan of every pixel (once or
-// twice per list) inlines them.
+// The predicates are templates so that the scan of every pixel inlines them.
 template <class Reaches, class SameRun>
-bool CBlurEngine::ListSourceRuns(Reaches reachesOtherRows, SameRun sameRun, bool fewRuns, RunMonitor& monitor) {
+bool CBlurEngine::ListSourceRuns(Reaches reachesOtherRows, SameRun sameRun, RunMonitor& monitor) {
     runStart_.assign(static_cast<std::size_t>(height_) + 1, 0);
     // The lists hold 16-bit columns; wider rows are always visited whole.
     if (width_ > 65535) {
@@ -32,38 +31,24 @@ bool CBlurEngine::ListSourceRuns(Reaches reachesOtherRows, SameRun sameRun, bool
         }
         if (start >= 0) add(start, count);
     };
-    if (fewRuns) {
-        // Listed row by row, then put together in row order.
-        std::vector<std::vector<ColumnRun>> rowRuns(static_cast<std::size_t>(height_));
-        const bool listed = ForEachRow(height_, [&](int y) {
-            std::vector<ColumnRun>& runs = rowRuns[static_cast<std::size_t>(y)];
-            forEachRun(y, [&](int start, int count) {
-                runs.push_back(ColumnRun{static_cast<std::uint16_t>(start), static_cast<std::uint16_t>(count)});
-            });
-        }, monitor);
-        if (!listed) return false;
-        for (int y = 0; y < height_; ++y)
-            runStart_[static_cast<std::size_t>(y) + 1] =
-                runStart_[static_cast<std::size_t>(y)] + rowRuns[static_cast<std::size_t>(y)].size();
-        sourceRuns_.resize(runStart_.back());
-        return ForEachRow(height_, [&](int y) {
-            const std::vector<ColumnRun>& runs = rowRuns[static_cast<std::size_t>(y)];
-            std::copy(runs.begin(), runs.end(), sourceRuns_.data() + runStart_[static_cast<std::size_t>(y)]);
-        }, monitor);
-    }
-    // Counted row by row, then listed row by row at the counted places.
-    const bool counted = ForEachRow(height_, [&](int y) {
-        std::size_t runs = 0;
-        forEachRun(y, [&](int, int) { ++runs; });
-        runStart_[static_cast<std::size_t>(y) + 1] = runs;
+    // Listed row by row, then put together in row order.
+    std::vector<std::vector<ColumnRun>> rowRuns(static_cast<std::size_t>(height_));
+    const bool listed = ForEachRow(height_, [&](int y) {
+        std::vector<ColumnRun>& runs = rowRuns[static_cast<std::size_t>(y)];
+        forEachRun(y, [&](int start, int count) {
+            runs.push_back(ColumnRun{static_cast<std::uint16_t>(start), static_cast<std::uint16_t>(count)});
+        });
     }, monitor);
-    if (!counted) return false;
-    for (int y = 0; y < height_; ++y) runStart_[static_cast<std::size_t>(y) + 1] += runStart_[static_cast<std::size_t>(y)];
+    if (!listed) return false;
+    runEnd_.resize(static_cast<std::size_t>(height_));
+    for (int y = 0; y < height_; ++y) {
+        runStart_[static_cast<std::size_t>(y) + 1] =
+            runStart_[static_cast<std::size_t>(y)] + rowRuns[static_cast<std::size_t>(y)].size();
+        runEnd_[static_cast<std::size_t>(y)] = runStart_[static_cast<std::size_t>(y) + 1];
+    }
     sourceRuns_.resize(runStart_.back());
     return ForEachRow(height_, [&](int y) {
-        ColumnRun* out = sourceRuns_.data() + runStart_[static_cast<std::size_t>(y)];
-        forEachRun(y, [&](int start, int count) {
-            *out++ = ColumnRun{static_cast<std::uint16_t>(start), static_cast<std::uint16_t>(count)};
-        });
+        const std::vector<ColumnRun>& runs = rowRuns[static_cast<std::size_t>(y)];
+        std::copy(runs.begin(), runs.end(), sourceRuns_.data() + runStart_[static_cast<std::size_t>(y)]);
     }, monitor);
 }

@@ -107,5 +107,5 @@ void CBlurEngine::PickSources(RowJob& job, int y, int v, bool everyColumn) const
     }
     const std::size_t first = runStart_[static_cast<std::size_t>(v)];
     job.runs = sourceRuns_.data() + first;
-    job.runCount = static_cast<int>(runStart_[static_cast<std::size_t>(v) + 1] - first);
+    job.runCount = static_cast<int>(runEnd_[static_cast<std::size_t>(v)] - first);
 }
