@@ -1,8 +1,10 @@
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <vector>
 
 #include "engine/BlurEngine.h"
+#include "engine/EqualRuns.h"
 #include "engine/Rounding.h"
 
 namespace {
@@ -19,21 +21,20 @@ void CBlurEngine::WindowsOfRow(int y, double* low, double* high, double* centreD
     const std::size_t row = Index(0, y);
     windowLow = 0;
     windowHigh = 0;
-    // Neighbouring pixels mostly share a reach, and so a window.
-    std::int32_t lastThirds = -1;
-    int n = 3;
-    for (int x = 0; x < width_; ++x) {
-        if (reachThirds_[row + x] != lastThirds) {
-            lastThirds = reachThirds_[row + x];
-            n = KernelDimension(lastThirds / 3.0);
-            if (n > kernelSize_) n = kernelSize_;
-        }
-        low[x] = -(n / 2);
-        high[x] = -(n / 2) + n - 1;
-        centreDepth[x] = depths_[row + x];
+    // Neighbouring pixels mostly share a reach, and so a window: one a run.
+    const std::int32_t* const reach = &reachThirds_[row];
+    for (int x = 0; x < width_;) {
+        const std::int32_t thirds = reach[x];
+        int n = KernelDimension(thirds / 3.0);
+        if (n > kernelSize_) n = kernelSize_;
+        const int end = EqualRunEnd(reach, x + 1, width_, thirds);
+        std::fill(low + x, low + end, static_cast<double>(-(n / 2)));
+        std::fill(high + x, high + end, static_cast<double>(-(n / 2) + n - 1));
         windowLow = std::min(windowLow, -(n / 2));
         windowHigh = std::max(windowHigh, -(n / 2) + n - 1);
+        x = end;
     }
+    if (width_ > 0) std::memcpy(centreDepth, &depths_[row], static_cast<std::size_t>(width_) * sizeof(double));
 }
 
 // The bounds of every block of lanes targets (see BlockBounds).
