@@ -81,17 +81,24 @@ void SpreadTables::Build(const UnfilledArray<double>& blurs, int half,
 void SpreadTables::Refill(Form form, const std::function<const double*(int)>& distanceRow, int threads) {
     const int half = half_;
     const std::size_t rows = static_cast<std::size_t>(half + 1);
-    values_.assign(distinct_.size() * rows * RowLength(), 0.0);
+    const std::size_t tableLength = rows * RowLength();
+    values_.resize(distinct_.size() * tableLength);
     widths_.assign(distinct_.size() * rows, -1);
     sumErrors_.assign(form == Form::kRunningSums ? distinct_.size() * rows : 0, 0.0);
     columnTables_ = form == Form::kRunningSums ? std::min(columnLimit_, distinct_.size()) : 0;
-    columnSums_.assign(columnTables_ * rows * RowLength(), 0.0);
-    columnCounts_.assign(columnTables_ * rows * RowLength(), 0.0);
+    columnSums_.resize(columnTables_ * tableLength);
+    columnCounts_.resize(columnTables_ * tableLength);
     columnErrors_.assign(columnTables_, 0.0);
     columnReach_.assign(columnTables_, -1);
     ParallelFor(static_cast<int>(distinct_.size()), threads, [&](int table) {
         const std::size_t id = static_cast<std::size_t>(table);
         const double b = distinct_[id];
+        // Zero first: the pads of each row, and the columns' row 0.
+        std::fill_n(&values_[id * tableLength], tableLength, 0.0);
+        if (id < columnTables_) {
+            std::fill_n(&columnSums_[id * tableLength], RowLength(), 0.0);
+            std::fill_n(&columnCounts_[id * tableLength], RowLength(), 0.0);
+        }
         for (int ady = 0; ady <= half; ++ady) {
             double* row = const_cast<double*>(Row(static_cast<std::uint16_t>(id), ady));
             const double* t = distanceRow(ady);
@@ -172,11 +179,11 @@ double SpreadTables::MakeRunningSums(double* row, std::size_t n) {
 
 void SpreadTables::Clear() {
     UnfilledArray<std::uint16_t>().swap(ids);
-    std::vector<double>().swap(values_);
+    UnfilledArray<double>().swap(values_);
     std::vector<int>().swap(widths_);
     std::vector<double>().swap(sumErrors_);
-    std::vector<double>().swap(columnSums_);
-    std::vector<double>().swap(columnCounts_);
+    UnfilledArray<double>().swap(columnSums_);
+    UnfilledArray<double>().swap(columnCounts_);
     std::vector<double>().swap(columnErrors_);
     std::vector<int>().swap(columnReach_);
     columnTables_ = 0;

@@ -77,11 +77,13 @@ private:
 
     int half_ = 0;
     std::vector<double> distinct_;  // the blur of each table
-    std::vector<double> values_;
+    // Each table's part of these is set by the thread that fills the table.
+    UnfilledArray<double> values_;
     std::vector<int> widths_;
     std::vector<double> sumErrors_;
     std::size_t columnLimit_ = 0;  // tables the column budget allows
     std::size_t columnTables_ = 0;
-    std::vector<double> columnSums_, columnCounts_, columnErrors_;
+    UnfilledArray<double> columnSums_, columnCounts_;
+    std::vector<double> columnErrors_;
     std::vector<int> columnReach_;
 };
