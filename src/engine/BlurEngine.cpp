@@ -137,8 +137,6 @@ bool CBlurEngine::LinkKernels(RunMonitor& monitor) {
         if (n >= idOfThirds.size()) idOfThirds.resize(n + 1, kNoId);
         idOfThirds[n] = id;
     }
-    kernelIds_.resize(spreads_.size());
-    inFront_.resize(spreads_.size());
     rowMaxSpread_.assign(static_cast<std::size_t>(height_), 0.0);
     // The gather's lists, made as the kernels are linked: per row, the pixels
     // whose spread covers another row (passes the reach test at |dy| = 1),
@@ -211,7 +209,17 @@ bool CBlurEngine::Run(EngineInputs inputs, unsigned char* output, std::ptrdiff_t
     if (monitor.Stopped()) return false;
 
     phase = std::chrono::steady_clock::now();
-    if (!RunFirstPass(monitor) || !LinkKernels(monitor)) return false;
+    {
+        // The arrays that the first pass frees serve the kernel ids and the
+        // depths' sides of the focus (their pages are not touched afresh);
+        // the rest are given back before the gather's lists are made, whose
+        // pages are touched only as far as the rows fill them.
+        const KeptBlocks reuse;
+        if (!RunFirstPass(monitor)) return false;
+        kernelIds_.resize(spreads_.size());
+        inFront_.resize(spreads_.size());
+    }
+    if (!LinkKernels(monitor)) return false;
     stats_.firstPassMs = MsSince(phase);
     for (const auto& entry : kernels_) stats_.kernelBytes += entry.second->pixelData.size() * sizeof(FroatPixel);
     for (const auto& values : kernelLaneValues_) stats_.kernelBytes += values.size() * sizeof(double);

@@ -1,7 +1,8 @@
 #pragma once
 // Storage for the big per-pixel arrays of a run. Blocks of a megabyte or
 // more are mapped on their own, so that freeing one gives its memory back at
-// once (and a process forked later does not share it); smaller blocks come
+// once (and a process forked later does not share it), unless a KeptBlocks
+// asks to keep it for the next blocks of the run; smaller blocks come
 // from operator new, as do all blocks in sanitizer builds, which keep their
 // checks on every array. Huge pages are not asked for: where the system has
 // to find fresh memory (a virtual machine's host giving memory back), a huge
@@ -20,6 +21,19 @@ void* AllocateLargeZeroed(std::size_t bytes);
 // Whether big blocks are mapped on their own here (not in sanitizer builds).
 bool LargeBlocksAreMapped();
 void FreeLarge(void* block, std::size_t bytes);
+
+// While one lives, big blocks freed are kept, their pages as they are, and
+// serve the blocks asked for after (not the zeroed ones), the smallest that
+// is large enough a part at a time: a page touched afresh costs the system
+// about as much as writing it several times. What is left is given back
+// when the last one ends.
+class KeptBlocks {
+public:
+    KeptBlocks();
+    ~KeptBlocks();
+    KeptBlocks(const KeptBlocks&) = delete;
+    KeptBlocks& operator=(const KeptBlocks&) = delete;
+};
 
 template <class T>
 struct LargeAllocator {

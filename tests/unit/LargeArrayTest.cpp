@@ -30,3 +30,26 @@ TEST(LargeArray, BigArraysStartOnAPage) {
     }
     EXPECT_EQ(bytes.back(), 7);
 }
+
+// While blocks are kept, a big block freed serves the next ones asked for,
+// a part of it at a time, as it was left; never a block that must start
+// zeroed.
+TEST(LargeArray, KeptBlocksServeLaterBlocksButNotZeroedOnes) {
+    if (!LargeBlocksAreMapped()) GTEST_SKIP() << "big blocks come from operator new here";
+    constexpr std::size_t kBig = std::size_t{8} << 20, kHalf = kBig / 2;
+    const KeptBlocks keep;
+    auto* const big = static_cast<unsigned char*>(AllocateLarge(kBig));
+    big[0] = 1, big[kHalf] = 2;
+    FreeLarge(big, kBig);
+    auto* const zeroed = static_cast<unsigned char*>(AllocateLargeZeroed(kHalf));
+    EXPECT_NE(zeroed, big);
+    EXPECT_EQ(zeroed[0], 0);
+    auto* const first = static_cast<unsigned char*>(AllocateLarge(kHalf));
+    auto* const second = static_cast<unsigned char*>(AllocateLarge(kHalf));
+    EXPECT_EQ(first, big);
+    EXPECT_EQ(second, big + kHalf);
+    EXPECT_EQ(second[0], 2);  // as it was left
+    FreeLarge(zeroed, kHalf);
+    FreeLarge(first, kHalf);
+    FreeLarge(second, kHalf);
+}
