@@ -107,7 +107,8 @@ public:
     // columnBytes bounds the column sums within what the tables leave of
     // tableBytes (0: a run repeated in the rows below is taken row by row);
     // a blur of fewer than fewestPixels pixels gets no table (its J are
-    // worked out where met), which mixes both kinds of neighbours.
+    // worked out where met), which mixes both kinds of neighbours (at 1, the
+    // default, a thousand where the tables cannot hold every blur).
     struct FirstPassTuning {
         bool runningSums = true;
         std::size_t tableBytes = std::size_t{32} << 20;

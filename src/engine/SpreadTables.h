@@ -32,7 +32,9 @@ public:
 
     // Tabulates the distinct values of blurs for offsets 0..half, up to a
     // memory budget, in the given form; pixels whose blur did not fit get
-    // kNoSpreadTable, as do values of fewer than fewestPixels pixels; with
+    // kNoSpreadTable, as do values of fewer than fewestPixels pixels (where
+    // fewestPixels is 1 and the budget does not hold every value, of fewer
+    // than a thousand); with
     // running sums, the first tables get column sums in what they leave of
     // the budget, up to columnBytes. distanceRow(dy)
     // gives the doubled distances of row offset dy, element dx; it is called

@@ -59,16 +59,22 @@ TEST(SpreadTablesTest, NumbersBlursByFirstAppearanceUpToTheBudget) {
     EXPECT_EQ(all[3 * chunk + 7], kNoSpreadTable);
     EXPECT_EQ(Ids(blurs, std::size_t{1} << 30, 3), all);
 
-    // A budget for three tables: 3, 9.5 and 4; the rest are computed as met.
+    // A budget for three tables, where eight values are met: only values of
+    // a thousand pixels or more get one, by first appearance: 3, 4 and 5 (not
+    // 9.5, of two pixels); the rest are computed as met.
     SpreadTables sized;
     sized.Build(blurs, kHalf, DistanceRow, 0, 1);
     const std::size_t perTable = (kHalf + 1) * (sized.RowLength() * sizeof(double) + sizeof(int) + sizeof(double));
     const std::vector<std::uint16_t> three = Ids(blurs, 3 * perTable, 1);
-    EXPECT_EQ(three[chunk - 1], 1);
-    EXPECT_EQ(three[chunk], 2);
-    EXPECT_EQ(three[2 * chunk + 1], kNoSpreadTable);
+    EXPECT_EQ(three[0], 0);
+    EXPECT_EQ(three[chunk - 1], kNoSpreadTable);
+    EXPECT_EQ(three[chunk], 1);
+    EXPECT_EQ(three[2 * chunk + 1], 2);
+    EXPECT_EQ(three[3 * chunk + 1], kNoSpreadTable);
     EXPECT_EQ(three.back(), kNoSpreadTable);
     EXPECT_EQ(Ids(blurs, 3 * perTable, 2), three);
+    // With room for all eight, every value gets one.
+    EXPECT_EQ(Ids(blurs, 8 * perTable, 2), all);
 
     // Values of too few pixels get none, whatever the chunks: 9.5 (two
     // pixels, in two chunks) and 11.25 (one); the rest keep their order.
