@@ -99,7 +99,7 @@ void CBlurEngine::FillExposureTables() {
 
 // The largest blur (measured before the run where the caller did so) and the
 // window it implies. Every pixel's own blur is worked out with its reach
-// (see ComputeReaches), in one pass over the depths.
+// (see ComputeBlursAndReaches), in one pass over the depths.
 void CBlurEngine::Setup(double largestBlur) {
     largestBlur_ = largestBlur >= 0.0 ? largestBlur : LargestBlur(depths_);
     kernelSize_ = KernelDimension(largestBlur_);

@@ -141,7 +141,7 @@ private:
     void Setup(double largestBlur);
     void FillExposureTables();
     void FillDistanceTable();
-    bool ComputeReaches(RunMonitor& monitor);
+    bool ComputeBlursAndReaches(RunMonitor& monitor);
     bool RunFirstPass(RunMonitor& monitor);
     // Row y's spreads, with running sums or J values in the tables; false
     // when running sums leave a spread open (the row is then not done).

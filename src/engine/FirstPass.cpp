@@ -16,7 +16,7 @@
 // thirds. Rounding up to thirds keeps the order of values, so the maximum is
 // taken of the rounded numerators: a running maximum along the rows and then,
 // in place, along the columns.
-bool CBlurEngine::ComputeReaches(RunMonitor& monitor) {
+bool CBlurEngine::ComputeBlursAndReaches(RunMonitor& monitor) {
     const int w = width_;
     const int h = height_;
     const int k = kernelSize_;
@@ -259,7 +259,7 @@ bool CBlurEngine::RunFirstPass(RunMonitor& monitor) {
     monitor.PassStarted(pass, height_);
     const std::size_t count = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
     spreads_.resize(count);
-    if (!ComputeReaches(monitor)) return false;
+    if (!ComputeBlursAndReaches(monitor)) return false;
     // Tables for up to 32 MB of distinct blurs; others are computed as met.
     // Running sums first: the rows they leave open take J values after.
     const auto distanceRow = [this](int dy) { return DistanceRow(dy); };
