@@ -38,21 +38,6 @@ double CBlurEngine::LargestBlur(const double* depths, std::size_t count) const {
     return largest;
 }
 
-double CBlurEngine::LargestBlur(const UnfilledArray<double>& depths) const {
-    // Called before Run, so in pieces of pixels rather than rows.
-    const std::size_t count = depths.size();
-    constexpr std::size_t pieceSize = std::size_t{1} << 16;
-    const int pieces = static_cast<int>((count + pieceSize - 1) / pieceSize);
-    std::vector<double> largestOf(static_cast<std::size_t>(pieces), 0.0);
-    ParallelFor(pieces, threads_, [&](int piece) {
-        const std::size_t begin = static_cast<std::size_t>(piece) * pieceSize;
-        largestOf[static_cast<std::size_t>(piece)] = LargestBlur(depths.data() + begin, std::min(count - begin, pieceSize));
-    });
-    double largest = 0.0;
-    for (const double value : largestOf) largest = std::max(largest, value);
-    return largest;
-}
-
 bool CBlurEngine::ForEachRow(int rows, const std::function<void(int)>& work, RunMonitor& monitor,
                              const dof::Stage* pass) {
     const auto start = std::chrono::steady_clock::now();
@@ -101,7 +86,7 @@ void CBlurEngine::FillExposureTables() {
 // window it implies. Every pixel's own blur is worked out with its reach
 // (see ComputeBlursAndReaches), in one pass over the depths.
 void CBlurEngine::Setup(double largestBlur) {
-    largestBlur_ = largestBlur >= 0.0 ? largestBlur : LargestBlur(depths_);
+    largestBlur_ = largestBlur >= 0.0 ? largestBlur : LargestBlur(depths_.data(), depths_.size());
     kernelSize_ = KernelDimension(largestBlur_);
     FillDistanceTable();
     FillExposureTables();

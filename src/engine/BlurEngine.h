@@ -38,7 +38,7 @@ struct EngineInputs {
     ColourBytes colour;
     UnfilledArray<double> depths;           // reversed already where asked
     std::shared_ptr<KernelCache> kernels;   // of the 256 x 256 lens; may be shared with other runs
-    double largestBlur = -1.0;              // LargestBlur(depths) where known, else below 0
+    double largestBlur = -1.0;              // LargestBlur of the depths where known, else below 0
 };
 
 // The depth-of-field blur of one picture: construct it with the parameters,
@@ -61,7 +61,6 @@ public:
     double BlurOfDepth(double d) const;
     // The largest blur of any of these depths (never below 0), as Run finds it;
     // the largest of those of any parts of them is the same.
-    double LargestBlur(const UnfilledArray<double>& depths) const;
     double LargestBlur(const double* depths, std::size_t count) const;
 
     // Setup, first pass, linking and gather pass. Writes width x height
