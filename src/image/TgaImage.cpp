@@ -1,6 +1,7 @@
 #include "image/TgaImage.h"
 
 #include <cstring>
+#include <type_traits>
 
 namespace {
 
@@ -115,26 +116,44 @@ bool CImageTga::DecodePixels(const unsigned char* data, std::size_t size, const 
             return false;
         pixels = decoded.data();
     }
-    for (unsigned y = 0; y < h; ++y) {
-        const unsigned sourceRow = layout.topLeft ? y : h - 1 - y;
-        const unsigned char* s = pixels + static_cast<std::size_t>(sourceRow) * w * bytesPerPixel;
-        unsigned char* d = destination + static_cast<std::ptrdiff_t>(y) * rowStride;
-        if (outChannels == 1) {
-            std::memcpy(d, s, w);
-            continue;
-        }
-        for (unsigned x = 0; x < w; ++x, s += bytesPerPixel, d += outChannels) {
-            if (bytesPerPixel == 1) {
-                d[0] = d[1] = d[2] = s[0];
-                d[3] = 255;
-            } else {
-                d[0] = s[2];
-                d[1] = s[1];
-                d[2] = s[0];
-                if (outChannels == 4) d[3] = bytesPerPixel == 4 ? s[3] : 255;
+    // One loop per pair of channel counts, so that each compiles to a tight one.
+    auto rows = [&](auto inBytes, auto outBytes) {
+        constexpr unsigned in = decltype(inBytes)::value;
+        constexpr unsigned out = decltype(outBytes)::value;
+        for (unsigned y = 0; y < h; ++y) {
+            const unsigned sourceRow = layout.topLeft ? y : h - 1 - y;
+            const unsigned char* s = pixels + static_cast<std::size_t>(sourceRow) * w * in;
+            unsigned char* d = destination + static_cast<std::ptrdiff_t>(y) * rowStride;
+            if (in == 1 && out == 1) {
+                std::memcpy(d, s, w);
+                continue;
+            }
+            for (unsigned x = 0; x < w; ++x, s += in, d += out) {
+                if (in == 1) {
+                    d[0] = d[1] = d[2] = s[0];
+                    d[3] = 255;
+                } else {
+                    d[0] = s[2];
+                    d[1] = s[1];
+                    d[2] = s[0];
+                    if (out == 4) d[3] = in == 4 ? s[3] : 255;
+                }
             }
         }
-    }
+    };
+    using One = std::integral_constant<unsigned, 1>;
+    using Three = std::integral_constant<unsigned, 3>;
+    using Four = std::integral_constant<unsigned, 4>;
+    if (outChannels == 1)
+        rows(One(), One());
+    else if (bytesPerPixel == 1)
+        rows(One(), Four());
+    else if (bytesPerPixel == 3 && outChannels == 3)
+        rows(Three(), Three());
+    else if (bytesPerPixel == 3)
+        rows(Three(), Four());
+    else
+        rows(Four(), Four());
     return true;
 }
 

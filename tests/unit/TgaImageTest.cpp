@@ -55,11 +55,21 @@ TEST(TgaReader, EveryVariantDecodesToThePicture) {
                         layout.colourMapEntryBits = mapBits;
                         layout.footer = id == 39;
                         SCOPED_TRACE(Describe(layout));
+                        const Bytes file = MakeTga(colour, layout);
                         CImageTga image;
-                        ASSERT_TRUE(Load(image, MakeTga(colour, layout)));
+                        ASSERT_TRUE(Load(image, file));
                         EXPECT_EQ(image.width, 7);
                         EXPECT_EQ(image.height, 23);
                         EXPECT_EQ(Decoded(image), expected.rgba);
+                        // In the file's own channels: the same samples.
+                        dof::Image natural;
+                        ASSERT_TRUE(CImageTga::DecodeImage(file.data(), file.size(), natural));
+                        const int channels = bits / 8;
+                        ASSERT_EQ(natural.Channels(), channels);
+                        Bytes samples;
+                        for (std::size_t i = 0; i < expected.rgba.size(); i += 4)
+                            samples.insert(samples.end(), &expected.rgba[i], &expected.rgba[i] + channels);
+                        EXPECT_EQ(Bytes(natural.Data(), natural.Data() + samples.size()), samples);
                     }
     }
 }
