@@ -137,6 +137,9 @@ bool CBlurEngine::FirstPassRow(int y, bool runningSums) {
         job.scratch.survivors = survivors.data();
         job.byBlock = byBlock.data();
         job.blockEnds = blockEnds.data();
+        thread_local MadeSpreadRows madeRows;
+        madeRows.Start(job.half);
+        job.madeRows = &madeRows;
     }
 
     // Runs repeated in the rows below come as rectangles (see MatchRunsBelow),

@@ -6,6 +6,8 @@
 
 #include "engine/RowLayout.h"
 
+class MadeSpreadRows;
+
 // Target rows a grey lens's gather takes at once (see GatherSourceRows),
 // and groups of them whose sources are listed at once.
 constexpr int kGroupRows = 2;
@@ -189,6 +191,9 @@ struct SpreadRowJob : RowJob {
     int columnTables = 0;
     const std::uint16_t* runBelow = nullptr;
     int rowsAfter = 0;
+    // With running sums: rows made for runs of neighbours whose blur has no
+    // table, until the sweep that takes them (null: each computed alone).
+    MadeSpreadRows* madeRows = nullptr;
 };
 
 // A source of the gather that reaches any of R (at most kGroupRows)

@@ -2,6 +2,7 @@
 // The first pass for one target row against its source rows, in lanes L:
 // the sources of a source row that reach the target row, and the sums of J
 // of each target in window order.
+#include "engine/SpreadTables.h"
 #include "engine/SweepBlocks.h"
 #include "engine/TargetBlock.h"
 
@@ -46,6 +47,7 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
     const double* const columnCounts = job.columnCounts;
     const double* const columnErrors = job.columnErrors;
     const int* const columnReach = job.columnReach;
+    MadeSpreadRows* const madeRows = job.madeRows;
 
     // The next record.
     SpreadSource* out = found;
@@ -143,6 +145,36 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
             continue;
         }
         const double dn = depthRow[u];
+        if (j == nullptr && madeRows != nullptr && b > 0.0 && out != found) {
+            // Neighbours of one blur without a table and one depth: from the
+            // second on, a run with J from a row of running sums made for it.
+            SpreadSource& run = out[-1];
+            if (run.c == nullptr && run.blur == b && run.depth == dn && run.u + run.count == u) {
+                if (run.j == nullptr) {
+                    int width;
+                    double error;
+                    const double* row = madeRows->Find(b, ady, distance, width, error);
+                    if (row != nullptr && width < 0) {
+                        // No J of this row offset is 1 or more.
+                        --out;
+                        continue;
+                    }
+                    if (row != nullptr) {
+                        run.j = row;
+                        run.span = width;
+                        run.error = error;
+                        run.x0 = run.u - width > 0 ? run.u - width : 0;
+                        run.firstBlock = static_cast<int>(static_cast<unsigned>(run.x0) / L::kCount);
+                    }
+                }
+                if (run.j != nullptr) {
+                    run.count += n;
+                    run.x1 = lastTarget(u, n, run.span);
+                    run.lastBlock = static_cast<int>(static_cast<unsigned>(run.x1) / L::kCount);
+                    continue;
+                }
+            }
+        }
         if (j != nullptr && out != found) {
             // The next sources of a run: their blur has the same J row, and
             // their depth is the same.

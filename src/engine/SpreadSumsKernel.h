@@ -221,12 +221,15 @@ void SpreadSumsSourceRows(const SpreadRowJob* rows, int rowCount) {
     if (rowCount == 0) return;
     const SpreadRowJob& job = rows[0];
     int listed = 0;
+    // The rows made for a sweep's runs are kept until it has taken them.
+    auto sweep = [&] {
+        SweepRunningSums<L>(job, job.sources, listed);
+        listed = 0;
+        if (job.madeRows != nullptr) job.madeRows->Clear();
+    };
     for (int k = 0; k < rowCount; ++k) {
-        if (listed + job.width > job.sourceRoom) {
-            SweepRunningSums<L>(job, job.sources, listed);
-            listed = 0;
-        }
+        if (listed + job.width > job.sourceRoom) sweep();
         listed += ListSpreadSources<L>(rows[k], job.sources + listed);
     }
-    if (listed > 0) SweepRunningSums<L>(job, job.sources, listed);
+    if (listed > 0) sweep();
 }

@@ -117,28 +117,61 @@ void SpreadTables::Refill(Form form, const std::function<const double*(int)>& di
     ParallelFor(static_cast<int>(distinct_.size()), threads, [&](int table) {
         const std::size_t id = static_cast<std::size_t>(table);
         const double b = distinct_[id];
-        // Zero first: the pads of each row, and the columns' row 0.
-        std::fill_n(&values_[id * tableLength], tableLength, 0.0);
+        // The columns' row 0 is zero.
         if (id < columnTables_) {
             std::fill_n(&columnSums_[id * tableLength], RowLength(), 0.0);
             std::fill_n(&columnCounts_[id * tableLength], RowLength(), 0.0);
         }
         for (int ady = 0; ady <= half; ++ady) {
             double* row = const_cast<double*>(Row(static_cast<std::uint16_t>(id), ady));
-            const double* t = distanceRow(ady);
-            int width = -1;
-            for (int dx = -half; dx <= half; ++dx) row[dx] = AttenuatedBlur(b, t[dx]);
-            while (width + 1 <= half && row[width + 1] >= 1.0) ++width;
-            // Only |dx| <= width is ever taken; zeros elsewhere let whole
-            // lanes run past the ends of the span.
-            for (int dx = -half; dx <= half; ++dx)
-                if (dx < -width || dx > width) row[dx] = 0.0;
-            widths_[id * rows + ady] = width;
-            if (form == Form::kRunningSums)
-                sumErrors_[id * rows + ady] = MakeRunningSums(row - half - kRowPad, RowLength());
+            double error = 0.0;
+            widths_[id * rows + ady] = FillRow(b, distanceRow(ady), half, form, row, error);
+            if (form == Form::kRunningSums) sumErrors_[id * rows + ady] = error;
         }
         if (id < columnTables_) MakeColumns(id);
     });
+}
+
+int SpreadTables::FillRow(double b, const double* distance, int half, Form form, double* row, double& error) {
+    std::fill_n(row - half - kRowPad, kRowPad, 0.0);
+    std::fill_n(row + half + 1, kRowPad, 0.0);
+    int width = -1;
+    for (int dx = -half; dx <= half; ++dx) row[dx] = AttenuatedBlur(b, distance[dx]);
+    while (width + 1 <= half && row[width + 1] >= 1.0) ++width;
+    // Only |dx| <= width is ever taken; zeros elsewhere let whole lanes run
+    // past the ends of the span.
+    for (int dx = -half; dx <= half; ++dx)
+        if (dx < -width || dx > width) row[dx] = 0.0;
+    error = form == Form::kRunningSums ? MakeRunningSums(row - half - kRowPad, 2 * half + 1 + 2 * kRowPad) : 0.0;
+    return width;
+}
+
+void MadeSpreadRows::Start(int half) {
+    half_ = half;
+    const std::size_t length = static_cast<std::size_t>(2 * half + 1 + 2 * kRowPad);
+    room_ = std::max<std::size_t>(kLeastRows, kBytes / (length * sizeof(double)));
+    if (capacity_ < room_ * length) {
+        rows_.reset(new double[room_ * length]);
+        capacity_ = room_ * length;
+    }
+    made_.clear();
+}
+
+const double* MadeSpreadRows::Find(double blur, int ady, const double* distance, int& width, double& error) {
+    for (std::size_t k = made_.size(); k-- > 0;) {
+        const Made& m = made_[k];
+        if (m.blur == blur && m.ady == ady) {
+            width = m.width;
+            error = m.error;
+            return &rows_[m.at];
+        }
+    }
+    if (made_.size() >= room_ || ady > half_) return nullptr;
+    const std::size_t length = static_cast<std::size_t>(2 * half_ + 1 + 2 * kRowPad);
+    const std::size_t at = made_.size() * length + static_cast<std::size_t>(kRowPad + half_);
+    width = SpreadTables::FillRow(blur, distance, half_, SpreadTables::Form::kRunningSums, &rows_[at], error);
+    made_.push_back(Made{blur, ady, width, error, at});
+    return &rows_[at];
 }
 
 // Column sums and counts of table id (see the class) from its running sums.

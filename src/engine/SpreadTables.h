@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "engine/RowLayout.h"
@@ -73,6 +74,12 @@ public:
     const double* ColumnCounts() const { return columnCounts_.data(); }
     const double* ColumnErrors() const { return columnErrors_.data(); }
 
+    // Fills row |dy| of blur b's table (element dx, -half <= dx <= half, at
+    // row[dx], kRowPad elements on either side) from the doubled distances
+    // of that row (element dx) in the given form; returns its width and,
+    // with running sums, sets error to its bound (0 otherwise).
+    static int FillRow(double b, const double* distance, int half, Form form, double* row, double& error);
+
 private:
     static double MakeRunningSums(double* row, std::size_t n);
     void MakeColumns(std::size_t id);
@@ -88,4 +95,40 @@ private:
     UnfilledArray<double> columnSums_, columnCounts_;
     std::vector<double> columnErrors_;
     std::vector<int> columnReach_;
+};
+
+// Rows of running sums made as a sweep of the first pass meets runs of
+// neighbours alike in blur and depth whose blur has no table (a depth of
+// many levels leaves most blurs without one: a ground plane has one a row):
+// such a run then adds its J at once, as a tabulated one does. Kept until
+// Clear, each thread its own.
+class MadeSpreadRows {
+public:
+    // Room for the rows of tables of half + 1 rows.
+    void Start(int half);
+    // Row |dy| = ady of blur's table in running sums (element dx at dx), its
+    // width and bound, made from the doubled distances of that row where it
+    // is not yet; null where the room is full.
+    const double* Find(double blur, int ady, const double* distance, int& width, double& error);
+    void Clear() { made_.clear(); }
+
+private:
+    // About 2 MB a thread: a row for each source row of a window but where
+    // blurs reach more than some 250 rows.
+    static constexpr std::size_t kBytes = std::size_t{2} << 20;
+    static constexpr std::size_t kLeastRows = 64;
+    struct Made {
+        double blur;
+        int ady;
+        int width;
+        double error;
+        std::size_t at;
+    };
+    int half_ = 0;
+    std::size_t room_ = 0;
+    // Not filled: each row is written whole when made (and so its pages
+    // touched only when some are).
+    std::unique_ptr<double[]> rows_;
+    std::size_t capacity_ = 0;
+    std::vector<Made> made_;
 };

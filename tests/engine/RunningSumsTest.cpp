@@ -100,6 +100,29 @@ TEST(RunningSums, RepeatedRunsGiveTheSpreadsOfWindowOrder) {
     }
 }
 
+// A ground plane gives every row a depth and a blur of its own, more than
+// the tables hold: each row's run then takes its J from a row of running
+// sums made for it (here with a stretch of another depth in some rows, so
+// that runs end inside rows and some blurs recur).
+TEST(RunningSums, RunsOfBlursWithoutATableGiveTheSpreadsOfWindowOrder) {
+    for (const int lanes : {2, 8, 16}) {
+        if (lanes > LanesFor(0)) continue;
+        BlurInput scene = MakeScene(83, 57, 5);
+        for (int y = 0; y < scene.height; ++y)
+            for (int x = 0; x < scene.width; ++x) {
+                const bool post = x >= 30 && x < 41 && y % 3 != 0;
+                const unsigned char d = static_cast<unsigned char>(post ? 200 : 10 + 4 * y);
+                for (int c = 0; c < 3; ++c) scene.depthBytes[(static_cast<std::size_t>(y) * scene.width + x) * 4 + c] = d;
+            }
+        for (const double blurSize : {9.0, 25.0}) {
+            scene.options.blurSize = blurSize;
+            const std::string what = std::to_string(lanes) + " lanes, ground plane, blur size " + std::to_string(blurSize);
+            for (const std::size_t tableBytes : {std::size_t{60000}, std::size_t{0}})
+                ExpectWindowOrderSpreads(scene, tableBytes, lanes, what + ", tables " + std::to_string(tableBytes));
+        }
+    }
+}
+
 // A rectangle's difference of column sums where no J counts for a target
 // may round a little away from 0: it must add nothing there. (In this scene,
 // at 16 lanes with some blurs computed, it once put a mean of 28 just above
