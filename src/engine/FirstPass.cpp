@@ -270,15 +270,16 @@ bool CBlurEngine::RunFirstPass(RunMonitor& monitor) {
     const SpreadTables::Form first = runningSums ? SpreadTables::Form::kRunningSums : SpreadTables::Form::kValues;
     spreadTables_.Build(blurs_, kernelSize_ / 2, distanceRow, tuning_.tableBytes, threads_, first,
                         runningSums ? tuning_.columnBytes : 0, tuning_.fewestPixels);
-    // Neighbours with one J table and one depth add their J to the same
-    // targets alike, so they run together.
+    // Neighbours with one J table (or, without one, one blur) and one depth
+    // add their J to the same targets alike, so they run together.
     const double* const blurs = blurs_.data();
     const double* const depths = depths_.data();
     const std::uint16_t* const ids = spreadTables_.ids.data();
     const bool listed = ListSourceRuns(
         [blurs](std::size_t i) { return blurs[i] > 2.0; },
-        [depths, ids](std::size_t left, std::size_t i) {
-            return ids[i] != kNoSpreadTable && ids[i] == ids[left] && depths[i] == depths[left];
+        [depths, ids, blurs](std::size_t left, std::size_t i) {
+            return ids[i] == ids[left] && depths[i] == depths[left] &&
+                   (ids[i] != kNoSpreadTable || blurs[i] == blurs[left]);
         },
         monitor);
     if (!listed) return false;

@@ -51,6 +51,10 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
 
     // The next record.
     SpreadSource* out = found;
+    // The shortest run of a blur without a table that gets a row made (where
+    // rows are listed as runs; elsewhere runs form from their second source):
+    // a shorter one costs less taken neighbour by neighbour.
+    constexpr int kLeastMadeRun = 3;
     // Neighbouring sources mostly share a J table, and so its row and span.
     std::uint16_t lastId = kNoSpreadTable;
     int lastSpan = -1;
@@ -82,7 +86,7 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
             __builtin_prefetch(tableIds + runs[k + kAhead].start);
         }
         const int u = runs ? runs[k].start : k;
-        // Only sources with a J table come in runs of more than one.
+        // Runs of more than one: sources alike in J table (or blur) and depth.
         const int n = runs ? runs[k].count : 1;
         const std::uint16_t id = tableIds[u];
         int r;
@@ -145,35 +149,53 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
             continue;
         }
         const double dn = depthRow[u];
-        if (j == nullptr && madeRows != nullptr && b > 0.0 && out != found) {
-            // Neighbours of one blur without a table and one depth: from the
-            // second on, a run with J from a row of running sums made for it.
-            SpreadSource& run = out[-1];
-            if (run.c == nullptr && run.blur == b && run.depth == dn && run.u + run.count == u) {
-                if (run.j == nullptr) {
+        if (j == nullptr) {
+            // A blur without a table. With running sums, neighbours alike in
+            // blur and depth are one run (from its second neighbour on) with
+            // J from a row of running sums made for it, where there is room;
+            // each neighbour is otherwise taken alone.
+            if (madeRows != nullptr && b > 0.0) {
+                SpreadSource* const before = out != found ? out - 1 : nullptr;
+                const bool joins = before != nullptr && before->c == nullptr && before->blur == b &&
+                                   before->depth == dn && before->u + before->count == u;
+                if (joins && before->j != nullptr) {
+                    before->count += n;
+                    before->x1 = lastTarget(u, n, before->span);
+                    before->lastBlock = static_cast<int>(static_cast<unsigned>(before->x1) / L::kCount);
+                    continue;
+                }
+                if (joins || n >= kLeastMadeRun) {
                     int width;
                     double error;
                     const double* row = madeRows->Find(b, ady, distance, width, error);
-                    if (row != nullptr && width < 0) {
-                        // No J of this row offset is 1 or more.
-                        --out;
+                    if (row != nullptr) {
+                        // The neighbour before, taken alone so far, joins the run.
+                        const int first = joins ? before->u : u;
+                        const int count = joins ? before->count + n : n;
+                        if (joins) --out;
+                        // Where no J of this row offset is 1 or more, the run adds nothing.
+                        if (width < 0) continue;
+                        SpreadSource& s = record(first, count, width, dn);
+                        s.j = row;
+                        s.blur = b;
+                        s.dy = dy;
+                        s.error = error;
+                        s.dyLast = dy;
+                        s.c = nullptr;
                         continue;
                     }
-                    if (row != nullptr) {
-                        run.j = row;
-                        run.span = width;
-                        run.error = error;
-                        run.x0 = run.u - width > 0 ? run.u - width : 0;
-                        run.firstBlock = static_cast<int>(static_cast<unsigned>(run.x0) / L::kCount);
-                    }
-                }
-                if (run.j != nullptr) {
-                    run.count += n;
-                    run.x1 = lastTarget(u, n, run.span);
-                    run.lastBlock = static_cast<int>(static_cast<unsigned>(run.x1) / L::kCount);
-                    continue;
                 }
             }
+            for (int i = 0; i < n; ++i) {
+                SpreadSource& s = record(u + i, 1, r, dn);
+                s.j = nullptr;
+                s.blur = b;
+                s.dy = dy;
+                s.error = 0.0;
+                s.dyLast = dy;
+                s.c = nullptr;
+            }
+            continue;
         }
         if (j != nullptr && out != found) {
             // The next sources of a run: their blur has the same J row, and

@@ -158,7 +158,10 @@ void MadeSpreadRows::Start(int half) {
 }
 
 const double* MadeSpreadRows::Find(double blur, int ady, const double* distance, int& width, double& error) {
-    for (std::size_t k = made_.size(); k-- > 0;) {
+    // A blur's runs in one source row mostly come close together: the last
+    // few rows are looked through, and a row made twice costs a row.
+    const std::size_t looked = std::min<std::size_t>(made_.size(), kLookedThrough);
+    for (std::size_t k = made_.size(); k-- > made_.size() - looked;) {
         const Made& m = made_[k];
         if (m.blur == blur && m.ady == ady) {
             width = m.width;

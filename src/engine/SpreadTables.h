@@ -117,6 +117,7 @@ private:
     // blurs reach more than some 250 rows.
     static constexpr std::size_t kBytes = std::size_t{2} << 20;
     static constexpr std::size_t kLeastRows = 64;
+    static constexpr std::size_t kLookedThrough = 16;
     struct Made {
         double blur;
         int ady;
