@@ -227,6 +227,24 @@ void WriteFineDepth(const std::string& scenes, const std::string& dir) {
     }
 }
 
+// A ground plane as a z-buffer of 16 bits into dir/ground/depth.png, the
+// portrait's size: one depth a row (a level camera over flat ground), far
+// at the top, so that every row has a blur of its own.
+void WriteGroundPlane(const std::string& dir, int width, int height) {
+    mkdir(dir.c_str(), 0755);
+    dof::Image depth(width, height, 1, dof::SampleType::kUInt16);
+    for (int y = 0; y < height; ++y) {
+        const std::uint16_t v = static_cast<std::uint16_t>(65535.0 * (0.15 + 0.8 * y / std::max(1, height - 1)));
+        for (int x = 0; x < width; ++x) std::memcpy(depth.Row(y) + 2 * x, &v, sizeof v);
+    }
+    dof::WriteOptions sixteen;
+    sixteen.bitDepth = 16;
+    if (dof::WriteImage(dir + "/depth.png", depth, sixteen)) {
+        std::fprintf(stderr, "cannot write %s/depth.png\n", dir.c_str());
+        std::exit(1);
+    }
+}
+
 // Runs RunOnce in a child process; its console lines are discarded.
 Figures Measure(const std::string& dir, const Case& c, bool literal, int threads,
                 WorkCount count = WorkCount::kSkip) {
@@ -351,7 +369,7 @@ int main(int argc, char** argv) {
         auto next = [&]() -> const char* { return i + 1 < argc ? argv[++i] : ""; };
         if (a == "--scenes") dir = next();
         else if (a == "--list") {
-            std::printf("cases: \"portrait -s 24\", \"portrait -s 16 def\", \"portrait -s 48\", \"portrait -s 56\", \"4k -s 56\", \"4k -s 112\", \"16-bit depth -s 56\", read\n");
+            std::printf("cases: \"portrait -s 24\", \"portrait -s 16 def\", \"portrait -s 48\", \"portrait -s 56\", \"4k -s 56\", \"4k -s 112\", \"16-bit depth -s 56\", \"ground plane -s 112\", read\n");
             return 0;
         }
         else if (a == "--runs") runs = std::max(1, std::atoi(next()));
@@ -374,21 +392,24 @@ int main(int argc, char** argv) {
         {"4k -s 56", "portrait4k/color.tga", "portrait4k/depth.tga", "lens/hexagon.tga", 56, 2.4, 0.9, 22, false},
         {"4k -s 112", "portrait4k/color.tga", "portrait4k/depth.tga", "lens/hexagon.tga", 112, 2.4, 0.9, 22, false},
         {"16-bit depth -s 56", "portrait/color.tga", "portrait16/depth.png", "lens/hexagon.tga", 56, 2.4, 0.9, 22, false},
+        {"ground plane -s 112", "portrait/color.tga", "ground/depth.png", "lens/hexagon.tga", 112, 2.4, 0.9, 22, false},
     };
     // The scaled scene lives beside copies of the lenses, in a folder of this run.
     const std::string scenes = dir;
-    bool anyLarge = false, anyFine = false;
+    bool anyLarge = false, anyFine = false, anyGround = false;
     for (const Case& c : cases) {
         if (!only.empty() && only != c.name) continue;
         anyLarge = anyLarge || std::strncmp(c.colour, "portrait4k/", 11) == 0;
         anyFine = anyFine || std::strncmp(c.depth, "portrait16/", 11) == 0;
+        anyGround = anyGround || std::strncmp(c.depth, "ground/", 7) == 0;
     }
-    const bool anyMade = anyLarge || anyFine;
+    const bool anyMade = anyLarge || anyFine || anyGround;
     if (anyMade) {
         dir = "/tmp/dof_bench_scenes_" + std::to_string(getpid());
         mkdir(dir.c_str(), 0755);
         if (anyLarge) WriteScaledPortrait(scenes, dir + "/portrait4k");
         if (anyFine) WriteFineDepth(scenes, dir + "/portrait16");
+        if (anyGround) WriteGroundPlane(dir + "/ground", 1920, 1080);
         // The links name their targets whole: a relative name would be taken
         // from the folder of the link.
         char* whole = realpath(scenes.c_str(), nullptr);
@@ -431,7 +452,7 @@ int main(int argc, char** argv) {
     std::printf("\n");
     if (anyMade) {
         for (const char* name : {"portrait4k/color.tga", "portrait4k/depth.tga", "portrait4k", "portrait16/depth.png",
-                                 "portrait16", "portrait", "lens", ""}) {
+                                 "portrait16", "ground/depth.png", "ground", "portrait", "lens", ""}) {
             const std::string path = dir + "/" + name;
             std::remove(path.c_str());
         }
