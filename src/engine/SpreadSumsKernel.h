@@ -228,7 +228,8 @@ void SpreadSumsSourceRows(const SpreadRowJob* rows, int rowCount) {
         if (job.madeRows != nullptr) job.madeRows->Clear();
     };
     for (int k = 0; k < rowCount; ++k) {
-        if (listed + job.width > job.sourceRoom) sweep();
+        if (listed + job.width > job.sourceRoom || (listed > 0 && job.madeRows != nullptr && job.madeRows->HalfFull()))
+            sweep();
         listed += ListSpreadSources<L>(rows[k], job.sources + listed);
     }
     if (listed > 0) sweep();

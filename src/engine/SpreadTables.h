@@ -111,11 +111,13 @@ public:
     // is not yet; null where the room is full.
     const double* Find(double blur, int ady, const double* distance, int& width, double& error);
     void Clear() { made_.clear(); }
+    // Whether rows for another source row should wait for a sweep: half the
+    // room is taken.
+    bool HalfFull() const { return 2 * made_.size() >= room_; }
 
 private:
-    // About 2 MB a thread: a row for each source row of a window but where
-    // blurs reach more than some 250 rows.
-    static constexpr std::size_t kBytes = std::size_t{2} << 20;
+    // About a megabyte a thread (a sweep is started where half is taken).
+    static constexpr std::size_t kBytes = std::size_t{1} << 20;
     static constexpr std::size_t kLeastRows = 64;
     static constexpr std::size_t kLookedThrough = 16;
     struct Made {
