@@ -1,7 +1,7 @@
 // What touching memory for the first time costs a process here, in the
 // system's 4 KiB pages and in 2 MiB pages asked for with madvise: the first
 // touch of fresh memory, and the same size again right after freeing it. A
-// run pays the first for its peak memory (see the README's *Fresh memory*).
+// run pays the first for its peak memory (see *Fresh memory* in docs/performance.md).
 // Linux only; prints figures, passes or fails nothing.
 #include <chrono>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // row, shifted one place per neighbour, to a block of targets' sums. Prints
 // the time per window of 16 lanes for the loop the engine runs and for the
 // shapes it could take, so that the engine's own figure (about 2.4 cycles a
-// window, see the README) can be set against what the loop alone costs.
+// window, see docs/performance.md) can be set against what the loop alone costs.
 // Some shapes read wrong values (aligned loads); they measure time only.
 #include <chrono>
 #include <cstdint>

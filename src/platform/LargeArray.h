@@ -7,7 +7,7 @@
 // checks on every array. Huge pages are not asked for: where the system has
 // to find fresh memory (a virtual machine's host giving memory back), a huge
 // page costs far more to touch first than the 4 KiB pages it stands for, and
-// no pass runs faster in huge pages (see the README's *Fresh memory*).
+// no pass runs faster in huge pages (see *Fresh memory* in docs/performance.md).
 #include <cstddef>
 #include <new>
 #include <type_traits>
