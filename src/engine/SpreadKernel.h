@@ -80,6 +80,17 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
         s.span = r;
         return s;
     };
+    // A record of sources of this row offset alone, with J from row j (null:
+    // computed from blur b) and its bound.
+    auto rowRecord = [&](int u, int n, int r, double d, const double* j, double b, double error) {
+        SpreadSource& s = record(u, n, r, d);
+        s.j = j;
+        s.blur = b;
+        s.dy = dy;
+        s.error = error;
+        s.dyLast = dy;
+        s.c = nullptr;
+    };
     for (int k = 0; k < candidates; ++k) {
         if (runs != nullptr && k + kAhead < candidates) {
             __builtin_prefetch(depthRow + runs[k + kAhead].start);
@@ -174,30 +185,15 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
                         const int count = joins ? before->count + n : n;
                         if (joins) --out;
                         // Where no J of this row offset is 1 or more, the run adds nothing.
-                        if (width < 0) continue;
-                        SpreadSource& s = record(first, count, width, dn);
-                        s.j = row;
-                        s.blur = b;
-                        s.dy = dy;
-                        s.error = error;
-                        s.dyLast = dy;
-                        s.c = nullptr;
+                        if (width >= 0) rowRecord(first, count, width, dn, row, b, error);
                         continue;
                     }
                 }
             }
-            for (int i = 0; i < n; ++i) {
-                SpreadSource& s = record(u + i, 1, r, dn);
-                s.j = nullptr;
-                s.blur = b;
-                s.dy = dy;
-                s.error = 0.0;
-                s.dyLast = dy;
-                s.c = nullptr;
-            }
+            for (int i = 0; i < n; ++i) rowRecord(u + i, 1, r, dn, nullptr, b, 0.0);
             continue;
         }
-        if (j != nullptr && out != found) {
+        if (out != found) {
             // The next sources of a run: their blur has the same J row, and
             // their depth is the same.
             SpreadSource& run = out[-1];
@@ -208,13 +204,7 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
                 continue;
             }
         }
-        SpreadSource& s = record(u, n, r, dn);
-        s.j = j;
-        s.blur = b;
-        s.dy = dy;
-        s.error = j != nullptr ? lastError : 0.0;
-        s.dyLast = dy;
-        s.c = nullptr;
+        rowRecord(u, n, r, dn, j, b, lastError);
     }
     return static_cast<int>(out - found);
 }
