@@ -149,4 +149,40 @@ TEST(SpreadTablesTest, ColumnSumsGiveRectanglesWithinTheirBound) {
     EXPECT_LT(exactTables, static_cast<int>(pixels.size()));
 }
 
+// A row made for a blur without a table is the table's row of that blur, its
+// width and bound too, whether made afresh or found again; with the room
+// full none is made.
+TEST(SpreadTablesTest, MadeRowsAreTheTablesRows) {
+    const double blurs[] = {3.0, 4.75, 7.0 / 3.0, 9.0, 6.5};
+    UnfilledArray<double> pixels(sizeof blurs / sizeof blurs[0]);
+    for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = blurs[i];
+    SpreadTables tables;
+    tables.Build(pixels, kHalf, DistanceRow, std::size_t{1} << 30, 1, SpreadTables::Form::kRunningSums);
+    MadeSpreadRows made;
+    made.Start(kHalf);
+    for (int pass = 0; pass < 2; ++pass)
+        for (std::size_t i = 0; i < pixels.size(); ++i)
+            for (int ady = 0; ady <= kHalf; ++ady) {
+                int width = -2;
+                double error = -1.0;
+                const double* row = made.Find(blurs[i], ady, DistanceRow(ady), width, error);
+                ASSERT_NE(row, nullptr);
+                const std::uint16_t id = tables.ids[i];
+                const std::size_t tableRow = static_cast<std::size_t>(id) * (kHalf + 1) + ady;
+                EXPECT_EQ(width, tables.Width(id, ady)) << blurs[i] << " at " << ady;
+                EXPECT_EQ(error, tables.SumErrors()[tableRow]) << blurs[i] << " at " << ady;
+                const double* table = tables.Row(id, ady);
+                for (int dx = -kHalf - kRowPad; dx <= kHalf + kRowPad; ++dx)
+                    ASSERT_EQ(row[dx], table[dx]) << blurs[i] << " at " << ady << ", " << dx;
+            }
+    // Five blurs of five row offsets: 25 rows, found again on the second
+    // pass where among the last 16 made, made again otherwise.
+    for (int k = 0; k < 100000; ++k) {
+        int width;
+        double error;
+        if (made.Find(100.0 + k, 0, DistanceRow(0), width, error) == nullptr) return;
+    }
+    ADD_FAILURE() << "the room never filled";
+}
+
 }  // namespace
