@@ -142,17 +142,17 @@ int SpreadTables::FillRow(double b, const double* distance, int half, Form form,
     // past the ends of the span.
     for (int dx = -half; dx <= half; ++dx)
         if (dx < -width || dx > width) row[dx] = 0.0;
-    error = form == Form::kRunningSums ? MakeRunningSums(row - half - kRowPad, 2 * half + 1 + 2 * kRowPad) : 0.0;
+    error = form == Form::kRunningSums ? MakeRunningSums(row - half - kRowPad, RowLengthFor(half)) : 0.0;
     return width;
 }
 
 void MadeSpreadRows::Start(int half) {
     half_ = half;
-    const std::size_t length = static_cast<std::size_t>(2 * half + 1 + 2 * kRowPad);
-    room_ = std::max<std::size_t>(kLeastRows, kBytes / (length * sizeof(double)));
-    if (capacity_ < room_ * length) {
-        rows_.reset(new double[room_ * length]);
-        capacity_ = room_ * length;
+    length_ = SpreadTables::RowLengthFor(half);
+    room_ = std::max<std::size_t>(kLeastRows, kBytes / (length_ * sizeof(double)));
+    if (capacity_ < room_ * length_) {
+        rows_.reset(new double[room_ * length_]);
+        capacity_ = room_ * length_;
     }
     made_.clear();
 }
@@ -170,8 +170,7 @@ const double* MadeSpreadRows::Find(double blur, int ady, const double* distance,
         }
     }
     if (made_.size() >= room_ || ady > half_) return nullptr;
-    const std::size_t length = static_cast<std::size_t>(2 * half_ + 1 + 2 * kRowPad);
-    const std::size_t at = made_.size() * length + static_cast<std::size_t>(kRowPad + half_);
+    const std::size_t at = made_.size() * length_ + static_cast<std::size_t>(kRowPad + half_);
     width = SpreadTables::FillRow(blur, distance, half_, SpreadTables::Form::kRunningSums, &rows_[at], error);
     made_.push_back(Made{blur, ady, width, error, at});
     return &rows_[at];

@@ -66,7 +66,9 @@ public:
     const int* Widths() const { return widths_.data(); }
     // Per row, with running sums: the bound on the error of a difference.
     const double* SumErrors() const { return sumErrors_.data(); }
-    std::size_t RowLength() const { return static_cast<std::size_t>(2 * half_ + 1 + 2 * kRowPad); }
+    std::size_t RowLength() const { return RowLengthFor(half_); }
+    // The doubles of a row of offsets -half .. half and its pads.
+    static std::size_t RowLengthFor(int half) { return static_cast<std::size_t>(2 * half + 1 + 2 * kRowPad); }
     std::size_t RowCentre() const { return static_cast<std::size_t>(kRowPad + half_); }
     // The column sums and counts in the same layout (tables 0 .. first
     // without columns - 1), and per table the bound on a difference of four.
@@ -128,6 +130,7 @@ private:
         std::size_t at;
     };
     int half_ = 0;
+    std::size_t length_ = 0;  // of a row
     std::size_t room_ = 0;
     // Not filled: each row is written whole when made (and so its pages
     // touched only when some are).
