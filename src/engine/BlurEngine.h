@@ -147,6 +147,8 @@ private:
     bool FirstPassRow(int y, bool runningSums);
     double SpreadInWindowOrder(int x, int y, int low, int high) const;
     bool MatchRunsBelow(RunMonitor& monitor);
+    bool MarkSmoothChunks(RunMonitor& monitor);
+    std::size_t ChunksPerRow() const;
     void ClaimKernels(int y);
     bool LinkKernels(RunMonitor& monitor);
     void BuildKernelLanes();
@@ -228,6 +230,9 @@ private:
     LargeArray<ColumnRun> freshRuns_;
     LargeArray<std::uint16_t> freshBelow_;
     std::vector<std::size_t> freshStart_;
+    // Per row, per kSmoothChunk columns: whether its depths rise or fall in
+    // long stretches (see MarkSmoothChunks).
+    std::vector<std::uint8_t> smoothChunks_;
     int blockLanes_ = 2;                     // the lanes of the row kernels
     SpreadRowFunction spreadRow_ = nullptr;
     SpreadRowFunction spreadSumsRow_ = nullptr;

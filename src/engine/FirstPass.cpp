@@ -89,6 +89,37 @@ bool CBlurEngine::ComputeBlursAndReaches(RunMonitor& monitor) {
     }, monitor);
 }
 
+std::size_t CBlurEngine::ChunksPerRow() const {
+    return (static_cast<std::size_t>(width_) + kSmoothChunk - 1) / kSmoothChunk;
+}
+
+// Marks the chunks of each row whose depths rise or fall in stretches of 16
+// columns or more on average (at most three turns, none at a depth that is
+// not a number).
+bool CBlurEngine::MarkSmoothChunks(RunMonitor& monitor) {
+    const std::size_t chunks = ChunksPerRow();
+    smoothChunks_.assign(chunks * static_cast<std::size_t>(height_), 0);
+    return ForEachRow(height_, [&](int y) {
+        const double* const row = &depths_[Index(0, y)];
+        for (std::size_t c = 0; c < chunks; ++c) {
+            const int from = static_cast<int>(c) * kSmoothChunk;
+            const int to = std::min(width_, from + kSmoothChunk);
+            int turns = 0, order = 0;
+            for (int x = from + 1; x < to; ++x) {
+                const double d = row[x], before = row[x - 1];
+                const int step = d > before ? 1 : d < before ? -1 : 0;
+                if (!(d == d)) {
+                    turns = kSmoothChunk;
+                    break;
+                }
+                if (step != 0 && order != 0 && step != order) ++turns;
+                if (step != 0) order = step;
+            }
+            smoothChunks_[static_cast<std::size_t>(y) * chunks + c] = turns <= 3 ? 1 : 0;
+        }
+    }, monitor);
+}
+
 // Spread of every pixel of row y: the mean of J = B (1 - M^2), M = 1 - (B - w) / B,
 // over the neighbours in its window that are not behind it and whose J is at
 // least 1, rounded up to thirds. Each neighbour adds its J to the pixels of
@@ -140,6 +171,14 @@ bool CBlurEngine::FirstPassRow(int y, bool runningSums) {
         thread_local MadeSpreadRows madeRows;
         madeRows.Start(job.half);
         job.madeRows = &madeRows;
+        // As many entries as the sources listed before a sweep, and a row's more.
+        thread_local std::vector<VaryingEntry> varyingEntries;
+        thread_local VaryingRuns varyingRuns;
+        varyingEntries.resize(static_cast<std::size_t>(room) + 2 * static_cast<std::size_t>(w));
+        varyingRuns.entries = varyingEntries.data();
+        varyingRuns.room = static_cast<int>(varyingEntries.size());
+        varyingRuns.used = 0;
+        job.varyingRuns = &varyingRuns;
     }
 
     // Runs repeated in the rows below come as rectangles (see MatchRunsBelow),
@@ -165,6 +204,7 @@ bool CBlurEngine::FirstPassRow(int y, bool runningSums) {
         job.blurRow = &blurs_[sourceRow];
         job.depthRow = &depths_[sourceRow];
         job.tableIds = &spreadTables_.ids[sourceRow];
+        if (runningSums) job.smoothChunks = &smoothChunks_[static_cast<std::size_t>(v) * ChunksPerRow()];
         // Away from its own row a pixel counts only where its blur is above 2
         // (or below zero, which may count anywhere).
         PickSources(job, y, v, dy == 0 || hasNonPositiveBlur_);
@@ -286,6 +326,7 @@ bool CBlurEngine::RunFirstPass(RunMonitor& monitor) {
     freshStart_.clear();
     if (spreadTables_.ColumnTables() > 0 && !hasNonPositiveBlur_ && width_ <= 65535 && !MatchRunsBelow(monitor))
         return false;
+    if (runningSums && !MarkSmoothChunks(monitor)) return false;
     std::vector<std::uint8_t> leftOpen(static_cast<std::size_t>(height_), 0);
     const bool done = ForEachRow(height_, [&](int y) {
         leftOpen[static_cast<std::size_t>(y)] = !FirstPassRow(y, runningSums);
@@ -312,6 +353,7 @@ bool CBlurEngine::RunFirstPass(RunMonitor& monitor) {
     LargeArray<ColumnRun>().swap(freshRuns_);
     LargeArray<std::uint16_t>().swap(freshBelow_);
     std::vector<std::size_t>().swap(freshStart_);
+    std::vector<std::uint8_t>().swap(smoothChunks_);
     monitor.PassEnded(pass);
     return true;
 }

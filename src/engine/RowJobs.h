@@ -127,6 +127,23 @@ struct RowJob {
 // x0 .. x1 and its J row (element x - u), or null when J is computed per
 // target (a blur without a table, or a blur <= 0) from its blur (0 with a
 // J row), its row offset and that offset's doubled distances (element dx).
+// A source of a run whose blurs differ (with running sums): its depth and
+// blur, and the running sums over the run's sources before it of B, 1 / B,
+// k / B and k^2 / B (k: a source's place in the run), from which the J of
+// any range of them at one target follow (see VaryingRunSums).
+struct VaryingEntry {
+    double sumB, sumInverse, sumK, sumK2;
+    double depth, blur;
+};
+// Entries for the runs listed until a sweep takes them, each thread its own.
+struct VaryingRuns {
+    VaryingEntry* entries = nullptr;
+    int used = 0;
+    int room = 0;
+};
+
+constexpr int kSmoothChunk = 64;
+
 struct SpreadSource {
     const double* j;
     const double* distance;
@@ -150,6 +167,13 @@ struct SpreadSource {
     const double* jNear;
     const double* c;
     const double* cNear;
+    // With running sums, a run of sources without a table whose blurs
+    // differ (j null): entries count + 1 of them (the last holds the sums
+    // over the run), each source reaching span targets either side (the
+    // largest |dx| with J >= 1 for every one of them), their depths in the
+    // order depthOrder (1 rising, -1 falling, 0 alike so far). Null elsewhere.
+    VaryingEntry* varying;
+    int depthOrder;
 };
 
 // The first pass for one target row against one source row.
@@ -194,6 +218,13 @@ struct SpreadRowJob : RowJob {
     // With running sums: rows made for runs of neighbours whose blur has no
     // table, until the sweep that takes them (null: each computed alone).
     MadeSpreadRows* madeRows = nullptr;
+    // With running sums: room for the runs of sources whose blurs differ
+    // (null: each computed alone).
+    VaryingRuns* varyingRuns = nullptr;
+    // Per kSmoothChunk columns of the source row, whether its depths rise or
+    // fall in long stretches (elsewhere runs whose blurs differ stay short,
+    // and are not tried).
+    const std::uint8_t* smoothChunks = nullptr;
 };
 
 // A source of the gather that reaches any of R (at most kGroupRows)

@@ -16,6 +16,78 @@ static inline std::size_t TableRowStart(std::size_t tableRow, std::size_t rowLen
     return tableRow * rowLength + rowCentre;
 }
 
+// The most sources of a run whose blurs differ: the bound on its sums grows
+// with their number and with the offsets within it.
+constexpr int kMostVaryingRun = 64;
+constexpr int kLeastVaryingRun = 16;
+constexpr double kLargestFiniteBlur = 1.79769313486231570815e308;
+
+// The largest |dx| <= r (r: at least that of every offset with J >= 1 and
+// at most half) at which J of blur b > 0 at |dy| = ady (doubled distances
+// in distance, element dx) is at least 1; -1: none. J never grows with |dx|.
+// J is B - 4 (dx^2 + dy^2) / B within 12 B 2^-53 (see VaryingRunSums), so
+// J >= 1 where 4 dx^2 < V = B^2 - B - 4 dy^2 by more than 12 B^2 2^-53, and
+// J < 1 where it exceeds V by as much; V is worked out within 6 B^2 2^-53.
+// Only an offset nearer than that to the edge is worked out as J is.
+static inline int SpanOfJ(double b, int ady, const double* distance, int r) {
+    if (b < 0x1p26) {
+        const double v = (b * b - b) - 4.0 * static_cast<double>(ady) * static_cast<double>(ady);
+        const double margin = 32.0 * 0x1p-53 * (b * b);
+        if (v < -margin) return -1;
+        if (v > margin) {
+            const double edge = __builtin_floor(__builtin_sqrt(0.25 * v));
+            const double next = edge + 1.0;
+            if (v - 4.0 * edge * edge > margin && 4.0 * next * next - v > margin)
+                return edge < static_cast<double>(r) ? static_cast<int>(edge) : r;
+        }
+    }
+    while (r >= 0 && !(AttenuatedBlur(b, distance[r]) >= 1.0)) --r;
+    return r;
+}
+
+// Sets entry k + 1's running sums from entry k's and source k's blur.
+static inline void AddVaryingSums(VaryingEntry* e, int k) {
+    const double inverse = 1.0 / e[k].blur;
+    const double kd = static_cast<double>(k);
+    e[k + 1].sumB = e[k].sumB + e[k].blur;
+    e[k + 1].sumInverse = e[k].sumInverse + inverse;
+    e[k + 1].sumK = e[k].sumK + kd * inverse;
+    e[k + 1].sumK2 = e[k].sumK2 + (kd * kd) * inverse;
+}
+
+// Adds source u (span, depth d, blur b > 0; no table) to the end of the
+// record before, where that is a run of such sources or one alone, with
+// the same span, and d keeps its depths rising or falling; false where it
+// cannot (the caller lists u alone).
+static inline bool JoinVaryingRun(SpreadSource& before, int u, int span, double d, double b, VaryingRuns& runs) {
+    if (before.j != nullptr || before.c != nullptr || !(before.blur > 0.0) || before.span != span ||
+        before.u + before.count != u || before.count >= kMostVaryingRun)
+        return false;
+    const int k = before.count;
+    const double last = before.varying != nullptr ? before.varying[k - 1].depth : before.depth;
+    const int order = d > last ? 1 : d < last ? -1 : 0;
+    if (order != 0 && before.depthOrder != 0 && order != before.depthOrder) return false;
+    if (before.varying == nullptr) {
+        // One alone so far: its entries first.
+        if (runs.used + 3 > runs.room) return false;
+        VaryingEntry* const e = runs.entries + runs.used;
+        runs.used += 2;
+        e[0] = VaryingEntry{0.0, 0.0, 0.0, 0.0, before.depth, before.blur};
+        AddVaryingSums(e, 0);
+        before.varying = e;
+    } else if (runs.used + 1 > runs.room) {
+        return false;
+    }
+    VaryingEntry* const e = before.varying;
+    e[k].depth = d;
+    e[k].blur = b;
+    AddVaryingSums(e, k);
+    ++runs.used;
+    ++before.count;
+    if (order != 0) before.depthOrder = order;
+    return true;
+}
+
 // Lists into found the sources of job's source row that reach its target
 // row, left to right, neighbouring tabulated ones with one J row and depth
 // as one run, and a run that repeats in the rows below (job.runBelow) as
@@ -48,6 +120,8 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
     const double* const columnErrors = job.columnErrors;
     const int* const columnReach = job.columnReach;
     MadeSpreadRows* const madeRows = job.madeRows;
+    VaryingRuns* const varyingRuns = job.varyingRuns;
+    const std::uint8_t* const smoothChunks = job.smoothChunks;
 
     // The next record.
     SpreadSource* out = found;
@@ -67,7 +141,33 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
     // The last target of sources u .. u + n - 1 reaching r either side; a new
     // record of them at depth d, which the caller completes.
     auto lastTarget = [w](int u, int n, int r) { return u + n - 1 + r < w - 1 ? u + n - 1 + r : w - 1; };
+    // A run whose blurs differ, no longer joined, of fewer than
+    // kLeastVaryingRun sources becomes its sources alone again: its sums
+    // cost more than they spare.
+    auto closeVaryingRun = [&]() {
+        if (out == found) return;
+        SpreadSource& run = out[-1];
+        if (run.varying == nullptr || run.count >= kLeastVaryingRun) return;
+        const SpreadSource first = run;
+        --out;
+        for (int k = 0; k < first.count; ++k) {
+            const int u = first.u + k;
+            SpreadSource& s = *out++;
+            s = first;
+            s.u = u;
+            s.x0 = u - first.span > 0 ? u - first.span : 0;
+            s.x1 = lastTarget(u, 1, first.span);
+            s.firstBlock = static_cast<int>(static_cast<unsigned>(s.x0) / L::kCount);
+            s.lastBlock = static_cast<int>(static_cast<unsigned>(s.x1) / L::kCount);
+            s.count = 1;
+            s.depth = first.varying[k].depth;
+            s.blur = first.varying[k].blur;
+            s.varying = nullptr;
+            s.depthOrder = 0;
+        }
+    };
     auto record = [&](int u, int n, int r, double d) -> SpreadSource& {
+        closeVaryingRun();
         SpreadSource& s = *out++;
         s.distance = distance;
         s.depth = d;
@@ -78,6 +178,8 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
         s.lastBlock = static_cast<int>(static_cast<unsigned>(s.x1) / L::kCount);
         s.count = n;
         s.span = r;
+        s.varying = nullptr;
+        s.depthOrder = 0;
         return s;
     };
     // A record of sources of this row offset alone, with J from row j (null:
@@ -167,8 +269,8 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
             // each neighbour is otherwise taken alone.
             if (madeRows != nullptr && b > 0.0) {
                 SpreadSource* const before = out != found ? out - 1 : nullptr;
-                const bool joins = before != nullptr && before->c == nullptr && before->blur == b &&
-                                   before->depth == dn && before->u + before->count == u;
+                const bool joins = before != nullptr && before->c == nullptr && before->varying == nullptr &&
+                                   before->blur == b && before->depth == dn && before->u + before->count == u;
                 if (joins && before->j != nullptr) {
                     before->count += n;
                     before->x1 = lastTarget(u, n, before->span);
@@ -190,6 +292,24 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
                     }
                 }
             }
+            if (varyingRuns != nullptr && smoothChunks[u / kSmoothChunk] != 0 && b > 0.0 && b < kLargestFiniteBlur &&
+                dn == dn) {
+                // Neighbours whose blurs differ but reach as far, with depths
+                // rising or falling, are one run (see JoinVaryingRun). The
+                // span is exact here: J never grows with |dx|.
+                const int span = SpanOfJ(b, ady, distance, r);
+                if (span < 0) continue;  // no J of this row offset counts
+                for (int i = 0; i < n; ++i) {
+                    SpreadSource* const before = out != found ? out - 1 : nullptr;
+                    if (before == nullptr || !JoinVaryingRun(*before, u + i, span, dn, b, *varyingRuns)) {
+                        rowRecord(u + i, 1, span, dn, nullptr, b, 0.0);
+                        continue;
+                    }
+                    before->x1 = lastTarget(u + i, 1, span);
+                    before->lastBlock = static_cast<int>(static_cast<unsigned>(before->x1) / L::kCount);
+                }
+                continue;
+            }
             for (int i = 0; i < n; ++i) rowRecord(u + i, 1, r, dn, nullptr, b, 0.0);
             continue;
         }
@@ -206,6 +326,7 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
         }
         rowRecord(u, n, r, dn, j, b, lastError);
     }
+    closeVaryingRun();
     return static_cast<int>(out - found);
 }
 

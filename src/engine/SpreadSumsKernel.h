@@ -5,6 +5,8 @@
 // source rows are listed first and swept together: each block of targets is
 // opened once for all of them, where in window order it is opened once per
 // source row.
+#include <limits>
+
 #include "engine/SpreadKernel.h"
 
 // A block of targets x .. x + L::kCount - 1 against sources of any row.
@@ -17,10 +19,12 @@ struct SumsBlock {
     // span r within them lies in the window of every target it reaches when
     // r <= cover, and is behind none of them when its depth is <= nearest.
     double lowMax, highMin, cover, nearest;
+    const double* depths;  // the targets' depths, element 0 at x
 
     void Open(const SpreadRowJob& job, int x, V lanes) {
         xv = L::Add(L::Splat(static_cast<double>(x)), lanes);
         depth = L::Load(job.centreDepth + x);
+        depths = job.centreDepth + x;
         lowMax = 1.0, highMin = -1.0, cover = -1.0, nearest = 0.0;
         // The bounds were found for blocks of this width (see BlockBounds).
         if (job.blockLanes != L::kCount) return;
@@ -33,7 +37,47 @@ struct SumsBlock {
         return s.j != nullptr && lowMax <= s.dy && s.dyLast <= highMin && s.span <= cover;
     }
     bool BehindNone(double d) const { return d <= nearest; }
+    // Whether the windows of the targets a source of this row offset and
+    // span reaches all hold it.
+    bool WindowsHold(const SpreadSource& s) const { return lowMax <= s.dy && s.dy <= highMin && s.span <= cover; }
+    // The largest of the targets' depths that are numbers (-inf: none): a
+    // source deeper than it is behind every target.
+    double Farthest() const {
+        double farthest = -std::numeric_limits<double>::infinity();
+        for (int i = 0; i < L::kCount; ++i)
+            if (depths[i] > farthest) farthest = depths[i];
+        return farthest;
+    }
 };
+
+// The sources first .. last of a run whose blurs differ split by a block's
+// depths: those before mixed are not behind any target where the depths rise
+// (behind every one where they fall), those from mixed to all on the other
+// way round, and those between are behind some.
+template <class L>
+void SplitVaryingRun(const SpreadSource& s, const SumsBlock<L>& block, int first, int last, int& mixed, int& all) {
+    const VaryingEntry* const e = s.varying;
+    // The first source from which on the depths pass the test (rising: fail it).
+    auto firstBeyond = [&](double limit) {
+        int lo = first, hi = last + 1;
+        while (lo < hi) {
+            const int mid = (lo + hi) / 2;
+            if (s.depthOrder >= 0 ? e[mid].depth > limit : e[mid].depth <= limit)
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        return lo;
+    };
+    const double farthest = block.Farthest();
+    if (s.depthOrder >= 0) {
+        mixed = firstBeyond(block.nearest);
+        all = firstBeyond(farthest);
+    } else {
+        mixed = firstBeyond(farthest);
+        all = firstBeyond(block.nearest);
+    }
+}
 
 // A run on the targets of a block whose windows do not all hold it, one
 // target at a time, in memory: each target takes the sources of the run
@@ -74,6 +118,144 @@ void AddRectangleRows(const SpreadRowJob& job, const SpreadSource& s, int x) {
     }
 }
 
+// A source without a J table on a block, each target testing its window,
+// depth and J >= 1 in its lane; J as AttenuatedBlur works it out, and a
+// bound above 0 wherever it is not a multiple of kExactStep. Source u of
+// row offset dy (doubled distances in distance), targets x0 .. x1.
+template <class L>
+__attribute__((always_inline)) inline void AddComputedLanes(const SpreadRowJob& job, const SumsBlock<L>& block, int u,
+                                                            int x0, int x1, double blur, double depth, int sourceDy,
+                                                            const double* distance, int x, typename L::V& sum,
+                                                            typename L::V& n, typename L::V& error) {
+    typedef typename L::V V;
+    typedef typename L::M M;
+    const V ones = L::Splat(1.0);
+    const V low = L::Load(job.low + x), high = L::Load(job.high + x);
+    const V dy = L::Splat(static_cast<double>(sourceDy));
+    const V dx = L::Sub(L::Splat(static_cast<double>(u)), block.xv);
+    const M inSpan = L::Both(L::LessEqual(L::Splat(static_cast<double>(x0)), block.xv),
+                             L::LessEqual(block.xv, L::Splat(static_cast<double>(x1))));
+    const M inWindow = L::Both(L::Both(L::LessEqual(low, dy), L::LessEqual(dy, high)),
+                               L::Both(L::LessEqual(low, dx), L::LessEqual(dx, high)));
+    const M notBehind = L::LessEqual(L::Splat(depth), block.depth);
+    // The doubled distances are alike for dx and -dx: element t - u is u - t's.
+    const V w = L::Load(distance + (x - u));
+    const V b = L::Splat(blur);
+    const V m = L::Sub(ones, L::Div(L::Sub(b, w), b));
+    const V j = L::Mul(b, L::Sub(ones, L::Mul(m, m)));
+    const M take = L::Both(L::Both(inSpan, inWindow), L::Both(notBehind, L::LessEqual(ones, j)));
+    sum = L::Add(sum, L::Select(take, j));
+    n = L::Add(n, L::Select(take, ones));
+    // j / kExactStep, exactly: a power of two.
+    const M rounded = L::Both(take, L::NotWhole(L::Mul(j, L::Splat(1.0 / kExactStep))));
+    error = L::Add(error, L::Select(rounded, L::Mul(L::Splat(0x1p-53), j)));
+}
+
+// The J of a run whose blurs differ, sources from .. to (all within the
+// targets' windows and behind none), at targets t = u + d .. u + d + lanes
+// - 1 (u: the run's first column): in taken the sum of J over the sources
+// k with |t - u - k| <= span, in reached how many (0: none), in bounds the
+// bound on how far taken may lie from the sum of their J as AttenuatedBlur
+// works them out.
+//
+// Each such J is B - w^2 / B, w^2 = 4 (dx^2 + dy^2), within 12 B 2^-53 (the
+// rounding of its five operations and of the doubled distance), and so
+// their sum is that of B, less 4 (dy^2 + i^2) times that of 1 / B, plus 8 i
+// times that of k / B, less 4 times that of k^2 / B (i = t - u): differences
+// of running sums. Each running sum of n positive terms is off by at most n
+// 2^-53 times the run's whole sum of them, at both ends; the differences,
+// their products and the terms' own rounding add a few 2^-53 more of the
+// same: (2 n + 40) 2^-53 times the sum of those parts at their largest
+// bounds it all.
+static inline void VaryingRunSums(const SpreadSource& s, int d, int lanes, const double* depths, int first,
+                                  int last, int mixed, int all, double* taken, double* reached, double* bounds) {
+    const VaryingEntry* const e = s.varying;
+    const VaryingEntry& whole = e[s.count];
+    const bool rising = s.depthOrder >= 0;
+    const double dy2 = static_cast<double>(s.dy) * static_cast<double>(s.dy);
+    const double factor = (2.0 * s.count + 40.0) * 0x1p-53;
+    for (int lane = 0; lane < lanes; ++lane) {
+        const double depth = depths[lane];
+        int a = first, b = last;
+        if (!(depth == depth)) {
+            b = a - 1;  // a target whose depth is not a number takes nothing
+        } else if (mixed < all) {
+            // The first of the sources behind some target that this one
+            // takes (rising: does not take).
+            int lo = mixed, hi = all;
+            while (lo < hi) {
+                const int mid = (lo + hi) / 2;
+                if (rising ? e[mid].depth > depth : e[mid].depth <= depth)
+                    hi = mid;
+                else
+                    lo = mid + 1;
+            }
+            if (rising)
+                b = lo - 1;
+            else
+                a = lo;
+        } else if (rising) {
+            b = mixed - 1;
+        } else {
+            a = all;
+        }
+        const int i = d + lane;
+        a = i - s.span > a ? i - s.span : a;
+        b = i + s.span < b ? i + s.span : b;
+        if (a > b) {
+            taken[lane] = reached[lane] = bounds[lane] = 0.0;
+            continue;
+        }
+        const VaryingEntry& low = e[a];
+        const VaryingEntry& high = e[b + 1];
+        const double id = static_cast<double>(i);
+        const double i2 = dy2 + id * id;
+        const double falloff = (i2 * (high.sumInverse - low.sumInverse) - 2.0 * id * (high.sumK - low.sumK)) +
+                               (high.sumK2 - low.sumK2);
+        taken[lane] = (high.sumB - low.sumB) - 4.0 * falloff;
+        reached[lane] = static_cast<double>(b - a + 1);
+        const double magnitude = ((whole.sumB + 4.0 * i2 * whole.sumInverse) +
+                                  8.0 * (id < 0.0 ? -id : id) * whole.sumK) + 4.0 * whole.sumK2;
+        bounds[lane] = factor * magnitude;
+    }
+}
+
+// A run whose blurs differ on block x, its sums in memory: where the
+// targets' windows hold it, the sources behind no target at once from their
+// running sums (see VaryingRunSums) and those behind some one by one; all
+// one by one elsewhere. (Out of line: the sweep keeps its block in registers.)
+template <class L>
+__attribute__((noinline)) void AddVaryingRun(const SpreadRowJob& job, const SumsBlock<L>& block,
+                                             const SpreadSource& s, int x) {
+    typedef typename L::V V;
+    typedef typename L::M M;
+    V sum = L::Load(job.sums + x), n = L::Load(job.counts + x), error = L::Load(job.errors + x);
+    int first, last;
+    RunSourcesOnBlock(s, x, L::kCount, first, last);
+    if (block.WindowsHold(s)) {
+        int mixed, all;
+        SplitVaryingRun<L>(s, block, first, last, mixed, all);
+        alignas(64) double taken[L::kCount], reached[L::kCount], bounds[L::kCount];
+        VaryingRunSums(s, x - s.u, L::kCount, block.depths, first, last, mixed, all, taken, reached, bounds);
+        const V count = L::Load(reached);
+        const M bounded = L::Less(L::Splat(0.0), count);
+        sum = L::Add(sum, L::Select(bounded, L::Load(taken)));
+        n = L::Add(n, count);
+        error = L::Add(error, L::Select(bounded, L::Load(bounds)));
+    } else {
+        const int lastColumn = job.width - 1;
+        for (int k = first; k <= last; ++k) {
+            const int u = s.u + k;
+            AddComputedLanes<L>(job, block, u, u - s.span > 0 ? u - s.span : 0,
+                                u + s.span < lastColumn ? u + s.span : lastColumn, s.varying[k].blur,
+                                s.varying[k].depth, s.dy, s.distance, x, sum, n, error);
+        }
+    }
+    L::Store(job.sums + x, sum);
+    L::Store(job.counts + x, n);
+    L::Store(job.errors + x, error);
+}
+
 // Adds the sources found[0 .. count - 1], of any source rows, to the target
 // row of job: the blocks left to right, each taking every source whose
 // targets touch it, in any order.
@@ -95,7 +277,6 @@ void SweepRunningSums(const SpreadRowJob& job, const SpreadSource* found, int co
 
     const V lanes = L::Indices();
     const V zeros = L::Splat(0.0);
-    const V ones = L::Splat(1.0);
     SumsBlock<L> block;
     V sum, n, error;
     // Inlined by force, as the gather's sweep (see SweepGatherSources).
@@ -146,31 +327,9 @@ void SweepRunningSums(const SpreadRowJob& job, const SpreadSource* found, int co
         error = L::Add(error, L::Select(bounded, L::Splat(s.error)));
     };
 
-    // A source without a J table on the block, each target testing its window,
-    // depth and J >= 1 in its lane; J as AttenuatedBlur works it out, and a
-    // bound above 0 wherever it is not a multiple of kExactStep.
-    const double* const lows = job.low;
-    const double* const highs = job.high;
+    // A source without a J table on the block.
     auto addComputed = [&](const SpreadSource& s, int x) __attribute__((always_inline)) {
-        const V low = L::Load(lows + x), high = L::Load(highs + x);
-        const V dy = L::Splat(static_cast<double>(s.dy));
-        const V dx = L::Sub(L::Splat(static_cast<double>(s.u)), block.xv);
-        const M inSpan = L::Both(L::LessEqual(L::Splat(static_cast<double>(s.x0)), block.xv),
-                                 L::LessEqual(block.xv, L::Splat(static_cast<double>(s.x1))));
-        const M inWindow = L::Both(L::Both(L::LessEqual(low, dy), L::LessEqual(dy, high)),
-                                   L::Both(L::LessEqual(low, dx), L::LessEqual(dx, high)));
-        const M notBehind = L::LessEqual(L::Splat(s.depth), block.depth);
-        // The doubled distances are alike for dx and -dx: element t - u is u - t's.
-        const V w = L::Load(s.distance + (x - s.u));
-        const V b = L::Splat(s.blur);
-        const V m = L::Sub(ones, L::Div(L::Sub(b, w), b));
-        const V j = L::Mul(b, L::Sub(ones, L::Mul(m, m)));
-        const M take = L::Both(L::Both(inSpan, inWindow), L::Both(notBehind, L::LessEqual(ones, j)));
-        sum = L::Add(sum, L::Select(take, j));
-        n = L::Add(n, L::Select(take, ones));
-        // j / kExactStep, exactly: a power of two.
-        const M rounded = L::Both(take, L::NotWhole(L::Mul(j, L::Splat(1.0 / kExactStep))));
-        error = L::Add(error, L::Select(rounded, L::Mul(L::Splat(0x1p-53), j)));
+        AddComputedLanes<L>(job, block, s.u, s.x0, s.x1, s.blur, s.depth, s.dy, s.distance, x, sum, n, error);
     };
 
     const SpreadSource** active = reinterpret_cast<const SpreadSource**>(job.scratch.active);
@@ -193,8 +352,12 @@ void SweepRunningSums(const SpreadRowJob& job, const SpreadSource* found, int co
             // values in memory for the calls below (the sweep 10 % slower).
             if (__builtin_expect(block.Holds(s), 1)) {
                 addRun(s, x);
-            } else if (s.j == nullptr) {
+            } else if (s.j == nullptr && s.varying == nullptr) {
                 addComputed(s, x);
+            } else if (s.j == nullptr) {
+                store(x);
+                AddVaryingRun<L>(job, block, s, x);
+                load(x);
             } else {
                 store(x);
                 if (s.c != nullptr)
@@ -226,9 +389,13 @@ void SpreadSumsSourceRows(const SpreadRowJob* rows, int rowCount) {
         SweepRunningSums<L>(job, job.sources, listed);
         listed = 0;
         if (job.madeRows != nullptr) job.madeRows->Clear();
+        if (job.varyingRuns != nullptr) job.varyingRuns->used = 0;
     };
     for (int k = 0; k < rowCount; ++k) {
-        if (listed + job.width > job.sourceRoom || (listed > 0 && job.madeRows != nullptr && job.madeRows->HalfFull()))
+        // A row adds at most one and a half entries a source to the runs whose blurs differ.
+        const bool varyingFull = job.varyingRuns != nullptr && job.varyingRuns->used + 2 * job.width > job.varyingRuns->room;
+        if (listed + job.width > job.sourceRoom ||
+            (listed > 0 && ((job.madeRows != nullptr && job.madeRows->HalfFull()) || varyingFull)))
             sweep();
         listed += ListSpreadSources<L>(rows[k], job.sources + listed);
     }

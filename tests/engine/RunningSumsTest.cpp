@@ -12,6 +12,7 @@
 #include "engine/EngineHarness.h"
 #include "engine/RowJobs.h"
 #include "engine/SpreadBound.h"
+#include "engine/SpreadKernel.h"
 #include "platform/Lanes.h"
 #include "support/Scenes.h"
 
@@ -120,6 +121,59 @@ TEST(RunningSums, RunsOfBlursWithoutATableGiveTheSpreadsOfWindowOrder) {
             for (const std::size_t tableBytes : {std::size_t{60000}, std::size_t{0}})
                 ExpectWindowOrderSpreads(scene, tableBytes, lanes, what + ", tables " + std::to_string(tableBytes));
         }
+    }
+}
+
+// A surface tilted across the picture gives every pixel a blur and a depth
+// of its own: neighbours of a row whose blurs differ but reach as far, with
+// depths rising or falling, add their J at once from running sums of their
+// blurs, each target taking those not behind it. Tilted both ways here,
+// across the focus, with a ridge (depths rising, then falling) and an edge
+// of another depth.
+TEST(RunningSums, RunsOfBlursThatDifferGiveTheSpreadsOfWindowOrder) {
+    BlurInput scene = MakeScene(97, 61, 9);
+    scene.depthIsValues = true;
+    scene.depthBytes.clear();
+    scene.depthValues.resize(static_cast<std::size_t>(scene.width) * scene.height);
+    for (int y = 0; y < scene.height; ++y)
+        for (int x = 0; x < scene.width; ++x) {
+            double d = 0.1 + 0.006 * (x < 70 ? x : 140 - x) + 0.005 * y;
+            if (y > 40 && x >= 20 && x < 30) d = 0.95;
+            scene.depthValues[static_cast<std::size_t>(y) * scene.width + x] = d;
+        }
+    for (const int lanes : {2, 8, 16}) {
+        if (lanes > LanesFor(0)) continue;
+        for (const double blurSize : {9.0, 25.0}) {
+            scene.options.blurSize = blurSize;
+            const std::string what = std::to_string(lanes) + " lanes, tilted, blur size " + std::to_string(blurSize);
+            for (const std::size_t tableBytes : {std::size_t{60000}, std::size_t{0}})
+                ExpectWindowOrderSpreads(scene, tableBytes, lanes, what + ", tables " + std::to_string(tableBytes));
+        }
+    }
+}
+
+// The widest offset with J >= 1, found from B^2 - B - 4 dy^2 away from the
+// edge, is the one J itself gives, offset by offset.
+TEST(RunningSums, SpanOfJIsTheLastOffsetWhereJCounts) {
+    std::mt19937 random(5);
+    const int half = 200;
+    std::vector<double> distances(2 * half + 1);
+    for (int trial = 0; trial < 20000; ++trial) {
+        const int ady = static_cast<int>(random() % 120);
+        for (int dx = -half; dx <= half; ++dx)
+            distances[static_cast<std::size_t>(dx + half)] = 2.0 * std::sqrt(static_cast<double>(dx * dx + ady * ady));
+        const double* const row = &distances[half];
+        // Blurs on and near the edges of whole offsets, and anywhere.
+        const int edge = static_cast<int>(random() % 150);
+        const double exact = 0.5 + std::sqrt(0.25 + 4.0 * (edge * edge + ady * ady));  // B^2 - B = 4 (dx^2 + dy^2)
+        const double b = trial % 2 == 0 ? std::nextafter(exact, trial % 4 == 0 ? 0.0 : 1e9)
+                                        : 2.0 * ady + 1e-3 + static_cast<double>(random() % 100000) / 300.0;
+        if (!(b > 2.0 * ady)) continue;
+        int r = static_cast<int>(std::sqrt(std::max(0.0, b * b / 4.0 - ady * ady))) + 1;
+        r = std::min(r, half);
+        int literal = r;
+        while (literal >= 0 && !(AttenuatedBlur(b, row[literal]) >= 1.0)) --literal;
+        ASSERT_EQ(SpanOfJ(b, ady, row, r), literal) << "blur " << b << ", dy " << ady;
     }
 }
 
