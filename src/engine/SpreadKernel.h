@@ -22,25 +22,42 @@ constexpr int kMostVaryingRun = 64;
 constexpr int kLeastVaryingRun = 16;
 constexpr double kLargestFiniteBlur = 1.79769313486231570815e308;
 
-// The largest |dx| <= r (r: at least that of every offset with J >= 1 and
-// at most half) at which J of blur b > 0 at |dy| = ady (doubled distances
-// in distance, element dx) is at least 1; -1: none. J never grows with |dx|.
-// J is B - 4 (dx^2 + dy^2) / B within 12 B 2^-53 (see VaryingRunSums), so
-// J >= 1 where 4 dx^2 < V = B^2 - B - 4 dy^2 by more than 12 B^2 2^-53, and
-// J < 1 where it exceeds V by as much; V is worked out within 6 B^2 2^-53.
-// Only an offset nearer than that to the edge is worked out as J is.
-static inline int SpanOfJ(double b, int ady, const double* distance, int r) {
+// At least the largest |dx| at which J of blur b > 2 ady at |dy| = ady is at
+// least 1, at most half: J >= 1 needs w < B, a disc of diameter B, with a
+// pixel to spare.
+static inline int SpanBound(double b, int ady, int half) {
+    const double halfB = b * 0.5;
+    const double room = halfB * halfB - static_cast<double>(ady) * ady;
+    const int r = (room > 0.0 ? static_cast<int>(__builtin_sqrt(room)) : 0) + 1;
+    return r < half ? r : half;
+}
+constexpr int kSpanToFind = -2;
+
+// The largest |dx| <= half at which J of blur b > 2 ady at |dy| = ady
+// (doubled distances in distance, element dx) is at least 1; -1: none. J
+// never grows with |dx|, and it is B - 4 (dx^2 + dy^2) / B within 12 B 2^-53
+// (see VaryingRunSums), so J >= 1 where 4 dx^2 < V = B^2 - B - 4 dy^2 by more
+// than 12 B^2 2^-53, and J < 1 where it exceeds V by as much; V is worked
+// out within 6 B^2 2^-53. guess (or -1) is tried first: neighbours' blurs
+// mostly have the same span. Only an offset nearer than that to the edge is
+// worked out as J is.
+static inline int SpanOfJ(double b, int ady, const double* distance, int half, int guess) {
     if (b < 0x1p26) {
         const double v = (b * b - b) - 4.0 * static_cast<double>(ady) * static_cast<double>(ady);
         const double margin = 32.0 * 0x1p-53 * (b * b);
         if (v < -margin) return -1;
         if (v > margin) {
+            auto holds = [&](double edge) {
+                const double next = edge + 1.0;
+                return v - 4.0 * edge * edge > margin && 4.0 * next * next - v > margin;
+            };
+            const double guessed = static_cast<double>(guess);
+            if (guess >= 0 && guess < half && holds(guessed)) return guess;
             const double edge = __builtin_floor(__builtin_sqrt(0.25 * v));
-            const double next = edge + 1.0;
-            if (v - 4.0 * edge * edge > margin && 4.0 * next * next - v > margin)
-                return edge < static_cast<double>(r) ? static_cast<int>(edge) : r;
+            if (holds(edge)) return edge < static_cast<double>(half) ? static_cast<int>(edge) : half;
         }
     }
+    int r = SpanBound(b, ady, half);
     while (r >= 0 && !(AttenuatedBlur(b, distance[r]) >= 1.0)) --r;
     return r;
 }
@@ -193,6 +210,8 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
         s.dyLast = dy;
         s.c = nullptr;
     };
+    // The span of J >= 1 of the last blur without a table, a guess at the next one's.
+    int lastVaryingSpan = -1;
     for (int k = 0; k < candidates; ++k) {
         if (runs != nullptr && k + kAhead < candidates) {
             __builtin_prefetch(depthRow + runs[k + kAhead].start);
@@ -249,11 +268,7 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
             if (r < 0) continue;
             j = lastJ;
         } else if (b > minimum) {
-            // J >= 1 needs w < B: a disc of diameter B, with a pixel to spare.
-            const double halfB = b * 0.5;
-            const double room = halfB * halfB - static_cast<double>(dy) * dy;
-            r = (room > 0.0 ? static_cast<int>(__builtin_sqrt(room)) : 0) + 1;
-            if (r > half) r = half;
+            r = kSpanToFind;  // found where needed
         } else if (b <= 0.0 && anyNonPositiveBlur) {
             // A blur below zero (only with a negative blur size) can give
             // J >= 1 anywhere in the window.
@@ -297,7 +312,8 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
                 // Neighbours whose blurs differ but reach as far, with depths
                 // rising or falling, are one run (see JoinVaryingRun). The
                 // span is exact here: J never grows with |dx|.
-                const int span = SpanOfJ(b, ady, distance, r);
+                const int span = SpanOfJ(b, ady, distance, half, lastVaryingSpan);
+                lastVaryingSpan = span;
                 if (span < 0) continue;  // no J of this row offset counts
                 for (int i = 0; i < n; ++i) {
                     SpreadSource* const before = out != found ? out - 1 : nullptr;
@@ -310,6 +326,7 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
                 }
                 continue;
             }
+            if (r == kSpanToFind) r = SpanBound(b, ady, half);
             for (int i = 0; i < n; ++i) rowRecord(u + i, 1, r, dn, nullptr, b, 0.0);
             continue;
         }

@@ -167,57 +167,76 @@ __attribute__((always_inline)) inline void AddComputedLanes(const SpreadRowJob& 
 // their products and the terms' own rounding add a few 2^-53 more of the
 // same: (2 n + 40) 2^-53 times the sum of those parts at their largest
 // bounds it all.
-static inline void VaryingRunSums(const SpreadSource& s, int d, int lanes, const double* depths, int first,
-                                  int last, int mixed, int all, double* taken, double* reached, double* bounds) {
-    const VaryingEntry* const e = s.varying;
-    const VaryingEntry& whole = e[s.count];
+template <class L>
+__attribute__((always_inline)) inline void VaryingRunSums(const SpreadSource& s, int d, const SumsBlock<L>& block,
+                                                          int first, int last, int mixed, int all,
+                                                          typename L::V& sum, typename L::V& n,
+                                                          typename L::V& error) {
+    typedef typename L::V V;
+    typedef typename L::M M;
+    // The entries' fields, read lane by lane (entry k's at kStride k).
+    constexpr double kStride = sizeof(VaryingEntry) / sizeof(double);
+    const double* const fields = &s.varying[0].sumB;
+    const double* const depthField = &s.varying[0].depth;
+    const VaryingEntry& whole = s.varying[s.count];
     const bool rising = s.depthOrder >= 0;
-    const double dy2 = static_cast<double>(s.dy) * static_cast<double>(s.dy);
-    const double factor = (2.0 * s.count + 40.0) * 0x1p-53;
-    for (int lane = 0; lane < lanes; ++lane) {
-        const double depth = depths[lane];
-        int a = first, b = last;
-        if (!(depth == depth)) {
-            b = a - 1;  // a target whose depth is not a number takes nothing
-        } else if (mixed < all) {
-            // The first of the sources behind some target that this one
-            // takes (rising: does not take).
-            int lo = mixed, hi = all;
-            while (lo < hi) {
-                const int mid = (lo + hi) / 2;
-                if (rising ? e[mid].depth > depth : e[mid].depth <= depth)
-                    hi = mid;
-                else
-                    lo = mid + 1;
-            }
-            if (rising)
-                b = lo - 1;
-            else
-                a = lo;
-        } else if (rising) {
-            b = mixed - 1;
-        } else {
-            a = all;
+    const V depth = block.depth;
+    const V stride = L::Splat(kStride);
+    // Each target's sources not behind it: rising, first .. the first behind
+    // it less 1; falling, the first not behind it .. last. Those before mixed
+    // (rising; from all, falling) are behind none, those from all (before
+    // mixed) behind every one; in between each target counts those before
+    // its first, or finds it by halving steps where they are many.
+    V cut = L::Splat(static_cast<double>(rising ? mixed : all));
+    constexpr int kCounted = 32;
+    if (mixed < all && all - mixed <= kCounted) {
+        // Few: counted, one source at a time for all targets at once.
+        const V one = L::Splat(1.0);
+        cut = L::Splat(static_cast<double>(mixed));
+        for (int k = mixed; k < all; ++k) {
+            const V dk = L::Splat(s.varying[k].depth);
+            cut = L::Add(cut, L::Select(rising ? L::LessEqual(dk, depth) : L::Less(depth, dk), one));
         }
-        const int i = d + lane;
-        a = i - s.span > a ? i - s.span : a;
-        b = i + s.span < b ? i + s.span : b;
-        if (a > b) {
-            taken[lane] = reached[lane] = bounds[lane] = 0.0;
-            continue;
+    } else if (mixed < all) {
+        const int count = all - mixed;
+        int step = 1;
+        while (2 * step <= count) step *= 2;
+        V before = L::Splat(static_cast<double>(mixed - 1));
+        const V end = L::Splat(static_cast<double>(all));
+        const V lastIn = L::Splat(static_cast<double>(all - 1));
+        for (; step > 0; step /= 2) {
+            const V next = L::Add(before, L::Splat(static_cast<double>(step)));
+            const V dk = L::Gather(depthField, L::Mul(L::Min(next, lastIn), stride));
+            // Rising: not behind the target; falling: behind it.
+            const M notPast = rising ? L::LessEqual(dk, depth) : L::Less(depth, dk);
+            before = L::Add(before, L::Select(L::Both(L::Less(next, end), notPast), L::Splat(static_cast<double>(step))));
         }
-        const VaryingEntry& low = e[a];
-        const VaryingEntry& high = e[b + 1];
-        const double id = static_cast<double>(i);
-        const double i2 = dy2 + id * id;
-        const double falloff = (i2 * (high.sumInverse - low.sumInverse) - 2.0 * id * (high.sumK - low.sumK)) +
-                               (high.sumK2 - low.sumK2);
-        taken[lane] = (high.sumB - low.sumB) - 4.0 * falloff;
-        reached[lane] = static_cast<double>(b - a + 1);
-        const double magnitude = ((whole.sumB + 4.0 * i2 * whole.sumInverse) +
-                                  8.0 * (id < 0.0 ? -id : id) * whole.sumK) + 4.0 * whole.sumK2;
-        bounds[lane] = factor * magnitude;
+        cut = L::Add(before, L::Splat(1.0));
     }
+    const V i = L::Add(L::Splat(static_cast<double>(d)), L::Indices());
+    const V span = L::Splat(static_cast<double>(s.span));
+    const V a = L::Max(rising ? L::Splat(static_cast<double>(first)) : cut, L::Sub(i, span));
+    const V b = L::Min(rising ? L::Sub(cut, L::Splat(1.0)) : L::Splat(static_cast<double>(last)), L::Add(i, span));
+    // A target whose depth is not a number takes nothing.
+    const M take = L::Both(L::LessEqual(depth, depth), L::LessEqual(a, b));
+    const V zero = L::Splat(0.0);
+    const V top = L::Splat(static_cast<double>(s.count));
+    const V lowAt = L::Mul(L::Min(L::Max(a, zero), top), stride);
+    const V highAt = L::Mul(L::Min(L::Max(L::Add(b, L::Splat(1.0)), zero), top), stride);
+    auto difference = [&](int field) __attribute__((always_inline)) {
+        return L::Sub(L::Gather(fields + field, highAt), L::Gather(fields + field, lowAt));
+    };
+    const V sumB = difference(0), sumInverse = difference(1), sumK = difference(2), sumK2 = difference(3);
+    const V i2 = L::Add(L::Splat(static_cast<double>(s.dy) * static_cast<double>(s.dy)), L::Mul(i, i));
+    const V falloff = L::Add(L::Sub(L::Mul(i2, sumInverse), L::Mul(L::Mul(L::Splat(2.0), i), sumK)), sumK2);
+    const V taken = L::Sub(sumB, L::Mul(L::Splat(4.0), falloff));
+    const V magnitude =
+        L::Add(L::Add(L::Add(L::Splat(whole.sumB), L::Mul(L::Mul(L::Splat(4.0), i2), L::Splat(whole.sumInverse))),
+                      L::Mul(L::Mul(L::Splat(8.0), L::Max(i, L::Sub(zero, i))), L::Splat(whole.sumK))),
+               L::Splat(4.0 * whole.sumK2));
+    sum = L::Add(sum, L::Select(take, taken));
+    n = L::Add(n, L::Select(take, L::Add(L::Sub(b, a), L::Splat(1.0))));
+    error = L::Add(error, L::Select(take, L::Mul(L::Splat((2.0 * s.count + 40.0) * 0x1p-53), magnitude)));
 }
 
 // A run whose blurs differ on block x, its sums in memory: where the
@@ -228,20 +247,13 @@ template <class L>
 __attribute__((noinline)) void AddVaryingRun(const SpreadRowJob& job, const SumsBlock<L>& block,
                                              const SpreadSource& s, int x) {
     typedef typename L::V V;
-    typedef typename L::M M;
     V sum = L::Load(job.sums + x), n = L::Load(job.counts + x), error = L::Load(job.errors + x);
     int first, last;
     RunSourcesOnBlock(s, x, L::kCount, first, last);
     if (block.WindowsHold(s)) {
         int mixed, all;
         SplitVaryingRun<L>(s, block, first, last, mixed, all);
-        alignas(64) double taken[L::kCount], reached[L::kCount], bounds[L::kCount];
-        VaryingRunSums(s, x - s.u, L::kCount, block.depths, first, last, mixed, all, taken, reached, bounds);
-        const V count = L::Load(reached);
-        const M bounded = L::Less(L::Splat(0.0), count);
-        sum = L::Add(sum, L::Select(bounded, L::Load(taken)));
-        n = L::Add(n, count);
-        error = L::Add(error, L::Select(bounded, L::Load(bounds)));
+        VaryingRunSums<L>(s, x - s.u, block, first, last, mixed, all, sum, n, error);
     } else {
         const int lastColumn = job.width - 1;
         for (int k = first; k <= last; ++k) {

@@ -31,6 +31,12 @@ struct LanesSse2 {
     static V Select(M mask, V v) { return _mm_and_pd(mask, v); }
     static unsigned Bits(M mask) { return static_cast<unsigned>(_mm_movemask_pd(mask)); }
     static V Div(V a, V b) { return _mm_div_pd(a, b); }
+    // base[index] in each lane (index: whole numbers from 0 below 2^31).
+    static V Gather(const double* base, V index) {
+        double at[2];
+        _mm_storeu_pd(at, index);
+        return _mm_setr_pd(base[static_cast<int>(at[0])], base[static_cast<int>(at[1])]);
+    }
     // Lanes that are not whole numbers (NaN among them); SSE2 cannot round.
     static M NotWhole(V v) {
         double x[2];
@@ -60,6 +66,10 @@ struct LanesAvx2 {
     static V Select(M mask, V v) { return _mm256_and_pd(mask, v); }
     static unsigned Bits(M mask) { return static_cast<unsigned>(_mm256_movemask_pd(mask)); }
     static V Div(V a, V b) { return _mm256_div_pd(a, b); }
+    static V Gather(const double* base, V index) {
+        return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), base, _mm256_cvttpd_epi32(index),
+                                        _mm256_castsi256_pd(_mm256_set1_epi64x(-1)), 8);
+    }
     static V Ceil(V v) { return _mm256_round_pd(v, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC); }
     static V Truncate(V v) { return _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC); }
     static M Equal(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_EQ_OQ); }
@@ -91,6 +101,9 @@ struct LanesAvx512 {
     static V Select(M mask, V v) { return _mm512_maskz_mov_pd(mask, v); }
     static unsigned Bits(M mask) { return static_cast<unsigned>(mask); }
     static V Div(V a, V b) { return _mm512_div_pd(a, b); }
+    static V Gather(const double* base, V index) {
+        return _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xff, _mm512_maskz_cvttpd_epi32(0xff, index), base, 8);
+    }
     static V Ceil(V v) { return _mm512_maskz_roundscale_pd(0xff, v, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC); }
     static V Truncate(V v) { return _mm512_maskz_roundscale_pd(0xff, v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC); }
     static M Equal(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ); }
@@ -130,6 +143,7 @@ struct LanePair {
     static V Select(M mask, V v) { return {L::Select(mask.lo, v.lo), L::Select(mask.hi, v.hi)}; }
     static unsigned Bits(M mask) { return L::Bits(mask.lo) | L::Bits(mask.hi) << L::kCount; }
     static V Div(V a, V b) { return {L::Div(a.lo, b.lo), L::Div(a.hi, b.hi)}; }
+    static V Gather(const double* base, V index) { return {L::Gather(base, index.lo), L::Gather(base, index.hi)}; }
     static M NotWhole(V v) { return {L::NotWhole(v.lo), L::NotWhole(v.hi)}; }
 };
 

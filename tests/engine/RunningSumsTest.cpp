@@ -169,11 +169,11 @@ TEST(RunningSums, SpanOfJIsTheLastOffsetWhereJCounts) {
         const double b = trial % 2 == 0 ? std::nextafter(exact, trial % 4 == 0 ? 0.0 : 1e9)
                                         : 2.0 * ady + 1e-3 + static_cast<double>(random() % 100000) / 300.0;
         if (!(b > 2.0 * ady)) continue;
-        int r = static_cast<int>(std::sqrt(std::max(0.0, b * b / 4.0 - ady * ady))) + 1;
-        r = std::min(r, half);
-        int literal = r;
+        int literal = half;
         while (literal >= 0 && !(AttenuatedBlur(b, row[literal]) >= 1.0)) --literal;
-        ASSERT_EQ(SpanOfJ(b, ady, row, r), literal) << "blur " << b << ", dy " << ady;
+        // With no guess, a right one and a wrong one.
+        for (const int guess : {-1, literal, literal + 1})
+            ASSERT_EQ(SpanOfJ(b, ady, row, half, guess), literal) << "blur " << b << ", dy " << ady << ", guess " << guess;
     }
 }
 
