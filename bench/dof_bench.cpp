@@ -227,15 +227,20 @@ void WriteFineDepth(const std::string& scenes, const std::string& dir) {
     }
 }
 
-// A ground plane as a z-buffer of 16 bits into dir/ground/depth.png, the
-// portrait's size: one depth a row (a level camera over flat ground), far
-// at the top, so that every row has a blur of its own.
-void WriteGroundPlane(const std::string& dir, int width, int height) {
+// A plane as a z-buffer of 16 bits into dir/depth.png: far at the top, its
+// depth rising by down from top to bottom and by across from left to right.
+// Level ground seen by a level camera (across 0) has one depth a row, so
+// that every row has a blur of its own; tilted across as well, every pixel
+// has one.
+void WritePlane(const std::string& dir, int width, int height, double down, double across) {
     mkdir(dir.c_str(), 0755);
     dof::Image depth(width, height, 1, dof::SampleType::kUInt16);
     for (int y = 0; y < height; ++y) {
-        const std::uint16_t v = static_cast<std::uint16_t>(65535.0 * (0.15 + 0.8 * y / std::max(1, height - 1)));
-        for (int x = 0; x < width; ++x) std::memcpy(depth.Row(y) + 2 * x, &v, sizeof v);
+        const double row = 0.15 + down * y / std::max(1, height - 1);
+        for (int x = 0; x < width; ++x) {
+            const std::uint16_t v = static_cast<std::uint16_t>(65535.0 * (row + across * x / std::max(1, width - 1)));
+            std::memcpy(depth.Row(y) + 2 * x, &v, sizeof v);
+        }
     }
     dof::WriteOptions sixteen;
     sixteen.bitDepth = 16;
@@ -369,7 +374,7 @@ int main(int argc, char** argv) {
         auto next = [&]() -> const char* { return i + 1 < argc ? argv[++i] : ""; };
         if (a == "--scenes") dir = next();
         else if (a == "--list") {
-            std::printf("cases: \"portrait -s 24\", \"portrait -s 16 def\", \"portrait -s 48\", \"portrait -s 56\", \"4k -s 56\", \"4k -s 112\", \"16-bit depth -s 56\", \"ground plane -s 112\", read\n");
+            std::printf("cases: \"portrait -s 24\", \"portrait -s 16 def\", \"portrait -s 48\", \"portrait -s 56\", \"4k -s 56\", \"4k -s 112\", \"16-bit depth -s 56\", \"ground plane -s 112\", \"tilted plane -s 112\", read\n");
             return 0;
         }
         else if (a == "--runs") runs = std::max(1, std::atoi(next()));
@@ -393,23 +398,26 @@ int main(int argc, char** argv) {
         {"4k -s 112", "portrait4k/color.tga", "portrait4k/depth.tga", "lens/hexagon.tga", 112, 2.4, 0.9, 22, false},
         {"16-bit depth -s 56", "portrait/color.tga", "portrait16/depth.png", "lens/hexagon.tga", 56, 2.4, 0.9, 22, false},
         {"ground plane -s 112", "portrait/color.tga", "ground/depth.png", "lens/hexagon.tga", 112, 2.4, 0.9, 22, false},
+        {"tilted plane -s 112", "portrait/color.tga", "tilted/depth.png", "lens/hexagon.tga", 112, 2.4, 0.9, 22, false},
     };
     // The scaled scene lives beside copies of the lenses, in a folder of this run.
     const std::string scenes = dir;
-    bool anyLarge = false, anyFine = false, anyGround = false;
+    bool anyLarge = false, anyFine = false, anyGround = false, anyTilted = false;
     for (const Case& c : cases) {
         if (!only.empty() && only != c.name) continue;
         anyLarge = anyLarge || std::strncmp(c.colour, "portrait4k/", 11) == 0;
         anyFine = anyFine || std::strncmp(c.depth, "portrait16/", 11) == 0;
         anyGround = anyGround || std::strncmp(c.depth, "ground/", 7) == 0;
+        anyTilted = anyTilted || std::strncmp(c.depth, "tilted/", 7) == 0;
     }
-    const bool anyMade = anyLarge || anyFine || anyGround;
+    const bool anyMade = anyLarge || anyFine || anyGround || anyTilted;
     if (anyMade) {
         dir = "/tmp/dof_bench_scenes_" + std::to_string(getpid());
         mkdir(dir.c_str(), 0755);
         if (anyLarge) WriteScaledPortrait(scenes, dir + "/portrait4k");
         if (anyFine) WriteFineDepth(scenes, dir + "/portrait16");
-        if (anyGround) WriteGroundPlane(dir + "/ground", 1920, 1080);
+        if (anyGround) WritePlane(dir + "/ground", 1920, 1080, 0.8, 0.0);
+        if (anyTilted) WritePlane(dir + "/tilted", 1920, 1080, 0.55, 0.25);
         // The links name their targets whole: a relative name would be taken
         // from the folder of the link.
         char* whole = realpath(scenes.c_str(), nullptr);
