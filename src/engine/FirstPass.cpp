@@ -178,7 +178,7 @@ bool CBlurEngine::FirstPassRow(int y, bool runningSums) {
         varyingRuns.entries = varyingEntries.data();
         varyingRuns.room = static_cast<int>(varyingEntries.size());
         varyingRuns.used = 0;
-        job.varyingRuns = &varyingRuns;
+        job.varyingRuns = smoothChunks_.empty() ? nullptr : &varyingRuns;
     }
 
     // Runs repeated in the rows below come as rectangles (see MatchRunsBelow),
@@ -204,7 +204,7 @@ bool CBlurEngine::FirstPassRow(int y, bool runningSums) {
         job.blurRow = &blurs_[sourceRow];
         job.depthRow = &depths_[sourceRow];
         job.tableIds = &spreadTables_.ids[sourceRow];
-        if (runningSums) job.smoothChunks = &smoothChunks_[static_cast<std::size_t>(v) * ChunksPerRow()];
+        if (!smoothChunks_.empty()) job.smoothChunks = &smoothChunks_[static_cast<std::size_t>(v) * ChunksPerRow()];
         // Away from its own row a pixel counts only where its blur is above 2
         // (or below zero, which may count anywhere).
         PickSources(job, y, v, dy == 0 || hasNonPositiveBlur_);
@@ -326,7 +326,9 @@ bool CBlurEngine::RunFirstPass(RunMonitor& monitor) {
     freshStart_.clear();
     if (spreadTables_.ColumnTables() > 0 && !hasNonPositiveBlur_ && width_ <= 65535 && !MatchRunsBelow(monitor))
         return false;
-    if (runningSums && !MarkSmoothChunks(monitor)) return false;
+    // Runs of blurs that differ are tried only where some blurs have no table.
+    smoothChunks_.clear();
+    if (runningSums && spreadTables_.SomeUntabled() && !MarkSmoothChunks(monitor)) return false;
     std::vector<std::uint8_t> leftOpen(static_cast<std::size_t>(height_), 0);
     const bool done = ForEachRow(height_, [&](int y) {
         leftOpen[static_cast<std::size_t>(y)] = !FirstPassRow(y, runningSums);

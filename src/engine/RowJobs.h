@@ -123,10 +123,6 @@ struct RowJob {
     BlockScratch scratch;
 };
 
-// A source of the first pass that reaches the target row: its targets
-// x0 .. x1 and its J row (element x - u), or null when J is computed per
-// target (a blur without a table, or a blur <= 0) from its blur (0 with a
-// J row), its row offset and that offset's doubled distances (element dx).
 // A source of a run whose blurs differ (with running sums): its depth and
 // blur, and the running sums over the run's sources before it of B, 1 / B,
 // k / B and k^2 / B (k: a source's place in the run), from which the J of
@@ -142,8 +138,15 @@ struct VaryingRuns {
     int room = 0;
 };
 
+// Columns of a row judged at once for runs whose blurs differ (see
+// SpreadRowJob::smoothChunks).
 constexpr int kSmoothChunk = 64;
+constexpr int kNotJoined = 2;
 
+// A source of the first pass that reaches the target row: its targets
+// x0 .. x1 and its J row (element x - u), or null when J is computed per
+// target (a blur without a table, or a blur <= 0) from its blur (0 with a
+// J row), its row offset and that offset's doubled distances (element dx).
 struct SpreadSource {
     const double* j;
     const double* distance;
@@ -171,7 +174,9 @@ struct SpreadSource {
     // differ (j null): entries count + 1 of them (the last holds the sums
     // over the run), each source reaching span targets either side (the
     // largest |dx| with J >= 1 for every one of them), their depths in the
-    // order depthOrder (1 rising, -1 falling, 0 alike so far). Null elsewhere.
+    // order depthOrder (1 rising, -1 falling, 0 alike so far). Null elsewhere;
+    // a source alone of depthOrder kNotJoined cannot start one (its span is
+    // only a bound).
     VaryingEntry* varying;
     int depthOrder;
 };

@@ -20,7 +20,6 @@ static inline std::size_t TableRowStart(std::size_t tableRow, std::size_t rowLen
 // with their number and with the offsets within it.
 constexpr int kMostVaryingRun = 64;
 constexpr int kLeastVaryingRun = 16;
-constexpr double kLargestFiniteBlur = 1.79769313486231570815e308;
 
 // At least the largest |dx| at which J of blur b > 2 ady at |dy| = ady is at
 // least 1, at most half: J >= 1 needs w < B, a disc of diameter B, with a
@@ -77,7 +76,7 @@ static inline void AddVaryingSums(VaryingEntry* e, int k) {
 // the same span, and d keeps its depths rising or falling; false where it
 // cannot (the caller lists u alone).
 static inline bool JoinVaryingRun(SpreadSource& before, int u, int span, double d, double b, VaryingRuns& runs) {
-    if (before.j != nullptr || before.c != nullptr || !(before.blur > 0.0) || before.span != span ||
+    if (before.j != nullptr || before.c != nullptr || before.depthOrder == kNotJoined || before.span != span ||
         before.u + before.count != u || before.count >= kMostVaryingRun)
         return false;
     const int k = before.count;
@@ -180,7 +179,7 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
             s.depth = first.varying[k].depth;
             s.blur = first.varying[k].blur;
             s.varying = nullptr;
-            s.depthOrder = 0;
+            s.depthOrder = kNotJoined;
         }
     };
     auto record = [&](int u, int n, int r, double d) -> SpreadSource& {
@@ -196,7 +195,7 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
         s.count = n;
         s.span = r;
         s.varying = nullptr;
-        s.depthOrder = 0;
+        s.depthOrder = kNotJoined;
         return s;
     };
     // A record of sources of this row offset alone, with J from row j (null:
@@ -307,7 +306,7 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
                     }
                 }
             }
-            if (varyingRuns != nullptr && smoothChunks[u / kSmoothChunk] != 0 && b > 0.0 && b < kLargestFiniteBlur &&
+            if (varyingRuns != nullptr && smoothChunks[u / kSmoothChunk] != 0 && b > 0.0 && __builtin_isfinite(b) &&
                 dn == dn) {
                 // Neighbours whose blurs differ but reach as far, with depths
                 // rising or falling, are one run (see JoinVaryingRun). The
@@ -319,6 +318,7 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
                     SpreadSource* const before = out != found ? out - 1 : nullptr;
                     if (before == nullptr || !JoinVaryingRun(*before, u + i, span, dn, b, *varyingRuns)) {
                         rowRecord(u + i, 1, span, dn, nullptr, b, 0.0);
+                        out[-1].depthOrder = 0;  // its span is exact: it may start a run
                         continue;
                     }
                     before->x1 = lastTarget(u + i, 1, span);

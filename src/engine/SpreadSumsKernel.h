@@ -51,9 +51,10 @@ struct SumsBlock {
 };
 
 // The sources first .. last of a run whose blurs differ split by a block's
-// depths: those before mixed are not behind any target where the depths rise
-// (behind every one where they fall), those from mixed to all on the other
-// way round, and those between are behind some.
+// depths: with rising depths, first .. mixed - 1 are behind no target and
+// all .. last behind every one; with falling depths, first .. mixed - 1 are
+// behind every target and all .. last behind none; mixed .. all - 1 are
+// behind some.
 template <class L>
 void SplitVaryingRun(const SpreadSource& s, const SumsBlock<L>& block, int first, int last, int& mixed, int& all) {
     const VaryingEntry* const e = s.varying;
@@ -151,12 +152,13 @@ __attribute__((always_inline)) inline void AddComputedLanes(const SpreadRowJob& 
     error = L::Add(error, L::Select(rounded, L::Mul(L::Splat(0x1p-53), j)));
 }
 
-// The J of a run whose blurs differ, sources from .. to (all within the
-// targets' windows and behind none), at targets t = u + d .. u + d + lanes
-// - 1 (u: the run's first column): in taken the sum of J over the sources
-// k with |t - u - k| <= span, in reached how many (0: none), in bounds the
-// bound on how far taken may lie from the sum of their J as AttenuatedBlur
-// works them out.
+// Adds to sum, n and error the J of a run whose blurs differ at the
+// block's targets t = u + d .. u + d + lanes - 1 (u: the run's first
+// column; its sources first .. last reach the block, split by depth as
+// SplitVaryingRun gives, all within the targets' windows): each target takes
+// the sources k with |t - u - k| <= span that are not behind it, their sum
+// of J, how many, and the bound on how far that sum may lie from theirs as
+// AttenuatedBlur works them out.
 //
 // Each such J is B - w^2 / B, w^2 = 4 (dx^2 + dy^2), within 12 B 2^-53 (the
 // rounding of its five operations and of the doubled distance), and so

@@ -81,6 +81,9 @@ void SpreadTables::Build(const UnfilledArray<double>& blurs, int half,
     // two each, and a table read for so few sources costs more than the J it
     // spares: then only values of many pixels get one.
     if (number(fewestPixels) && fewestPixels <= 1) number(kCrowdedFewestPixels);
+    someUntabled_ = false;
+    for (const std::vector<std::uint64_t>& list : firstSeen)
+        for (const std::uint64_t bits : list) someUntabled_ = someUntabled_ || known.count(bits) == 0;
     ids.resize(blurs.size());
     forEachChunk([&](int, std::size_t begin, std::size_t end) {
         std::uint64_t lastBits = 0;

@@ -51,6 +51,8 @@ public:
         return &values_[(static_cast<std::size_t>(id) * (half_ + 1) + ady) * RowLength() + RowCentre()];
     }
     int Width(std::uint16_t id, int ady) const { return widths_[static_cast<std::size_t>(id) * (half_ + 1) + ady]; }
+    // Whether some positive blur has no table.
+    bool SomeUntabled() const { return someUntabled_; }
     // Whether table id has column sums (running sums only).
     bool HasColumns(std::uint16_t id) const { return id < columnTables_; }
     std::size_t ColumnTables() const { return columnTables_; }
@@ -88,6 +90,7 @@ private:
 
     int half_ = 0;
     std::vector<double> distinct_;  // the blur of each table
+    bool someUntabled_ = false;
     // Each table's part of these is set by the thread that fills the table.
     UnfilledArray<double> values_;
     std::vector<int> widths_;

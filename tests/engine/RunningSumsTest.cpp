@@ -152,6 +152,45 @@ TEST(RunningSums, RunsOfBlursThatDifferGiveTheSpreadsOfWindowOrder) {
     }
 }
 
+// A neighbour listed alone with a bound on its span (its depths turn too
+// often for runs) must not start a run, even where the bound is the next
+// neighbour's exact span: the run would count it that far.
+TEST(RunningSums, ARunStartsOnlyWithAnExactSpan) {
+    const int width = 128, half = 40;
+    std::vector<double> distances(2 * half + 1), blurs(width, 0.0), depths(width);
+    for (int dx = -half; dx <= half; ++dx) distances[static_cast<std::size_t>(dx + half)] = 2.0 * std::abs(dx);
+    // 63: blur 20.5, J >= 1 to 9 columns, bounded by 11; 64 ..: about 23.5, to 11.
+    blurs[63] = 20.5;
+    for (int x = 64; x < width; ++x) blurs[x] = 23.5 + 0.001 * (x - 64);
+    for (int x = 0; x < width; ++x) depths[x] = 0.001 * x;
+    depths[63] = depths[64];
+    const std::vector<std::uint16_t> ids(width, kNoSpreadTable);
+    const std::uint8_t smooth[2] = {0, 1};
+    std::vector<VaryingEntry> entries(4 * width);
+    VaryingRuns runs;
+    runs.entries = entries.data();
+    runs.room = static_cast<int>(entries.size());
+    SpreadRowJob job;
+    job.width = width;
+    job.half = half;
+    job.distance = &distances[half];
+    job.blurRow = blurs.data();
+    job.depthRow = depths.data();
+    job.tableIds = ids.data();
+    job.varyingRuns = &runs;
+    job.smoothChunks = smooth;
+    std::vector<SpreadSource> found(width);
+    ASSERT_EQ(ListSpreadSources<LanesSse2>(job, found.data()), 2);
+    EXPECT_EQ(found[0].u, 63);
+    EXPECT_EQ(found[0].count, 1);
+    EXPECT_EQ(found[0].varying, nullptr);
+    EXPECT_EQ(found[1].u, 64);
+    EXPECT_EQ(found[1].count, 64);
+    EXPECT_EQ(found[1].span, 11);
+    ASSERT_NE(found[1].varying, nullptr);
+    EXPECT_EQ(found[1].depthOrder, 1);
+}
+
 // The widest offset with J >= 1, found from B^2 - B - 4 dy^2 away from the
 // edge, is the one J itself gives, offset by offset.
 TEST(RunningSums, SpanOfJIsTheLastOffsetWhereJCounts) {
