@@ -101,6 +101,7 @@ struct ColumnRun {
 struct BlockBounds {
     double lowMax, highMin;  // the largest low and the smallest high
     double nearest;          // the smallest depth; -inf if one is not a number
+    double farthest;         // the largest depth that is a number; -inf if none
 };
 
 // What both passes need for one target row against one source row.

@@ -5,8 +5,6 @@
 // source rows are listed first and swept together: each block of targets is
 // opened once for all of them, where in window order it is opened once per
 // source row.
-#include <limits>
-
 #include "engine/SpreadKernel.h"
 
 // A block of targets x .. x + L::kCount - 1 against sources of any row.
@@ -19,17 +17,18 @@ struct SumsBlock {
     // span r within them lies in the window of every target it reaches when
     // r <= cover, and is behind none of them when its depth is <= nearest.
     double lowMax, highMin, cover, nearest;
-    const double* depths;  // the targets' depths, element 0 at x
+    // The largest of the targets' depths that are numbers (-inf: none): a
+    // source deeper than it is behind every target.
+    double farthest;
 
     void Open(const SpreadRowJob& job, int x, V lanes) {
         xv = L::Add(L::Splat(static_cast<double>(x)), lanes);
         depth = L::Load(job.centreDepth + x);
-        depths = job.centreDepth + x;
-        lowMax = 1.0, highMin = -1.0, cover = -1.0, nearest = 0.0;
+        lowMax = 1.0, highMin = -1.0, cover = -1.0, nearest = 0.0, farthest = 0.0;
         // The bounds were found for blocks of this width (see BlockBounds).
         if (job.blockLanes != L::kCount) return;
         const BlockBounds& b = job.bounds[x / L::kCount];
-        lowMax = b.lowMax, highMin = b.highMin, nearest = b.nearest;
+        lowMax = b.lowMax, highMin = b.highMin, nearest = b.nearest, farthest = b.farthest;
         cover = -b.lowMax < b.highMin ? -b.lowMax : b.highMin;
     }
     // Whether a tabulated source is taken in registers, without a test per lane but for depth.
@@ -40,14 +39,6 @@ struct SumsBlock {
     // Whether the windows of the targets a source of this row offset and
     // span reaches all hold it.
     bool WindowsHold(const SpreadSource& s) const { return lowMax <= s.dy && s.dy <= highMin && s.span <= cover; }
-    // The largest of the targets' depths that are numbers (-inf: none): a
-    // source deeper than it is behind every target.
-    double Farthest() const {
-        double farthest = -std::numeric_limits<double>::infinity();
-        for (int i = 0; i < L::kCount; ++i)
-            if (depths[i] > farthest) farthest = depths[i];
-        return farthest;
-    }
 };
 
 // The sources first .. last of a run whose blurs differ split by a block's
@@ -70,12 +61,11 @@ void SplitVaryingRun(const SpreadSource& s, const SumsBlock<L>& block, int first
         }
         return lo;
     };
-    const double farthest = block.Farthest();
     if (s.depthOrder >= 0) {
         mixed = firstBeyond(block.nearest);
-        all = firstBeyond(farthest);
+        all = firstBeyond(block.farthest);
     } else {
-        mixed = firstBeyond(farthest);
+        mixed = firstBeyond(block.farthest);
         all = firstBeyond(block.nearest);
     }
 }

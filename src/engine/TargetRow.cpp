@@ -43,12 +43,13 @@ void CBlurEngine::BoundBlocks(const double* low, const double* high, const doubl
     const double inf = std::numeric_limits<double>::infinity();
     bounds.resize(static_cast<std::size_t>((width_ + lanes - 1) / lanes));
     for (int x = 0, block = 0; x < width_; x += lanes, ++block) {
-        BlockBounds b{-inf, inf, inf};
+        BlockBounds b{-inf, inf, inf, -inf};
         for (int t = x; t < x + lanes && t < width_; ++t) {
             b.lowMax = std::max(b.lowMax, low[t]);
             b.highMin = std::min(b.highMin, high[t]);
             // A depth that is not a number is behind nothing and before nothing.
             b.nearest = centreDepth[t] == centreDepth[t] ? std::min(b.nearest, centreDepth[t]) : -inf;
+            if (centreDepth[t] > b.farthest) b.farthest = centreDepth[t];
         }
         bounds[static_cast<std::size_t>(block)] = b;
     }
