@@ -160,10 +160,12 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
     // A run whose blurs differ, no longer joined, of fewer than
     // kLeastVaryingRun sources becomes its sources alone again: its sums
     // cost more than they spare.
+    bool varyingOpen = false;  // whether the last record is a run whose blurs differ
     auto closeVaryingRun = [&]() {
-        if (out == found) return;
+        if (!varyingOpen) return;
+        varyingOpen = false;
         SpreadSource& run = out[-1];
-        if (run.varying == nullptr || run.count >= kLeastVaryingRun) return;
+        if (run.count >= kLeastVaryingRun) return;
         const SpreadSource first = run;
         --out;
         for (int k = 0; k < first.count; ++k) {
@@ -323,6 +325,7 @@ int ListSpreadSources(const SpreadRowJob& job, SpreadSource* found) {
                     }
                     before->x1 = lastTarget(u + i, 1, span);
                     before->lastBlock = static_cast<int>(static_cast<unsigned>(before->x1) / L::kCount);
+                    varyingOpen = true;
                 }
                 continue;
             }

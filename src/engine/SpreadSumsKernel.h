@@ -356,7 +356,10 @@ void SweepRunningSums(const SpreadRowJob& job, const SpreadSource* found, int co
             // values in memory for the calls below (the sweep 10 % slower).
             if (__builtin_expect(block.Holds(s), 1)) {
                 addRun(s, x);
-            } else if (s.j == nullptr && s.varying == nullptr) {
+            } else if (s.j == nullptr && s.count == 1) {
+                // (Without a table, a record of more than one is a run whose
+                // blurs differ: its count is read with the rest of the
+                // record's first line.)
                 addComputed(s, x);
             } else if (s.j == nullptr) {
                 store(x);
