@@ -50,11 +50,15 @@ template <class L>
 void SplitVaryingRun(const SpreadSource& s, const SumsBlock<L>& block, int first, int last, int& mixed, int& all) {
     const VaryingEntry* const e = s.varying;
     // The first source from which on the depths pass the test (rising: fail it).
+    auto beyond = [&](int k, double limit) { return s.depthOrder >= 0 ? e[k].depth > limit : e[k].depth <= limit; };
     auto firstBeyond = [&](double limit) {
-        int lo = first, hi = last + 1;
+        // Mostly all of them or none: the ends first.
+        if (beyond(first, limit)) return first;
+        if (!beyond(last, limit)) return last + 1;
+        int lo = first + 1, hi = last;
         while (lo < hi) {
             const int mid = (lo + hi) / 2;
-            if (s.depthOrder >= 0 ? e[mid].depth > limit : e[mid].depth <= limit)
+            if (beyond(mid, limit))
                 hi = mid;
             else
                 lo = mid + 1;
