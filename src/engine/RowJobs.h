@@ -168,18 +168,22 @@ struct SpreadSource {
     // span is the nearest row's, error the columns' bound, and id its table.
     int dyLast;
     std::uint16_t id;
-    const double* jNear;
+    // With running sums, a run of sources without a table whose blurs
+    // differ (j null, count > 1) has its depths in the order depthOrder (1
+    // rising, -1 falling, 0 alike so far); a source alone of depthOrder
+    // kNotJoined cannot start one (its span is only a bound).
+    std::int8_t depthOrder;
+    // Such a run has varying: entries count + 1 (the last holds the sums over
+    // the run), each source reaching span targets either side (the largest
+    // |dx| with J >= 1 for every one of them); null for other records with c
+    // null. It shares its place with a rectangle's jNear: the records are
+    // read at every visit, and stay 104 bytes.
+    union {
+        const double* jNear;
+        VaryingEntry* varying;
+    };
     const double* c;
     const double* cNear;
-    // With running sums, a run of sources without a table whose blurs
-    // differ (j null): entries count + 1 of them (the last holds the sums
-    // over the run), each source reaching span targets either side (the
-    // largest |dx| with J >= 1 for every one of them), their depths in the
-    // order depthOrder (1 rising, -1 falling, 0 alike so far). Null elsewhere;
-    // a source alone of depthOrder kNotJoined cannot start one (its span is
-    // only a bound).
-    VaryingEntry* varying;
-    int depthOrder;
 };
 
 // The first pass for one target row against one source row.

@@ -100,7 +100,7 @@ static inline bool JoinVaryingRun(SpreadSource& before, int u, int span, double 
     AddVaryingSums(e, k);
     ++runs.used;
     ++before.count;
-    if (order != 0) before.depthOrder = order;
+    if (order != 0) before.depthOrder = static_cast<std::int8_t>(order);
     return true;
 }
 

@@ -365,13 +365,11 @@ void SweepRunningSums(const SpreadRowJob& job, const SpreadSource* found, int co
                 // blurs differ: its count is read with the rest of the
                 // record's first line.)
                 addComputed(s, x);
-            } else if (s.j == nullptr) {
-                store(x);
-                AddVaryingRun<L>(job, block, s, x);
-                load(x);
             } else {
                 store(x);
-                if (s.c != nullptr)
+                if (s.j == nullptr)
+                    AddVaryingRun<L>(job, block, s, x);
+                else if (s.c != nullptr)
                     AddRectangleRows<L>(job, s, x);
                 else
                     AddRangesPerTarget<L>(job, s, x);
