@@ -171,14 +171,16 @@ bool CBlurEngine::FirstPassRow(int y, bool runningSums) {
         thread_local MadeSpreadRows madeRows;
         madeRows.Start(job.half);
         job.madeRows = &madeRows;
-        // As many entries as the sources listed before a sweep, and a row's more.
-        thread_local std::vector<VaryingEntry> varyingEntries;
-        thread_local VaryingRuns varyingRuns;
-        varyingEntries.resize(static_cast<std::size_t>(room) + 2 * static_cast<std::size_t>(w));
-        varyingRuns.entries = varyingEntries.data();
-        varyingRuns.room = static_cast<int>(varyingEntries.size());
-        varyingRuns.used = 0;
-        job.varyingRuns = smoothChunks_.empty() ? nullptr : &varyingRuns;
+        if (!smoothChunks_.empty()) {
+            // As many entries as the sources listed before a sweep, and a row's more.
+            thread_local std::vector<VaryingEntry> varyingEntries;
+            thread_local VaryingRuns varyingRuns;
+            varyingEntries.resize(static_cast<std::size_t>(room) + 2 * static_cast<std::size_t>(w));
+            varyingRuns.entries = varyingEntries.data();
+            varyingRuns.room = static_cast<int>(varyingEntries.size());
+            varyingRuns.used = 0;
+            job.varyingRuns = &varyingRuns;
+        }
     }
 
     // Runs repeated in the rows below come as rectangles (see MatchRunsBelow),

@@ -141,7 +141,7 @@ TEST(RunningSums, RunsOfBlursThatDifferGiveTheSpreadsOfWindowOrder) {
             if (y > 40 && x >= 20 && x < 30) d = 0.95;
             scene.depthValues[static_cast<std::size_t>(y) * scene.width + x] = d;
         }
-    for (const int lanes : {2, 8, 16}) {
+    for (const int lanes : {2, 4, 8, 16}) {
         if (lanes > LanesFor(0)) continue;
         for (const double blurSize : {9.0, 25.0}) {
             scene.options.blurSize = blurSize;
