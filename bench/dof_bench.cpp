@@ -199,6 +199,16 @@ void WriteScaledPortrait(const std::string& scenes, const std::string& dir) {
     }
 }
 
+// depth as a 16-bit PNG into dir/depth.png; ends the benchmark where it cannot.
+void WriteSixteenBitDepth(const std::string& dir, const dof::Image& depth) {
+    dof::WriteOptions sixteen;
+    sixteen.bitDepth = 16;
+    if (dof::WriteImage(dir + "/depth.png", depth, sixteen)) {
+        std::fprintf(stderr, "cannot write %s/depth.png\n", dir.c_str());
+        std::exit(1);
+    }
+}
+
 // The portrait's depth as 16-bit values into dir/portrait16/depth.png, each
 // byte b widened to 257 b plus a fraction of a step from a hash of the
 // pixel: as from a renderer's depth, nearly every pixel has a blur of its own.
@@ -219,12 +229,7 @@ void WriteFineDepth(const std::string& scenes, const std::string& dir) {
             const std::uint16_t v = static_cast<std::uint16_t>(std::min(65535u, 257u * b + (hash >> 24)));
             std::memcpy(fine.Row(y) + 2 * x, &v, sizeof v);
         }
-    dof::WriteOptions sixteen;
-    sixteen.bitDepth = 16;
-    if (dof::WriteImage(dir + "/depth.png", fine, sixteen)) {
-        std::fprintf(stderr, "cannot write %s/depth.png\n", dir.c_str());
-        std::exit(1);
-    }
+    WriteSixteenBitDepth(dir, fine);
 }
 
 // A plane as a z-buffer of 16 bits into dir/depth.png: far at the top, its
@@ -242,12 +247,7 @@ void WritePlane(const std::string& dir, int width, int height, double down, doub
             std::memcpy(depth.Row(y) + 2 * x, &v, sizeof v);
         }
     }
-    dof::WriteOptions sixteen;
-    sixteen.bitDepth = 16;
-    if (dof::WriteImage(dir + "/depth.png", depth, sixteen)) {
-        std::fprintf(stderr, "cannot write %s/depth.png\n", dir.c_str());
-        std::exit(1);
-    }
+    WriteSixteenBitDepth(dir, depth);
 }
 
 // Runs RunOnce in a child process; its console lines are discarded.

@@ -236,9 +236,9 @@ __attribute__((always_inline)) inline void VaryingRunSums(const SpreadSource& s,
 }
 
 // A run whose blurs differ on block x, its sums in memory: where the
-// targets' windows hold it, the sources behind no target at once from their
-// running sums (see VaryingRunSums) and those behind some one by one; all
-// one by one elsewhere. (Out of line: the sweep keeps its block in registers.)
+// targets' windows hold it, each target's sources not behind it at once from
+// their running sums (see VaryingRunSums); elsewhere one by one. (Out of
+// line: the sweep keeps its block in registers.)
 template <class L>
 __attribute__((noinline)) void AddVaryingRun(const SpreadRowJob& job, const SumsBlock<L>& block,
                                              const SpreadSource& s, int x) {
