@@ -2,12 +2,16 @@
 // system's 4 KiB pages and in 2 MiB pages asked for with madvise: the first
 // touch of fresh memory, and the same size again right after freeing it. A
 // run pays the first for its peak memory (see *Fresh memory* in docs/performance.md).
+// Then what the program measures to choose its pages: a first write to a
+// fresh small page, and whether big blocks ask for huge pages for it.
 // Linux only; prints figures, passes or fails nothing.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+
+#include "platform/LargeArray.h"
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -44,6 +48,8 @@ int main(int argc, char** argv) {
         std::printf("| %s | %.1f | %.2f | %.1f | %.2f |\n", huge ? "2 MiB (madvise)" : "4 KiB", first,
                     static_cast<double>(bytes) / first / 1e6, again, static_cast<double>(bytes) / again / 1e6);
     }
+    std::printf("\na fresh small page takes %.2f us to map first (median of 31); big blocks ask for huge pages: %s\n",
+                FreshSmallPageMicroseconds(), BigBlocksAskForHugePages() ? "yes" : "no");
     return 0;
 }
 #else

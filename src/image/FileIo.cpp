@@ -11,6 +11,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/LargeArray.h"
+
 namespace {
 
 // Reads up to count bytes; fewer only at the end of the file or on an error.
@@ -75,6 +77,7 @@ ReadResult ReadWholeFile(const std::string& path, std::unique_ptr<unsigned char[
     if (check && !check(head.data(), head.size(), expected)) return ReadResult::kRefused;
 
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[expected > 0 ? expected : 1]);
+    ReadyForWriting(buffer.get(), expected);
     if (!head.empty()) std::memcpy(buffer.get(), head.data(), head.size());
     const std::size_t rest = expected - head.size();
     if (ReadFully(file.get(), buffer.get() + head.size(), rest) != rest) {

@@ -14,6 +14,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -22,9 +25,17 @@ constexpr std::size_t kLargeBlock = std::size_t{1} << 20;
 
 bool MappedOnItsOwn(std::size_t bytes) { return bytes >= kLargeBlock && bytes <= static_cast<std::size_t>(-1) / 2; }
 
-std::size_t PageRounded(std::size_t bytes) {
-    static const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    return (bytes + page - 1) / page * page;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+bool AskForHugePages();
+
+// What a big block takes of the address space: whole huge pages where they
+// are asked for (the block's last part would otherwise be small pages),
+// whole small pages otherwise.
+std::size_t BlockRounded(std::size_t bytes) {
+    static const std::size_t granule =
+        AskForHugePages() ? kHugePage : static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    return (bytes + granule - 1) / granule * granule;
 }
 
 struct KeptBlock {
@@ -70,19 +81,85 @@ bool Keep(void* block, std::size_t bytes) noexcept {
     std::lock_guard<std::mutex> lock(kept.mutex);
     if (kept.keepers == 0) return false;
     try {
-        kept.blocks.push_back(KeptBlock{static_cast<char*>(block), PageRounded(bytes)});
+        kept.blocks.push_back(KeptBlock{static_cast<char*>(block), BlockRounded(bytes)});
     } catch (const std::bad_alloc&) {
         return false;
     }
     return true;
 }
 
-void* MapFresh(std::size_t bytes) {
+// A fresh small page that takes longer than this to map first is mapped by a
+// hypervisor that traps page-table updates (some 10 us a page where seen);
+// elsewhere it takes 0.5 to 2 us.
+constexpr double kTrappedSmallPageMicroseconds = 4.0;
+
+bool AskForHugePages() {
+#ifdef MADV_HUGEPAGE
+    static const bool ask = FreshSmallPageMicroseconds() > kTrappedSmallPageMicroseconds;
+    return ask;
+#else
+    return false;
+#endif
+}
+
+void* MapOrThrow(std::size_t bytes) {
     void* const block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (block == MAP_FAILED) throw std::bad_alloc();
     return block;
 }
+
+void* MapFresh(std::size_t bytes) {
+    const std::size_t rounded = BlockRounded(bytes);
+#ifdef MADV_HUGEPAGE
+    if (AskForHugePages()) {
+        // Placed on a huge page's boundary, its spare ends given back.
+        char* const mapped = static_cast<char*>(MapOrThrow(rounded + kHugePage));
+        const std::size_t lead = (kHugePage - reinterpret_cast<std::uintptr_t>(mapped) % kHugePage) % kHugePage;
+        if (lead > 0) munmap(mapped, lead);
+        munmap(mapped + lead + rounded, kHugePage - lead);
+        madvise(mapped + lead, rounded, MADV_HUGEPAGE);
+        return mapped + lead;
+    }
+#endif
+    return MapOrThrow(rounded);
+}
 }  // namespace
+
+double FreshSmallPageMicroseconds() {
+    constexpr std::size_t kPages = 31;
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    void* const block = mmap(nullptr, kPages * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) return 0.0;
+    volatile unsigned char* const bytes = static_cast<unsigned char*>(block);
+    double micros[kPages];
+    for (std::size_t i = 0; i < kPages; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        bytes[i * page] = 1;
+        micros[i] = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
+    }
+    munmap(block, kPages * page);
+    std::nth_element(micros, micros + kPages / 2, micros + kPages);
+    return micros[kPages / 2];
+}
+
+bool BigBlocksAskForHugePages() { return AskForHugePages(); }
+
+void ReadyForWriting(void* block, std::size_t bytes) {
+    if (!MappedOnItsOwn(bytes)) return;
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(block), end = first + bytes;
+    const std::uintptr_t pagesFrom = (first + page - 1) / page * page, pagesTo = end / page * page;
+#ifdef MADV_HUGEPAGE
+    const std::uintptr_t hugeFrom = (first + kHugePage - 1) / kHugePage * kHugePage, hugeTo = end / kHugePage * kHugePage;
+    if (AskForHugePages() && hugeFrom < hugeTo)
+        madvise(reinterpret_cast<void*>(hugeFrom), hugeTo - hugeFrom, MADV_HUGEPAGE);
+#endif
+#ifdef MADV_POPULATE_WRITE
+    if (pagesFrom < pagesTo) madvise(reinterpret_cast<void*>(pagesFrom), pagesTo - pagesFrom, MADV_POPULATE_WRITE);
+#else
+    (void)pagesFrom, (void)pagesTo;
+#endif
+}
 
 KeptBlocks::KeptBlocks() {
     Kept& kept = TheKept();
@@ -104,7 +181,7 @@ bool LargeBlocksAreMapped() { return true; }
 
 void* AllocateLarge(std::size_t bytes) {
     if (!MappedOnItsOwn(bytes)) return ::operator new(bytes);
-    if (void* reused = TakeKept(PageRounded(bytes))) return reused;
+    if (void* reused = TakeKept(BlockRounded(bytes))) return reused;
     return MapFresh(bytes);
 }
 
@@ -124,6 +201,9 @@ void FreeLarge(void* block, std::size_t bytes) {
 KeptBlocks::KeptBlocks() {}
 KeptBlocks::~KeptBlocks() {}
 bool LargeBlocksAreMapped() { return false; }
+double FreshSmallPageMicroseconds() { return 0.0; }
+bool BigBlocksAskForHugePages() { return false; }
+void ReadyForWriting(void*, std::size_t) {}
 void* AllocateLarge(std::size_t bytes) { return ::operator new(bytes); }
 void* AllocateLargeZeroed(std::size_t bytes) { return std::memset(::operator new(bytes), 0, bytes); }
 void FreeLarge(void* block, std::size_t) { ::operator delete(block); }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <numeric>
 
 #include "platform/LargeArray.h"
@@ -29,6 +30,29 @@ TEST(LargeArray, BigArraysStartOnAPage) {
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(bytes.data()) % 4096, 0u);
     }
     EXPECT_EQ(bytes.back(), 7);
+}
+
+// Where huge pages are asked for, a big block lies in whole ones, so that
+// none of it falls in small pages.
+TEST(LargeArray, BigBlocksLieInWholeHugePagesWhereAsked) {
+    if (!LargeBlocksAreMapped() || !BigBlocksAskForHugePages()) GTEST_SKIP() << "small pages here";
+    constexpr std::size_t kHuge = std::size_t{2} << 20, kBytes = 3 * kHuge + 5;
+    auto* const block = static_cast<unsigned char*>(AllocateLargeZeroed(kBytes));
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % kHuge, 0u);
+    block[kBytes - 1] = 9;
+    EXPECT_EQ(block[kBytes - 2], 0);
+    FreeLarge(block, kBytes);
+}
+
+// A block readied for a whole write keeps what it holds, at either end too.
+TEST(LargeArray, ReadyingABlockForWritingKeepsItsBytes) {
+    for (const std::size_t bytes : {std::size_t{4096}, (std::size_t{5} << 20) + 3}) {
+        std::unique_ptr<unsigned char[]> block(new unsigned char[bytes + 1]);
+        unsigned char* const start = block.get() + 1;  // not on a page
+        for (std::size_t i = 0; i < bytes; ++i) start[i] = static_cast<unsigned char>(i * 7 + 1);
+        ReadyForWriting(start, bytes);
+        for (std::size_t i = 0; i < bytes; ++i) ASSERT_EQ(start[i], static_cast<unsigned char>(i * 7 + 1)) << i;
+    }
 }
 
 // While blocks are kept, a big block freed serves the next ones asked for,
