@@ -102,26 +102,34 @@ bool AskForHugePages() {
 #endif
 }
 
-void* MapOrThrow(std::size_t bytes) {
+void* Map(std::size_t bytes) {
     void* const block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (block == MAP_FAILED) throw std::bad_alloc();
-    return block;
+    return block == MAP_FAILED ? nullptr : block;
 }
 
 void* MapFresh(std::size_t bytes) {
     const std::size_t rounded = BlockRounded(bytes);
 #ifdef MADV_HUGEPAGE
     if (AskForHugePages()) {
-        // Placed on a huge page's boundary, its spare ends given back.
-        char* const mapped = static_cast<char*>(MapOrThrow(rounded + kHugePage));
-        const std::size_t lead = (kHugePage - reinterpret_cast<std::uintptr_t>(mapped) % kHugePage) % kHugePage;
-        if (lead > 0) munmap(mapped, lead);
-        munmap(mapped + lead + rounded, kHugePage - lead);
-        madvise(mapped + lead, rounded, MADV_HUGEPAGE);
-        return mapped + lead;
+        // Placed on a huge page's boundary, its spare ends given back; where
+        // there is no room for the spare, as it comes.
+        char* block = static_cast<char*>(Map(rounded + kHugePage));
+        if (block != nullptr) {
+            const std::size_t lead = (kHugePage - reinterpret_cast<std::uintptr_t>(block) % kHugePage) % kHugePage;
+            if (lead > 0) munmap(block, lead);
+            munmap(block + lead + rounded, kHugePage - lead);
+            block += lead;
+        } else {
+            block = static_cast<char*>(Map(rounded));
+            if (block == nullptr) throw std::bad_alloc();
+        }
+        madvise(block, rounded, MADV_HUGEPAGE);
+        return block;
     }
 #endif
-    return MapOrThrow(rounded);
+    void* const block = Map(rounded);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
 }
 }  // namespace
 
