@@ -207,7 +207,7 @@ bool CBlurEngine::Run(EngineInputs inputs, unsigned char* output, std::ptrdiff_t
     if (!LinkKernels(monitor)) return false;
     stats_.firstPassMs = MsSince(phase);
     for (const auto& entry : kernels_) stats_.kernelBytes += entry.second->pixelData.size() * sizeof(FroatPixel);
-    for (const auto& values : kernelLaneValues_) stats_.kernelBytes += values.size() * sizeof(double);
+    stats_.kernelBytes += kernelLaneValues_.size() * sizeof(double);
     for (const auto& groups : kernelGroupReach_) stats_.kernelBytes += groups.size() * sizeof(GroupReach);
 
     phase = std::chrono::steady_clock::now();

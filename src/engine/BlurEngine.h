@@ -213,7 +213,7 @@ private:
     std::vector<double> symmetricTable_;     // doubled distances for offsets -K/2..K/2 in both axes
     std::vector<std::vector<int>> kernelSpans_;  // per kernel: largest covered |dx| per |dy|
     std::vector<std::vector<GroupReach>> kernelGroupReach_;  // per kernel (see KernelLanes::groups)
-    std::vector<std::vector<double>> kernelLaneValues_;
+    UnfilledArray<double> kernelLaneValues_;  // every kernel's KernelLanes::values, one after another
     std::vector<KernelLanes> kernelLanes_;   // per kernel, as the gather reads it
     bool greyKernels_ = false;               // every kernel has four equal channels
     bool alphaOfWeight_ = false;             // see GatherRowJob::alphaOfWeight

@@ -8,6 +8,7 @@
 #include "engine/BlurEngine.h"
 #include "engine/LensResample.h"
 #include "engine/Rounding.h"
+#include "platform/ParallelFor.h"
 
 // One kernel per distinct spread: the first row to meet a spread claims its key
 // under the lock with an empty placeholder and takes the kernel (made by the
@@ -72,14 +73,23 @@ void CBlurEngine::BuildKernelLanes() {
     const int channelCount = greyKernels_ ? 1 : 4;
     kernelSpans_.clear();
     kernelGroupReach_.clear();
-    kernelLaneValues_.clear();
     kernelLanes_.clear();
     kernelSpans_.reserve(kernels_.size());
     kernelGroupReach_.reserve(kernels_.size());
-    kernelLaneValues_.reserve(kernels_.size());
+    kernelLanes_.reserve(kernels_.size());
+    // First every kernel's spans and reach, and where its values start in one
+    // block (each at a cache line); then the values, a kernel at a time on
+    // every thread, which also touch the block's pages first (at 4K and the
+    // largest blurs it holds some 40 MB).
+    std::vector<const CImageFroat*> images;
+    std::vector<double> spreads;
+    std::vector<std::size_t> starts;
+    images.reserve(kernels_.size());
+    spreads.reserve(kernels_.size());
+    starts.reserve(kernels_.size() + 1);
+    std::size_t total = 0;
     for (const auto& entry : kernels_) {
         const double spread = entry.first;
-        const CImageFroat& image = *entry.second;
         // Offsets pass the reach test spread - t >= 1 up to a largest |dx| per
         // row; t grows with |dx|, so that is the whole covered set.
         std::vector<int> span(static_cast<std::size_t>(h) + 1 + KernelLanes::kZeroRows, -1);
@@ -95,31 +105,6 @@ void CBlurEngine::BuildKernelLanes() {
         lanes.reach = reach;
         lanes.channels = channelCount;
         lanes.stride = 2 * std::max(reach, 0) + 1 + 2 * kRowPad;
-        std::vector<double> values;
-        if (reach >= 0) {
-            values.assign(
-                static_cast<std::size_t>(2 * (2 * reach + 1 + 2 * KernelLanes::kZeroRows) * channelCount) * lanes.stride,
-                0.0);
-            lanes.values = values.data();
-            const int centre = KernelDimension(RoundUpThird(spread)) / 2;
-            const int d = image.width;
-            for (int orientation = 0; orientation < 2; ++orientation) {
-                for (int dy = -reach; dy <= reach; ++dy) {
-                    const int r = span[static_cast<std::size_t>(std::abs(dy))];
-                    int ky = orientation == 1 ? centre + dy : centre - dy;
-                    ky = std::min(std::max(ky, 0), d - 1);
-                    for (int e = -r; e <= r; ++e) {
-                        // e = target x - source x = -dx.
-                        int kx = orientation == 1 ? centre - e : centre + e;
-                        kx = std::min(std::max(kx, 0), d - 1);
-                        const FroatPixel& p = image.pixelData[static_cast<std::size_t>(ky) * d + kx];
-                        const double channels[4] = {p.r, p.g, p.b, p.a};
-                        for (int c = 0; c < channelCount; ++c)
-                            const_cast<double*>(KernelLaneRow(lanes, orientation, dy, c))[e] = channels[c];
-                    }
-                }
-            }
-        }
         kernelSpans_.push_back(std::move(span));
         lanes.span = kernelSpans_.back().data();
         std::vector<GroupReach> groups(static_cast<std::size_t>(std::max(2 * reach + kGroupRows, 0)));
@@ -130,10 +115,48 @@ void CBlurEngine::BuildKernelLanes() {
         }
         kernelGroupReach_.push_back(std::move(groups));
         lanes.groups = kernelGroupReach_.back().data();
-        kernelLaneValues_.push_back(std::move(values));
-        lanes.values = kernelLaneValues_.back().data();
         kernelLanes_.push_back(lanes);
+        images.push_back(entry.second.get());
+        spreads.push_back(spread);
+        starts.push_back(total);
+        if (reach >= 0) {
+            constexpr std::size_t kLine = 64 / sizeof(double);
+            const std::size_t count =
+                static_cast<std::size_t>(2 * (2 * reach + 1 + 2 * KernelLanes::kZeroRows) * channelCount) *
+                static_cast<std::size_t>(lanes.stride);
+            total += (count + kLine - 1) / kLine * kLine;
+        }
     }
+    starts.push_back(total);
+    kernelLaneValues_.clear();
+    kernelLaneValues_.resize(total);
+    ParallelFor(static_cast<int>(kernelLanes_.size()), threads_, [&](int k) {
+        KernelLanes& lanes = kernelLanes_[static_cast<std::size_t>(k)];
+        if (lanes.reach < 0) return;
+        double* const values = kernelLaneValues_.data() + starts[static_cast<std::size_t>(k)];
+        std::fill(values, kernelLaneValues_.data() + starts[static_cast<std::size_t>(k) + 1], 0.0);
+        lanes.values = values;
+        const CImageFroat& image = *images[static_cast<std::size_t>(k)];
+        const int reach = lanes.reach;
+        const int centre = KernelDimension(RoundUpThird(spreads[static_cast<std::size_t>(k)])) / 2;
+        const int d = image.width;
+        for (int orientation = 0; orientation < 2; ++orientation) {
+            for (int dy = -reach; dy <= reach; ++dy) {
+                const int r = lanes.span[std::abs(dy)];
+                int ky = orientation == 1 ? centre + dy : centre - dy;
+                ky = std::min(std::max(ky, 0), d - 1);
+                for (int e = -r; e <= r; ++e) {
+                    // e = target x - source x = -dx.
+                    int kx = orientation == 1 ? centre - e : centre + e;
+                    kx = std::min(std::max(kx, 0), d - 1);
+                    const FroatPixel& p = image.pixelData[static_cast<std::size_t>(ky) * d + kx];
+                    const double channels[4] = {p.r, p.g, p.b, p.a};
+                    for (int c = 0; c < lanes.channels; ++c)
+                        const_cast<double*>(KernelLaneRow(lanes, orientation, dy, c))[e] = channels[c];
+                }
+            }
+        }
+    });
 }
 
 // Whether a grey lens's gather may leave out the alpha sum: every source's
